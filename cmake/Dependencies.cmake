@@ -1,0 +1,19 @@
+# Every library comes from Debian's packages (scripts/setup installs them).
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+
+if(NOT WIN32)
+    find_package(Boost 1.74 REQUIRED COMPONENTS locale)
+    find_package(pugixml REQUIRED)
+endif()
+
+if(QUELDA_GUI)
+    set(CMAKE_AUTOMOC ON)
+    find_package(Qt5 5.11 REQUIRED COMPONENTS Core Gui Widgets Network Test)
+    find_package(spdlog REQUIRED)
+    find_package(nlohmann_json 3 REQUIRED)
+    pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+endif()
+
+find_package(GTest REQUIRED)
+include(GoogleTest)

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QThread>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <spdlog/logger.h>
+#include <string>
+
+// One job on a thread of its own: a check (mode 0), a single installer (1 .NET Framework,
+// 2 bidding tool, 3 CA drivers) or a one-click repair (4). Results leave only by signal.
+class CheckThread : public QThread {
+    Q_OBJECT
+
+  public:
+    CheckThread(int mode, int regionIndex, const std::string& ipPort, const std::string& url,
+                const std::string& spareText, int repairFlags,
+                std::shared_ptr<spdlog::logger> logger);
+    ~CheckThread() override;
+
+  signals:
+    void CheckStartSig(int res);
+    void CheckNetSig(int res);
+    void CheckIESig(int res);
+    void CheckNetFraSig(int res);
+    void CheckToolVerSig(int res);
+    void CheckCAVerSig(int res);
+    void DownloadToolSig(int res);
+    void DownloadCaSig(int res);
+    void DownloadCsharpSig(int res);
+    void UpdateProcess(int res);
+    void RepairFinishSig(int flag, int csharp, int tool, int ca);
+
+  protected:
+    void run() override;
+
+  private:
+    nlohmann::json serverCfg;
+    int regionIndex;
+    std::string ipPort;
+    std::string url;
+    std::string spareText;
+    int mode;
+    int repairFlags;
+    std::shared_ptr<spdlog::logger> logger;
+};

@@ -1,0 +1,15 @@
+// The one place that decides which Windows API the probes get: the real one on Windows,
+// winshim's stand-in elsewhere.
+#pragma once
+
+#ifdef _WIN32
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#include <shellapi.h>
+#include <winver.h>
+#include <ctime>
+#else
+#include <winshim/windows.h>
+#endif

@@ -1,0 +1,39 @@
+#include "elevated.h"
+
+#include "winapi.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+
+int RunElevated(const std::string& installerPath) {
+    try {
+        SHELLEXECUTEINFOA info;
+        std::memset(&info, 0, sizeof info);
+        info.cbSize = sizeof info;
+        info.fMask = SEE_MASK_NOCLOSEPROCESS;
+        info.hwnd = nullptr;
+        info.lpVerb = "runas";
+        info.lpFile = installerPath.c_str();
+        info.lpParameters = nullptr;
+        info.lpDirectory = nullptr;
+        info.nShow = SW_SHOWNORMAL;
+        if (!ShellExecuteExA(&info))
+            return -2;
+
+        std::fputs("Program started successfully with admin privileges.\n", stdout);
+        std::fflush(stdout);
+
+        if (info.hProcess != nullptr) {
+            WaitForSingleObject(info.hProcess, INFINITE);
+            DWORD exitCode = 0;
+            GetExitCodeProcess(info.hProcess, &exitCode); // any exit code counts as ran
+            CloseHandle(info.hProcess);
+        }
+        return 1;
+    } catch (const std::exception& e) {
+        std::fputs(e.what(), stderr);
+        std::fputs("\n", stderr);
+        return -1;
+    }
+}

@@ -1,0 +1,147 @@
+#include "file_probes.h"
+
+#include "native_path.h"
+#include "textconv.h"
+
+#include <pugixml.hpp>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <exception>
+#include <regex>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+// The time zone offset of China Standard Time, which the document's times are written in.
+const __time64_t kCstOffset = 28800;
+// Longest URL Internet Explorer accepts. std::regex matches recursively, one stack frame
+// per character, so an unbounded URL from the server could overflow a thread's stack.
+const size_t kMaxUrlLength = 2083;
+
+void ReportException(const char* where, const std::exception& e) {
+    std::fputs(where, stderr);
+    std::fputs(": ", stderr);
+    std::fputs(e.what(), stderr);
+    std::fputs("\n", stderr);
+}
+
+// Directory + "//" + file name, in GBK for the ANSI file functions. The directory is taken
+// as it is: no separator is removed.
+std::string ProbePath(const fs::path& dir, const std::string& fileNameUtf8) {
+    return Utf8ToGbk(dir.u8string() + "//" + fileNameUtf8);
+}
+
+// The file-system path the C runtime opens for an ANSI (GBK) path.
+fs::path AnsiToFsPath(const std::string& gbkPath) {
+    return fs::u8path(ToNativePath(GbkToUtf8(gbkPath)));
+}
+
+std::string VersionText(const VS_FIXEDFILEINFO& info) {
+    return std::to_string(HIWORD(info.dwFileVersionMS)) + "." +
+           std::to_string(LOWORD(info.dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(info.dwFileVersionLS)) + "." +
+           std::to_string(LOWORD(info.dwFileVersionLS));
+}
+} // namespace
+
+int GetFileVersionTime(const fs::path& dir, const std::string& fileNameUtf8, __time64_t& fileTime,
+                       std::string& version) {
+    try {
+        const std::string path = ProbePath(dir, fileNameUtf8);
+
+        WIN32_FIND_DATAA found;
+        std::memset(&found, 0, sizeof found);
+        HANDLE search = FindFirstFileA(path.c_str(), &found);
+        if (search == INVALID_HANDLE_VALUE)
+            return -1;
+        // The UTC fields are read as local time on purpose: on a UTC+8 machine this gives the
+        // same value as ParseDateTime of the document's text for the same minute.
+        SYSTEMTIME st;
+        std::memset(&st, 0, sizeof st);
+        FileTimeToSystemTime(&found.ftLastWriteTime, &st);
+        FindClose(search);
+        struct tm fields;
+        std::memset(&fields, 0, sizeof fields);
+        fields.tm_year = st.wYear - 1900;
+        fields.tm_mon = st.wMonth - 1;
+        fields.tm_mday = st.wDay;
+        fields.tm_hour = st.wHour;
+        fields.tm_min = st.wMinute;
+        fields.tm_sec = 0;
+        fields.tm_isdst = -1;
+        fileTime = _mktime64(&fields);
+
+        DWORD handle = 0;
+        DWORD size = GetFileVersionInfoSizeA(path.c_str(), &handle);
+        if (size == 0)
+            return -2;
+        std::vector<BYTE> block(size);
+        LPVOID fixed = nullptr;
+        UINT fixedLen = 0;
+        if (GetFileVersionInfoA(path.c_str(), 0, size, block.data()) &&
+            VerQueryValueW(block.data(), L"\\", &fixed, &fixedLen) && fixed != nullptr &&
+            fixedLen >= sizeof(VS_FIXEDFILEINFO))
+            version = VersionText(*static_cast<const VS_FIXEDFILEINFO*>(fixed));
+        return 1;
+    } catch (const std::exception& e) {
+        ReportException("GetFileVersionTime", e);
+        return 1;
+    }
+}
+
+int GetAppConfigVersion(const fs::path& dir, const std::string& fileNameUtf8,
+                        std::string& version) {
+    try {
+        const fs::path file = AnsiToFsPath(ProbePath(dir, fileNameUtf8));
+        std::error_code ec;
+        if (!fs::exists(file, ec))
+            return -1;
+        pugi::xml_document doc;
+        if (!doc.load_file(file.c_str(), pugi::parse_default, pugi::encoding_auto))
+            return -1;
+        pugi::xml_node settings = doc.child("configuration").child("appSettings");
+        for (pugi::xml_node entry : settings.children()) {
+            if (std::strcmp(entry.attribute("key").value(), "Version") == 0) {
+                version = entry.attribute("value").value();
+                return 1;
+            }
+        }
+        return -2;
+    } catch (const std::exception& e) {
+        ReportException("GetAppConfigVersion", e);
+        return -2;
+    }
+}
+
+__time64_t ParseDateTime(const std::string& text) {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+    std::sscanf(text.c_str(), "%d-%d-%d %d:%d", &year, &month, &day, &hour, &minute);
+    struct tm fields;
+    std::memset(&fields, 0, sizeof fields);
+    fields.tm_year = year - 1900;
+    fields.tm_mon = month - 1;
+    fields.tm_mday = day;
+    fields.tm_hour = hour;
+    fields.tm_min = minute;
+    fields.tm_sec = 0;
+    fields.tm_isdst = 0;
+    return _mktime64(&fields) - kCstOffset;
+}
+
+void SplitHttpUrl(const std::string& url, std::string& host, std::string& path) {
+    if (url.size() > kMaxUrlLength)
+        return;
+    try {
+        static const std::regex pattern("http://([^/]+)(/?.*)", std::regex::ECMAScript);
+        std::smatch match;
+        if (std::regex_match(url, match, pattern)) {
+            host = match[1].str();
+            path = match[2].str();
+        }
+    } catch (const std::exception& e) {
+        ReportException("SplitHttpUrl", e);
+    }
+}

@@ -1,0 +1,93 @@
+#include "ie_settings.h"
+
+#include "registry.h"
+
+#include <string>
+
+const char kPortalDomain[] = "ebid.quelda.com";
+
+namespace {
+const char kInternetSettings[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+const char kIEPolicyMain[] = "SOFTWARE\\Policies\\Microsoft\\Internet Explorer\\Main";
+const char kSyncMode5[] = "SyncMode5";
+const char kSecureProtocols[] = "SecureProtocols";
+const char kMaxWebSocket[] = "MaximumWebSocketConnections";
+
+const DWORD kSyncEveryVisit = 3;
+const DWORD kTrustedZone = 2;
+const DWORD kWebSocketLimit = 100;
+const DWORD kSsl2 = 0x20, kSsl3 = 0x80, kTls10 = 0x200, kTls11 = 0x800, kTls12 = 0x2000;
+const DWORD kAllProtocols = kSsl2 | kSsl3 | kTls10 | kTls11 | kTls12; // 10912
+
+std::string TrustKey() {
+    return std::string(kInternetSettings) + "\\ZoneMap\\Domains\\" + kPortalDomain;
+}
+
+// 0 means nothing was written (no number, and no text value to fall back on): a failure.
+int WriteResult(int rc) {
+    if (rc < 0)
+        return rc;
+    return rc == 0 ? -1 : 1;
+}
+
+int WriteDword(HKEY root, const std::string& key, const char* name, DWORD number) {
+    return WriteResult(RegSetDwordValue(root, key, name, &number));
+}
+
+int CheckEquals(HKEY root, const char* key, const char* name, DWORD expected) {
+    DWORD value = 0;
+    int rc = RegGetDwordValue(root, key, name, value);
+    if (rc < 0)
+        return rc;
+    return value == expected ? 1 : -2;
+}
+} // namespace
+
+int CheckIESaveVerCfg() {
+    return CheckEquals(HKEY_CURRENT_USER, kInternetSettings, kSyncMode5, kSyncEveryVisit);
+}
+
+int CheckIETrustCfg() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, TrustKey().c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return -1;
+    RegCloseKey(key);
+    return 1;
+}
+
+int CheckIESslCfg() {
+    DWORD value = 0;
+    int rc = RegGetDwordValue(HKEY_CURRENT_USER, kInternetSettings, kSecureProtocols, value);
+    if (rc < 0)
+        return rc;
+    const DWORD bits[] = {kSsl2, kSsl3, kTls10, kTls11, kTls12};
+    for (int i = 0; i < 5; ++i)
+        if ((value & bits[i]) == 0)
+            return -(i + 1);
+    return 1;
+}
+
+int CheckIEMaxConCfg() {
+    return CheckEquals(HKEY_LOCAL_MACHINE, kIEPolicyMain, kMaxWebSocket, kWebSocketLimit);
+}
+
+int SetIESaveVerCfg() {
+    DWORD value = 0;
+    int rc = RegGetDwordValue(HKEY_CURRENT_USER, kInternetSettings, kSyncMode5, value);
+    // A missing key or a value of a foreign type is left alone.
+    if (rc < 0 && rc != -2)
+        return rc;
+    return WriteDword(HKEY_CURRENT_USER, kInternetSettings, kSyncMode5, kSyncEveryVisit);
+}
+
+int SetIETrustCfg() {
+    return WriteDword(HKEY_CURRENT_USER, TrustKey(), "https", kTrustedZone);
+}
+
+int SetIESslCfg() {
+    return WriteDword(HKEY_CURRENT_USER, kInternetSettings, kSecureProtocols, kAllProtocols);
+}
+
+int SetIEMaxConCfg() {
+    return WriteDword(HKEY_LOCAL_MACHINE, kIEPolicyMain, kMaxWebSocket, kWebSocketLimit);
+}

@@ -1,0 +1,100 @@
+#include "app/configfile.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+
+namespace {
+
+using nlohmann::json;
+
+// A number converted as the JSON library converts it (fraction truncated toward zero, a
+// boolean as 0 or 1), refusing values that do not fit an int instead of overflowing.
+int ToInt(const json& value) {
+    constexpr auto kMin = std::numeric_limits<int>::min();
+    constexpr auto kMax = std::numeric_limits<int>::max();
+    bool fits = true;
+    if (value.is_number_float()) {
+        const double d = value.get<double>();
+        fits = std::isfinite(d) && d > double(kMin) - 1.0 && d < double(kMax) + 1.0;
+    } else if (value.is_number_unsigned()) {
+        fits = value.get<std::uint64_t>() <= std::uint64_t(kMax);
+    } else if (value.is_number_integer()) {
+        const auto i = value.get<std::int64_t>();
+        fits = i >= kMin && i <= kMax;
+    }
+    if (!fits) {
+        throw std::out_of_range("number out of int range: " + value.dump());
+    }
+    return value.get<int>();
+}
+
+void PrintParseError(const char* what) {
+    std::printf("json parse error:%s", what);
+    std::fflush(stdout);
+}
+
+} // namespace
+
+bool ParseMainCfg(const json& doc, MainConfig& cfg) {
+    bool allRead = true;
+    try {
+        const json& mainCfg = doc.at("mainCfg");
+        // Each step looks its member up; an absent one is reported and skipped.
+        auto member = [&](const char* key) -> const json* {
+            auto it = mainCfg.find(key);
+            if (it == mainCfg.end()) {
+                PrintParseError(("key '" + std::string(key) + "' not found in mainCfg").c_str());
+                allRead = false;
+                return nullptr;
+            }
+            return &*it;
+        };
+        if (!mainCfg.is_object()) {
+            throw std::invalid_argument("mainCfg is not an object");
+        }
+        if (const json* v = member("topTitle")) {
+            cfg.topTitle = QString::fromStdString(v->get<std::string>());
+        }
+        if (const json* v = member("ipPort")) {
+            cfg.ipPort = v->get<std::string>();
+        }
+        if (const json* v = member("url")) {
+            cfg.url = v->get<std::string>();
+        }
+        if (const json* v = member("width")) {
+            cfg.width = ToInt(*v);
+        }
+        if (const json* v = member("high")) {
+            cfg.high = ToInt(*v);
+        }
+        return allRead;
+    } catch (const std::exception& e) {
+        PrintParseError(e.what());
+        return false;
+    }
+}
+
+bool ReadConfig(MainConfig& cfg) {
+    try {
+        const std::filesystem::path path = std::filesystem::current_path() / "config.json";
+        std::ifstream in(path.string());
+        if (!in.is_open()) {
+            return false;
+        }
+        // Stream mode: one JSON value is read and whatever follows it is ignored.
+        json doc;
+        in >> doc;
+        ParseMainCfg(doc, cfg);
+        return true;
+    } catch (const std::exception& e) {
+        std::printf("config read error : %s", e.what());
+        std::fflush(stdout);
+        return false;
+    }
+}

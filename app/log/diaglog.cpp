@@ -1,0 +1,38 @@
+#include "app/log/diaglog.h"
+
+#include <chrono>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <spdlog/pattern_formatter.h>
+#include <spdlog/sinks/daily_file_sink.h>
+#include <spdlog/spdlog.h>
+
+namespace {
+
+const char kLoggerName[] = " ";
+const char kPattern[] = "[%H:%M:%S %z] [source %s] [line %#] [thread %t] %v";
+
+std::string LogBaseFileName(const std::string& workDir) {
+    return (std::filesystem::path(workDir) / "logs" / "queldatool.txt").generic_string();
+}
+
+} // namespace
+
+std::shared_ptr<spdlog::logger> CreateDiagLogger(const std::string& workDir) {
+    try {
+        spdlog::set_pattern(kPattern, spdlog::pattern_time_type::local);
+        // A later set-up (a new panel) takes the name over; earlier holders keep their logger.
+        spdlog::drop(kLoggerName);
+        auto logger =
+            spdlog::daily_logger_mt(kLoggerName, LogBaseFileName(workDir), 0, 0, false, 0);
+        logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
+            kPattern, spdlog::pattern_time_type::local, "\r\n"));
+        logger->flush_on(spdlog::level::err);
+        spdlog::flush_every(std::chrono::seconds(1));
+        return logger;
+    } catch (const std::exception&) {
+        // No file log: the program runs on, and log calls go nowhere.
+        return std::make_shared<spdlog::logger>(kLoggerName);
+    }
+}

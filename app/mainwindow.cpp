@@ -1,0 +1,66 @@
+#include "app/mainwindow.h"
+
+#include "app/configfile.h"
+#include "app/topbar.h"
+#include "panel/centerwidget.h"
+#include "ui_mainwindow.h"
+
+#include <QPushButton>
+#include <QStatusBar>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+
+const char kSupportTelephone[] = "400-000-0000";
+
+QString SupportLine() {
+    return QStringLiteral("技术支持：Quelda | 客服电话：") + QString::fromUtf8(kSupportTelephone) +
+           QStringLiteral(" ");
+}
+
+QPoint CentredPosition(const QSize& desktop, const QSize& window) {
+    return QPoint((desktop.width() - window.width()) / 2, (desktop.height() - window.height()) / 2);
+}
+
+MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow) {
+    ui->setupUi(this);
+}
+
+MainWindow::~MainWindow() {
+    delete ui;
+    std::exit(0);
+}
+
+bool MainWindow::ReadConfig() {
+    return ::ReadConfig(mainConfig);
+}
+
+bool MainWindow::ParseMainCfg(const nlohmann::json& doc) {
+    return ::ParseMainCfg(doc, mainConfig);
+}
+
+void MainWindow::InitWindow() {
+    ReadConfig();
+    setFixedSize(mainConfig.width, mainConfig.high);
+    setWindowFlags(Qt::FramelessWindowHint);
+
+    topBar = new TopBar(mainConfig.topTitle, this);
+    setMenuWidget(topBar);
+
+    QPushButton* checkButton = nullptr;
+    QPushButton* repairButton = nullptr;
+    topBar->GetButtons(checkButton, repairButton);
+
+    center = new centerWidget(this);
+    center->SetConfig(mainConfig, checkButton, repairButton);
+    setCentralWidget(center);
+
+    connect(topBar, &TopBar::checkStartSignal, center, &centerWidget::StartCheck);
+    connect(topBar, &TopBar::repairStartSignal, center, &centerWidget::StartRepair);
+    connect(center, &centerWidget::FinishCheckSig, topBar, &TopBar::FinishCheckSlot);
+    connect(center, &centerWidget::FinishRepaireSig, topBar, &TopBar::FinishRepaire);
+
+    auto* statusBar = new QStatusBar(this);
+    statusBar->showMessage(SupportLine());
+    statusBar->setStyleSheet("background-color: #ff6304;color: white;font: 13px Microsoft YaHei;");
+    setStatusBar(statusBar);
+}

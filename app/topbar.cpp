@@ -1,0 +1,171 @@
+#include "app/topbar.h"
+
+#include <QDebug>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QPushButton>
+#include <QSpacerItem>
+#include <QVBoxLayout>
+
+namespace {
+
+const QSize kSmallImage(13, 13);
+
+const char kWindowButtonStyle[] = "border: none;font:  13px Microsoft YaHei; height: 13px;";
+const char kTitleStyle[] = "border: none;font: 13px Microsoft YaHei; height: 13px;";
+const char kTipStyle[] = "border: none;font:  18px Microsoft YaHei; ";
+const char kCheckButtonStyle[] =
+    "QPushButton {background-color: #40c97f;border: 5px solid #40c97f;border-radius: "
+    "5px;color: white;font: 13px Microsoft YaHei;}QPushButton:hover {background-color: "
+    "#44d887;border: 2px solid #44d887;}";
+const char kRepairButtonStyle[] =
+    "QPushButton {background-color: #4a6ff5;border: 5px solid #4a6ff5;border-radius: "
+    "5px;color: white;font: 13px Microsoft YaHei;}QPushButton:hover {background-color: "
+    "#6380ff;border: 2px solid #6380ff;}";
+const char kBarStyle[] = "background-color: #ff6304;color: white;";
+
+QPixmap SmallImage(const QString& file) {
+    return QPixmap(file).scaled(kSmallImage, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+QSpacerItem* FixedSpacer() {
+    return new QSpacerItem(10, 10, QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+} // namespace
+
+TopBar::TopBar(const QString& titleText, QWidget* parent)
+    : QWidget(parent), title(titleText), window(parent) {
+    minButton = new QPushButton(this);
+    minButton->setStyleSheet(kWindowButtonStyle);
+    closeButton = new QPushButton(this);
+    closeButton->setStyleSheet(kWindowButtonStyle);
+    if (window != nullptr) {
+        connect(minButton, &QPushButton::clicked, window, &QWidget::showMinimized);
+        connect(closeButton, &QPushButton::clicked, window, &QWidget::close);
+    }
+
+    titleLabel = new QLabel(title, this);
+    titleLabel->setStyleSheet(kTitleStyle);
+
+    logoLabel = new QLabel(this);
+    const QPixmap logo = SmallImage("image/logo.png");
+    logoLabel->setPixmap(logo);
+    logoLabel->setFixedSize(logo.width(), logo.height());
+
+    minButton->setIcon(QIcon(SmallImage("image/min.png")));
+    closeButton->setIcon(QIcon(SmallImage("image/close.png")));
+
+    tipLabel = new QLabel(QStringLiteral("对软件基础环境、工具版本、CA环境进行检测"), this);
+    checkButton = new QPushButton(QStringLiteral("一键检测"), this);
+    repairButton = new QPushButton(this);
+    repairButton->hide();
+
+    tipLabel->setStyleSheet(kTipStyle);
+    checkButton->setStyleSheet(kCheckButtonStyle);
+    repairButton->setStyleSheet(kRepairButtonStyle);
+    repairButton->setFixedSize(80, 35);
+    checkButton->setFixedSize(80, 35);
+
+    auto* upperRow = new QHBoxLayout;
+    upperRow->addWidget(logoLabel);
+    upperRow->addWidget(titleLabel);
+    upperRow->addStretch(1);
+    upperRow->addWidget(minButton);
+    upperRow->addWidget(closeButton);
+
+    auto* lowerRow = new QHBoxLayout;
+    lowerRow->addSpacerItem(FixedSpacer());
+    lowerRow->addWidget(tipLabel);
+    lowerRow->addStretch(1);
+    lowerRow->addWidget(checkButton);
+    lowerRow->addWidget(repairButton);
+    lowerRow->addSpacerItem(FixedSpacer());
+
+    auto* rows = new QVBoxLayout(this);
+    rows->addLayout(upperRow, 32);
+    rows->addLayout(lowerRow, 0);
+
+    setFixedHeight(90);
+
+    message = false;
+    connect(checkButton, &QPushButton::clicked, this, &TopBar::OnCheckClicked);
+    connect(repairButton, &QPushButton::clicked, this, &TopBar::OnRepairClicked);
+
+    setStyleSheet(kBarStyle);
+    setAttribute(Qt::WA_StyledBackground, true);
+}
+
+TopBar::~TopBar() = default;
+
+void TopBar::GetButtons(QPushButton*& check, QPushButton*& repair) {
+    check = checkButton;
+    repair = repairButton;
+}
+
+void TopBar::OnCheckClicked() {
+    checkButton->setText(QStringLiteral("检测中"));
+    message = true;
+    checkButton->setEnabled(false);
+    repairButton->hide();
+    tipLabel->setText(QStringLiteral("检测中,请稍后..."));
+    emit checkStartSignal(message);
+}
+
+void TopBar::OnRepairClicked() {
+    qDebug() << "top click StartCheck";
+    repairButton->setText(QStringLiteral("修复中"));
+    repairButton->setEnabled(false);
+    checkButton->setEnabled(false);
+    checkButton->hide();
+    tipLabel->setText(QStringLiteral("修复中,请稍后..."));
+    emit repairStartSignal(message);
+}
+
+void TopBar::FinishCheckSlot(int needProcess, int needDown) {
+    if (needProcess == -1) {
+        tipLabel->setText(QStringLiteral("网络连接失败,请检测网络连接是否正常"));
+        repairButton->hide();
+    } else if (needProcess == 0) {
+        tipLabel->setText(QStringLiteral("恭喜您，您的运行环境一切正常，请放心使用"));
+        repairButton->hide();
+    } else {
+        tipLabel->setText(QStringLiteral("本次检测发现%1个待修复项,%2个控件需手动下载安装")
+                              .arg(needProcess)
+                              .arg(needDown));
+        repairButton->setText(QStringLiteral("一键修复"));
+        repairButton->show();
+    }
+    checkButton->setText(QStringLiteral("重新检测"));
+    checkButton->setEnabled(true);
+}
+
+void TopBar::FinishRepaire(int /*successNum*/, int /*failedNum*/) {
+    tipLabel->setText(QStringLiteral("修复已完成，请您重新检测确认运行环境是否正常"));
+    repairButton->setEnabled(true);
+    repairButton->hide();
+    checkButton->setText(QStringLiteral("重新检测"));
+    checkButton->show();
+    checkButton->setEnabled(true);
+}
+
+void TopBar::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && window != nullptr) {
+        dragging = true;
+        dragOffset = event->globalPos() - window->pos();
+    }
+}
+
+void TopBar::mouseMoveEvent(QMouseEvent* event) {
+    if (dragging && window != nullptr) {
+        window->move(event->globalPos() - dragOffset);
+    }
+}
+
+void TopBar::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton) {
+        dragging = false;
+    }
+}

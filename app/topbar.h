@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QPoint>
+#include <QString>
+#include <QWidget>
+
+class QLabel;
+class QMouseEvent;
+class QPushButton;
+
+// The frameless window's title bar: logo, title, minimise and close, window dragging, and
+// below them the message line with the one-click check button and the repair button.
+class TopBar : public QWidget {
+    Q_OBJECT
+
+  public:
+    // parent is the main window: the one that the buttons minimise and close and that a
+    // drag moves.
+    explicit TopBar(const QString& title, QWidget* parent = nullptr);
+    ~TopBar() override;
+
+    void GetButtons(QPushButton*& checkButton, QPushButton*& repairButton);
+
+  signals:
+    void checkStartSignal(bool& message);
+    void repairStartSignal(bool& message);
+
+  public slots:
+    void FinishCheckSlot(int needProcess, int needDown);
+    void FinishRepaire(int successNum, int failedNum);
+
+  protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+  private:
+    void OnCheckClicked();
+    void OnRepairClicked();
+
+    QPushButton* checkButton = nullptr;
+    QPushButton* repairButton = nullptr;
+    bool message = false;
+    bool dragging = false;
+    QPoint dragOffset;
+    QPushButton* minButton = nullptr;
+    QPushButton* closeButton = nullptr;
+    QLabel* titleLabel = nullptr;
+    QLabel* logoLabel = nullptr;
+    QString title;
+    QLabel* tipLabel = nullptr;
+    QWidget* window = nullptr;
+};

@@ -1,0 +1,124 @@
+#pragma once
+
+#include "app/mainconfig.h"
+
+#include <QPointer>
+#include <QSize>
+#include <QString>
+#include <QWidget>
+#include <memory>
+#include <spdlog/logger.h>
+#include <string>
+
+class QComboBox;
+class QFrame;
+class QGridLayout;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class CheckThread;
+
+// The check panel: region selector, the five item rows in three groups, and the panel's
+// side of every job (check, single install, one-click repair, IE repair).
+class centerWidget : public QWidget {
+    Q_OBJECT
+
+  public:
+    explicit centerWidget(QWidget* parent = nullptr);
+    ~centerWidget() override;
+
+    // Keeps the title bar's two buttons (one-click button first) and a copy of the settings,
+    // then registers the "alert" URL protocol. Always returns normally.
+    void SetConfig(const MainConfig& cfg, QPushButton* checkButton, QPushButton* repairButton);
+
+  signals:
+    void FinishCheckSig(int needProcess, int needDown);
+    void FinishRepaireSig(int successNum, int failedNum);
+
+  public slots:
+    void StartCheck(bool message);
+    void StartRepair(bool repairFlag);
+    void CheckStartSlot(int res);
+    void CheckNetSlot(int res);
+    void CheckIESlot(int res);
+    void CheckNetFraSlot(int res);
+    void CheckToolVerSlot(int res);
+    void CheckCAVerSlot(int res);
+    void RepaireIECfg();
+    void DownloadToolCfg();
+    void DownloadCaCfg();
+    void DownloadCsharpCfg();
+    void DownloadThreadToolCfg(int res);
+    void DownloadThreadCaCfg(int res);
+    void DownloadThreadCsharpCfg(int res);
+    void UpdateProcess(int res);
+    void RepairFinishSlot(int flag, int csharp, int tool, int ca);
+
+  protected:
+    // Builds the worker of one job (not started, no parent). The one place where thread
+    // objects come from, so that a job's inputs can be observed and a worker replaced.
+    virtual CheckThread* NewThread(int mode, int regionIndex, int repairFlags);
+
+  private:
+    void BuildWidgets();
+    void PlaceWidgets();
+    void RegisterAlertProtocol();
+    void StartInstallThread(int mode, void (CheckThread::*resultSig)(int),
+                            void (centerWidget::*resultSlot)(int));
+    void StartSingleInstall(int mode, QPushButton* rowButton, void (CheckThread::*resultSig)(int),
+                            void (centerWidget::*resultSlot)(int));
+    void ShowInstallResult(QLabel* statusLabel, QLabel* iconLabel, QPushButton* button,
+                           const QString& goodText, int res);
+    void EndSingleInstall();
+    void ShowResult(QLabel* statusLabel, QLabel* iconLabel, const QString& text, bool good,
+                    bool fixLabelSize);
+    void SetJobButtonsStyle(const QString& style);
+
+    MainConfig config;
+    QPushButton* checkButton = nullptr;
+    QPushButton* repairButton = nullptr;
+    QProgressBar* progressBar = nullptr;
+    QPushButton* leftSpacer = nullptr;
+    QPushButton* rightSpacer = nullptr;
+
+    QLabel* baseIconLabel = nullptr;
+    QLabel* baseTitleLabel = nullptr;
+    QFrame* baseLine = nullptr;
+    QLabel* toolGroupIconLabel = nullptr;
+    QLabel* toolGroupTitleLabel = nullptr;
+    QFrame* toolLine = nullptr;
+    QLabel* caGroupIconLabel = nullptr;
+    QLabel* caGroupTitleLabel = nullptr;
+    QFrame* caLine = nullptr;
+
+    QLabel* netIconLabel = nullptr;
+    QLabel* netNameLabel = nullptr;
+    QLabel* netStatusLabel = nullptr;
+    QLabel* netFraIconLabel = nullptr;
+    QLabel* netFraNameLabel = nullptr;
+    QLabel* netFraStatusLabel = nullptr;
+    QPushButton* netFraButton = nullptr;
+    QLabel* ieIconLabel = nullptr;
+    QLabel* ieNameLabel = nullptr;
+    QLabel* ieStatusLabel = nullptr;
+    QPushButton* ieButton = nullptr;
+    QLabel* toolIconLabel = nullptr;
+    QLabel* toolNameLabel = nullptr;
+    QLabel* toolStatusLabel = nullptr;
+    QPushButton* toolButton = nullptr;
+    QLabel* caIconLabel = nullptr;
+    QLabel* caNameLabel = nullptr;
+    QLabel* caStatusLabel = nullptr;
+    QPushButton* caButton = nullptr;
+
+    QGridLayout* gridLayout = nullptr;
+    QPointer<CheckThread> checkThread;
+    bool checkRunEnded = true;
+    std::wstring workDir;
+    int needProcess = 0;
+    int needDown = 0;
+    QComboBox* regionCombo = nullptr;
+    QLabel* regionLabel = nullptr;
+    std::shared_ptr<spdlog::logger> logger;
+    QSize statusIconSize{13, 13};
+};

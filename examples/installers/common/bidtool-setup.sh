@@ -1,0 +1,42 @@
+#!/bin/sh
+# Demo installer for the bidding tool: writes its application configuration file with the
+# current "Version" and records the install directory in the registry.
+set -eu
+
+# The machine folder of the Windows API stand-in; the tool passes it on to its installers.
+machine="${QUELDA_MACHINE:-${XDG_DATA_HOME:-$HOME/.local/share}/quelda/machine}"
+
+# quelda-reg and quelda-mkpe come from QUELDA_BIN when set, otherwise from PATH.
+run() {
+    name=$1
+    shift
+    if [ -n "${QUELDA_BIN:-}" ] && [ -x "$QUELDA_BIN/$name" ]; then
+        "$QUELDA_BIN/$name" "$@" >/dev/null
+    elif command -v "$name" >/dev/null 2>&1; then
+        "$name" "$@" >/dev/null
+    else
+        echo "$0: $name not found (set QUELDA_BIN or PATH)" >&2
+        exit 1
+    fi
+}
+
+version=3.2.1.0
+dir="$machine/drive_c/Program Files/Quelda/BidTool"
+mkdir -p "$dir"
+cat >"$dir/QueldaBid.exe.config" <<XML
+<?xml version="1.0" encoding="utf-8"?>
+<configuration>
+  <startup>
+    <supportedRuntime version="v4.0" sku=".NETFramework,Version=v4.0" />
+  </startup>
+  <appSettings>
+    <add key="ServiceUrl" value="https://bid.quelda.example/" />
+    <add key="Version" value="$version" />
+  </appSettings>
+</configuration>
+XML
+run quelda-reg add 'HKLM\SOFTWARE\Quelda\BidTool' /v InstallPath /t REG_SZ \
+    /d 'C:\Program Files\Quelda\BidTool' /f
+run quelda-reg add 'HKLM\SOFTWARE\Quelda\BidTool' /v Version /t REG_SZ /d "$version" /f
+
+echo "bidtool $version" >>"$machine/installs.log"

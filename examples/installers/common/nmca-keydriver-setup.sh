@@ -1,0 +1,32 @@
+#!/bin/sh
+# Demo installer for the NmCA key driver: its library (2023-11-20 09:05 in UTC+8); the key's
+# default value holds the quoted path of the key manager, as this vendor writes it.
+set -eu
+
+# The machine folder of the Windows API stand-in; the tool passes it on to its installers.
+machine="${QUELDA_MACHINE:-${XDG_DATA_HOME:-$HOME/.local/share}/quelda/machine}"
+
+# quelda-reg and quelda-mkpe come from QUELDA_BIN when set, otherwise from PATH.
+run() {
+    name=$1
+    shift
+    if [ -n "${QUELDA_BIN:-}" ] && [ -x "$QUELDA_BIN/$name" ]; then
+        "$QUELDA_BIN/$name" "$@" >/dev/null
+    elif command -v "$name" >/dev/null 2>&1; then
+        "$name" "$@" >/dev/null
+    else
+        echo "$0: $name not found (set QUELDA_BIN or PATH)" >&2
+        exit 1
+    fi
+}
+
+version=3.0.1.12
+dir="$machine/drive_c/Program Files (x86)/NmCA/KeyDriver"
+mkdir -p "$dir"
+run quelda-mkpe "$dir/NmCaKey.dll" "$version"
+run quelda-mkpe "$dir/NmKeyMgr.exe" "$version"
+TZ=UTC touch -d "2023-11-20 01:05" "$dir/NmCaKey.dll"
+run quelda-reg add 'HKLM\SOFTWARE\NmCA\KeyDriver' /ve /t REG_SZ \
+    /d '"C:\Program Files (x86)\NmCA\KeyDriver\NmKeyMgr.exe"' /f
+
+echo "NmCaKey.dll $version" >>"$machine/installs.log"

@@ -1,0 +1,31 @@
+#!/bin/sh
+# Demo installer for the CA driver: a driver library with its version resource and build
+# time (2024-03-15 10:20 in UTC+8), its install directory in the registry.
+set -eu
+
+# The machine folder of the Windows API stand-in; the tool passes it on to its installers.
+machine="${QUELDA_MACHINE:-${XDG_DATA_HOME:-$HOME/.local/share}/quelda/machine}"
+
+# quelda-reg and quelda-mkpe come from QUELDA_BIN when set, otherwise from PATH.
+run() {
+    name=$1
+    shift
+    if [ -n "${QUELDA_BIN:-}" ] && [ -x "$QUELDA_BIN/$name" ]; then
+        "$QUELDA_BIN/$name" "$@" >/dev/null
+    elif command -v "$name" >/dev/null 2>&1; then
+        "$name" "$@" >/dev/null
+    else
+        echo "$0: $name not found (set QUELDA_BIN or PATH)" >&2
+        exit 1
+    fi
+}
+
+version=2.1.0.8
+dir="$machine/drive_c/Program Files/Quelda/CaDriver"
+mkdir -p "$dir"
+run quelda-mkpe "$dir/QdCaDriver.dll" "$version"
+TZ=UTC touch -d "2024-03-15 02:20" "$dir/QdCaDriver.dll"
+run quelda-reg add 'HKLM\SOFTWARE\Quelda\CaDriver' /v InstallPath /t REG_SZ \
+    /d 'C:\Program Files\Quelda\CaDriver' /f
+
+echo "QdCaDriver.dll $version" >>"$machine/installs.log"

@@ -1,0 +1,32 @@
+#!/bin/sh
+# Demo installer for the SKF middleware: its API library (2024-01-08 16:45 in UTC+8) and its
+# manager program; the registry records the manager's path, not the directory.
+set -eu
+
+# The machine folder of the Windows API stand-in; the tool passes it on to its installers.
+machine="${QUELDA_MACHINE:-${XDG_DATA_HOME:-$HOME/.local/share}/quelda/machine}"
+
+# quelda-reg and quelda-mkpe come from QUELDA_BIN when set, otherwise from PATH.
+run() {
+    name=$1
+    shift
+    if [ -n "${QUELDA_BIN:-}" ] && [ -x "$QUELDA_BIN/$name" ]; then
+        "$QUELDA_BIN/$name" "$@" >/dev/null
+    elif command -v "$name" >/dev/null 2>&1; then
+        "$name" "$@" >/dev/null
+    else
+        echo "$0: $name not found (set QUELDA_BIN or PATH)" >&2
+        exit 1
+    fi
+}
+
+version=1.6.3.2
+dir="$machine/drive_c/Program Files/Quelda/SkfMiddleware"
+mkdir -p "$dir"
+run quelda-mkpe "$dir/QdSkfApi.dll" "$version"
+run quelda-mkpe "$dir/QdSkfMgr.exe" "$version"
+TZ=UTC touch -d "2024-01-08 08:45" "$dir/QdSkfApi.dll"
+run quelda-reg add 'HKLM\SOFTWARE\Quelda\SkfMiddleware' /v InstallDir /t REG_SZ \
+    /d 'C:\Program Files\Quelda\SkfMiddleware\QdSkfMgr.exe' /f
+
+echo "QdSkfApi.dll $version" >>"$machine/installs.log"

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "file_store.h"
+
+#include <httplib.h>
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+
+// The HTTP side: the GBK document at one path, the installer files under a prefix, 404 for
+// everything else, one log line per request.
+class ConfigServer {
+  public:
+    struct Settings {
+        std::string documentPath = "/envcheck/config.json";
+        std::string filesPrefix = "/files/";
+        std::optional<FileStore> files; // none: no files are served
+        std::FILE* log = stderr;        // null: no request log
+    };
+
+    explicit ConfigServer(Settings settings);
+    ConfigServer(const ConfigServer&) = delete;
+    ConfigServer& operator=(const ConfigServer&) = delete;
+
+    // Binds address:port (port 0: the system chooses). Returns the bound port, or -1.
+    int Bind(const std::string& address, int port);
+    // The GBK body served at the document path; set before Listen.
+    void SetDocument(std::string gbkBody) { document_ = std::move(gbkBody); }
+    // Serves until Stop; returns false when the server could not run.
+    bool Listen();
+    // Ends Listen, or makes a later Listen return at once. Callable from any thread but the
+    // server's own request handlers; returns when Listen has returned.
+    void Stop();
+    bool IsRunning() const { return server_->is_running(); }
+
+  private:
+    void Handle(const httplib::Request& req, httplib::Response& res);
+    void ServeFile(const std::string& relative, httplib::Response& res);
+    void LogRequest(const httplib::Request& req, const httplib::Response& res);
+
+    Settings settings_;
+    std::string document_;
+    std::unique_ptr<httplib::Server> server_;
+    std::mutex logMutex_;
+    std::atomic<bool> stopRequested_{false};
+    std::atomic<bool> listening_{false};
+};
+
+// A URL path made safe for a one-line log: control characters and backslashes escaped.
+std::string PrintablePath(const std::string& path);

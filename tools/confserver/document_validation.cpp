@@ -1,0 +1,293 @@
+#include "document_validation.h"
+
+#include <array>
+#include <regex>
+
+namespace {
+
+const std::array<const char*, 10> kRegistryRoots = {
+    "HKEY_CLASSES_ROOT",     "HKEY_CURRENT_USER",
+    "HKEY_LOCAL_MACHINE",    "HKEY_USERS",
+    "HKEY_PERFORMANCE_DATA", "HKEY_CURRENT_CONFIG",
+    "HKEY_DYN_DATA",         "HKEY_CURRENT_USER_LOCAL_SETTINGS",
+    "HKEY_PERFORMANCE_TEXT", "HKEY_PERFORMANCE_NLSTEXT"};
+
+const std::array<const char*, 3> kRegions = {"shanxi", "hebei", "neimeng"};
+
+bool IsRegistryRoot(const std::string& name) {
+    for (const char* root : kRegistryRoots)
+        if (name == root)
+            return true;
+    return false;
+}
+
+bool HasSpaceOrControl(const std::string& s) {
+    for (unsigned char c : s)
+        if (c <= 0x20 || c == 0x7F)
+            return true;
+    return false;
+}
+
+std::string TypeName(const Document& v) {
+    return v.type_name();
+}
+
+class Validator {
+  public:
+    explicit Validator(const std::string& placeholder) : placeholder_(placeholder) {}
+
+    std::vector<Problem> Run(const Document& doc) {
+        if (!doc.is_object()) {
+            Add("(document)", "must be a JSON object with the members shanxi, hebei, neimeng");
+            return problems_;
+        }
+        for (const char* region : kRegions) {
+            auto it = doc.find(region);
+            if (it == doc.end())
+                Add(region, "region is missing");
+            else if (!it->is_object())
+                Add(region, "must be an object (found " + TypeName(*it) + ")");
+            else
+                Region(region, *it);
+        }
+        CheckAllTexts("", doc);
+        return problems_;
+    }
+
+  private:
+    void Add(const std::string& path, const std::string& message) {
+        problems_.push_back({path, message});
+    }
+
+    // The object member `name` of `parent`, or null (with a problem) when it is missing or
+    // not an object.
+    const Document* Object(const std::string& path, const Document& parent, const char* name) {
+        auto it = parent.find(name);
+        if (it == parent.end()) {
+            Add(path, "missing");
+            return nullptr;
+        }
+        if (!it->is_object()) {
+            Add(path, "must be an object (found " + TypeName(*it) + ")");
+            return nullptr;
+        }
+        return &*it;
+    }
+
+    // The string member `name`, or null (with a problem) when it is missing or not a string.
+    const std::string* Text(const std::string& base, const Document& obj, const char* name) {
+        std::string path = base + "." + name;
+        auto it = obj.find(name);
+        if (it == obj.end()) {
+            Add(path, "missing");
+            return nullptr;
+        }
+        if (!it->is_string()) {
+            Add(path, "must be a string (found " + TypeName(*it) + ")");
+            return nullptr;
+        }
+        return &it->get_ref<const std::string&>();
+    }
+
+    void Checked(const std::string& base, const Document& obj, const char* name,
+                 std::string (*check)(const std::string&)) {
+        if (const std::string* s = Text(base, obj, name)) {
+            std::string problem = check(*s);
+            if (!problem.empty())
+                Add(base + "." + name, problem);
+        }
+    }
+
+    void NonEmpty(const std::string& base, const Document& obj, const char* name) {
+        if (const std::string* s = Text(base, obj, name); s && s->empty())
+            Add(base + "." + name, "must not be empty");
+    }
+
+    void Url(const std::string& base, const Document& obj) {
+        if (const std::string* s = Text(base, obj, "url")) {
+            std::string problem = CheckInstallerUrl(*s, placeholder_);
+            if (!problem.empty())
+                Add(base + ".url", problem);
+        }
+        auto it = obj.find("sha256");
+        if (it == obj.end())
+            return;
+        if (!it->is_string())
+            Add(base + ".sha256", "must be a string (found " + TypeName(*it) + ")");
+        else if (std::string problem = CheckSha256Text(it->get<std::string>()); !problem.empty())
+            Add(base + ".sha256", problem);
+    }
+
+    void Region(const std::string& region, const Document& section) {
+        std::string path = region + ".framework";
+        if (const Document* fw = Object(path, section, "framework")) {
+            Checked(path, *fw, "path", CheckRegistryPath);
+            Url(path, *fw);
+        }
+        path = region + ".tool";
+        if (const Document* tool = Object(path, section, "tool")) {
+            Checked(path, *tool, "path", CheckRegistryPath);
+            Text(path, *tool, "key");
+            NonEmpty(path, *tool, "fileName");
+            NonEmpty(path, *tool, "fileVersion");
+            Url(path, *tool);
+        }
+        path = region + ".driver";
+        auto it = section.find("driver");
+        if (it == section.end()) {
+            Add(path, "missing (use [] for a region without CA driver components)");
+        } else if (it->is_array()) {
+            for (size_t i = 0; i < it->size(); ++i)
+                Driver(path + "[" + std::to_string(i) + "]", (*it)[i]);
+        } else if (it->is_object()) {
+            for (auto& [name, entry] : it->items())
+                Driver(path + "." + name, entry);
+        } else {
+            Add(path,
+                "must be an array (or object) of driver entries (found " + TypeName(*it) + ")");
+        }
+    }
+
+    void Driver(const std::string& path, const Document& entry) {
+        if (!entry.is_object()) {
+            Add(path, "must be an object (found " + TypeName(entry) + ")");
+            return;
+        }
+        Checked(path, entry, "path", CheckRegistryPath);
+        Text(path, entry, "key");
+        NonEmpty(path, entry, "fileName");
+        Checked(path, entry, "fileVersion", CheckFileVersion);
+        Checked(path, entry, "fileModifyDtm", CheckModifyTime);
+        Url(path, entry);
+    }
+
+    // The document is sent in GBK: a character without a GBK code would be lost on the way.
+    void CheckAllTexts(const std::string& path, const Document& v) {
+        auto join = [&](const std::string& name) {
+            return path.empty() ? name : path + "." + name;
+        };
+        if (v.is_string()) {
+            if (!EncodableInGbk(v.get_ref<const std::string&>()))
+                Add(path, "contains characters that GBK cannot encode");
+        } else if (v.is_object()) {
+            for (auto& [name, item] : v.items()) {
+                if (!EncodableInGbk(name))
+                    Add(join(name), "the member name contains characters that GBK cannot encode");
+                CheckAllTexts(join(name), item);
+            }
+        } else if (v.is_array()) {
+            for (size_t i = 0; i < v.size(); ++i)
+                CheckAllTexts(path + "[" + std::to_string(i) + "]", v[i]);
+        }
+    }
+
+    std::string placeholder_;
+    std::vector<Problem> problems_;
+};
+
+bool InRange(const std::string& digits, long low, long high) {
+    if (digits.empty() || digits.size() > 6)
+        return false;
+    long value = std::stol(digits);
+    return value >= low && value <= high;
+}
+
+} // namespace
+
+std::string CheckRegistryPath(const std::string& path) {
+    static const std::string form = "must be a registry path LABEL\\ROOT\\SUBKEY such as "
+                                    "计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\\Product";
+    size_t first = path.find('\\');
+    if (first == std::string::npos)
+        return form;
+    size_t second = path.find('\\', first + 1);
+    if (second == std::string::npos)
+        return form;
+    std::string label = path.substr(0, first);
+    std::string root = path.substr(first + 1, second - first - 1);
+    if (!IsRegistryRoot(root)) {
+        if (IsRegistryRoot(label))
+            return "the first part of a registry path is a label that is skipped; put one "
+                   "before the root, as in 计算机\\" +
+                   path;
+        std::string names;
+        for (const char* r : kRegistryRoots)
+            names += names.empty() ? r : std::string(", ") + r;
+        return "unknown registry root \"" + root + "\" (known: " + names + ")";
+    }
+    if (second + 1 >= path.size())
+        return "the sub-key after " + root + " is empty";
+    return {};
+}
+
+std::string CheckInstallerUrl(const std::string& url, const std::string& placeholder) {
+    if (HasSpaceOrControl(url))
+        return "must not contain spaces or control characters";
+    if (!placeholder.empty() && url.rfind(placeholder, 0) == 0) {
+        std::string rest = url.substr(placeholder.size());
+        if (rest.empty() || rest[0] != '/')
+            return "after " + placeholder + " must come a path starting with /";
+        return {};
+    }
+    if (url.rfind("https://", 0) == 0)
+        return "must start with http:// (the tool downloads over plain HTTP, not https)";
+    if (url.rfind("http://", 0) != 0)
+        return "must start with http://";
+    std::string rest = url.substr(7);
+    size_t slash = rest.find('/');
+    std::string host = rest.substr(0, slash);
+    if (host.empty())
+        return "the host after http:// is empty";
+    size_t colon = host.rfind(':');
+    if (colon != std::string::npos) {
+        std::string port = host.substr(colon + 1);
+        if (colon == 0 || port.find_first_not_of("0123456789") != std::string::npos ||
+            !InRange(port, 1, 65535))
+            return "the port after the host must be a number from 1 to 65535";
+    }
+    if (slash == std::string::npos)
+        return "must have a path after the host, as in http://host:port/files/setup.exe";
+    return {};
+}
+
+std::string CheckFileVersion(const std::string& version) {
+    static const std::regex form(R"((\d+)\.(\d+)\.(\d+)\.(\d+))");
+    std::smatch m;
+    if (!std::regex_match(version, m, form))
+        return "must be four decimal numbers a.b.c.d";
+    for (size_t i = 1; i <= 4; ++i) {
+        std::string part = m[i].str();
+        if ((part.size() > 1 && part[0] == '0') || !InRange(part, 0, 65535))
+            return "each number must be 0 to 65535 without leading zeros (\"" + part +
+                   "\" can never equal a file's version)";
+    }
+    return {};
+}
+
+std::string CheckModifyTime(const std::string& dateTime) {
+    static const std::regex form(R"((\d{4})-(\d{1,2})-(\d{1,2}) (\d{1,2}):(\d{1,2}))");
+    std::smatch m;
+    if (!std::regex_match(dateTime, m, form))
+        return "must be \"YYYY-MM-DD HH:MM\" (UTC+8)";
+    int year = std::stoi(m[1].str()), month = std::stoi(m[2].str()), day = std::stoi(m[3].str());
+    int hour = std::stoi(m[4].str()), minute = std::stoi(m[5].str());
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (year < 1970 || year > 3000 || month < 1 || month > 12)
+        return "is not a valid date and time";
+    int days = kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+    if (day < 1 || day > days || hour > 23 || minute > 59)
+        return "is not a valid date and time";
+    return {};
+}
+
+std::string CheckSha256Text(const std::string& digest) {
+    if (digest.size() != 64 ||
+        digest.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        return "must be 64 hexadecimal digits";
+    return {};
+}
+
+std::vector<Problem> ValidateDocument(const Document& doc, const std::string& placeholder) {
+    return Validator(placeholder).Run(doc);
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include "document.h"
+
+#include <string>
+#include <vector>
+
+// One fault of the document: where (a JSON path such as "hebei.driver[1].url") and what.
+struct Problem {
+    std::string path;
+    std::string message;
+    std::string Text() const { return path + ": " + message; }
+};
+
+// Checks the document against what the tool reads from it: the three regions, their
+// framework, tool and driver members, and the form of every value. URLs may begin with
+// placeholder (replaced by the server's base URL when served). Returns every problem found,
+// in document order; empty when the document is valid.
+std::vector<Problem> ValidateDocument(const Document& doc, const std::string& placeholder);
+
+// Single-value checks; each returns an empty text when the value is acceptable, otherwise
+// what is wrong with it.
+std::string CheckRegistryPath(const std::string& path);
+std::string CheckInstallerUrl(const std::string& url, const std::string& placeholder);
+std::string CheckFileVersion(const std::string& version);
+std::string CheckModifyTime(const std::string& dateTime);
+std::string CheckSha256Text(const std::string& digest);

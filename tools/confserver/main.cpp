@@ -1,0 +1,165 @@
+// quelda-confserver: the configuration server that administrators run for the environment
+// check tool, and that the demo and the end-to-end test start.
+
+#include "atomic_write.h"
+#include "config_server.h"
+#include "document.h"
+#include "document_validation.h"
+#include "options.h"
+#include "sha256_fill.h"
+
+#include <csignal>
+#include <cstdio>
+#include <pthread.h>
+#include <thread>
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitInvalid = 2;
+
+void PrintProblems(const std::string& file, const std::vector<Problem>& problems) {
+    for (const Problem& p : problems)
+        std::fprintf(stderr, "%s: %s\n", file.c_str(), p.Text().c_str());
+}
+
+std::string HostForUrl(const std::string& address) {
+    return address.find(':') != std::string::npos ? "[" + address + "]" : address;
+}
+
+int FillDigests(const ServerOptions& options, Document& doc, const FileStore& store) {
+    ServedUrls served{kBasePlaceholder, options.baseUrl, options.filesPrefix};
+    FillReport report = FillSha256(doc, store, served);
+    if (!report.problems.empty()) {
+        PrintProblems(options.documentFile, report.problems);
+        std::fprintf(stderr, "nothing written\n");
+        return kExitFailure;
+    }
+    std::string target = options.outputFile.empty() ? options.documentFile : options.outputFile;
+    std::string error;
+    if (!WriteFileAtomically(target, DumpDocument(doc), error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return kExitFailure;
+    }
+    std::fprintf(stderr, "%d sha256 member(s) written to %s\n", report.filled, target.c_str());
+    return 0;
+}
+
+// Warns about installer URLs that this server should serve but has no file for.
+void WarnMissingFiles(const ServerOptions& options, Document doc, const FileStore* store) {
+    ServedUrls served{kBasePlaceholder, options.baseUrl, options.filesPrefix};
+    for (const UrlSlot& slot : InstallerUrls(doc)) {
+        std::string relative;
+        if (!served.RelativeFile((*slot.holder)["url"].get<std::string>(), relative))
+            continue;
+        if (!store)
+            std::fprintf(stderr, "warning: %s.url: no --files folder is served\n",
+                         slot.path.c_str());
+        else if (store->Resolve(relative).status != FileStore::Status::Found)
+            std::fprintf(stderr, "warning: %s.url: no file %s to serve\n", slot.path.c_str(),
+                         (store->root() / relative).string().c_str());
+    }
+}
+
+int Serve(const ServerOptions& options, Document doc, std::optional<FileStore> store) {
+    WarnMissingFiles(options, doc, store ? &*store : nullptr);
+
+    // SIGINT and SIGTERM are taken by one thread with sigwait; every other thread, including
+    // the server's workers, inherits the blocked mask.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    ConfigServer::Settings settings;
+    settings.documentPath = options.documentPath;
+    settings.filesPrefix = options.filesPrefix;
+    settings.files = std::move(store);
+    ConfigServer server(std::move(settings));
+
+    int port = server.Bind(options.address, options.port);
+    if (port < 0) {
+        std::fprintf(stderr, "cannot listen on %s:%d\n", options.address.c_str(), options.port);
+        return kExitFailure;
+    }
+    std::string listening = "http://" + HostForUrl(options.address) + ":" + std::to_string(port);
+    std::string base = options.baseUrl.empty() ? listening : options.baseUrl;
+    if (options.baseUrl.empty() && (options.address == "0.0.0.0" || options.address == "::"))
+        std::fprintf(stderr,
+                     "warning: %s becomes %s in the document; pass --base-url with an address "
+                     "that clients can reach\n",
+                     kBasePlaceholder, base.c_str());
+    ReplacePlaceholder(doc, kBasePlaceholder, base);
+    std::string body, error;
+    if (!EncodeDocumentGbk(doc, body, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return kExitInvalid;
+    }
+    server.SetDocument(std::move(body));
+
+    std::thread stopper([&server, signals] {
+        int received = 0;
+        sigwait(&signals, &received);
+        server.Stop();
+    });
+
+    std::printf("listening on %s\n", listening.c_str());
+    std::fflush(stdout);
+    bool ok = server.Listen();
+
+    // Wakes the signal thread when the server ended on its own.
+    pthread_kill(stopper.native_handle(), SIGTERM);
+    stopper.join();
+    if (!ok) {
+        std::fprintf(stderr, "the server stopped with an error\n");
+        return kExitFailure;
+    }
+    std::fprintf(stderr, "stopped\n");
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    ServerOptions options;
+    std::string error;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (!ParseOptions(args, options, error)) {
+        std::fprintf(stderr, "%s\n%s", error.c_str(), UsageText(argv[0]).c_str());
+        return kExitInvalid;
+    }
+    if (options.help) {
+        std::printf("%s", UsageText(argv[0]).c_str());
+        return 0;
+    }
+
+    Document doc;
+    if (!LoadDocument(options.documentFile, doc, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return kExitInvalid;
+    }
+    std::vector<Problem> problems = ValidateDocument(doc, kBasePlaceholder);
+    if (!problems.empty()) {
+        PrintProblems(options.documentFile, problems);
+        std::fprintf(stderr, "%s: %zu problem(s); not valid\n", options.documentFile.c_str(),
+                     problems.size());
+        return kExitInvalid;
+    }
+    if (options.checkOnly) {
+        std::printf("%s: valid\n", options.documentFile.c_str());
+        return 0;
+    }
+
+    std::optional<FileStore> store;
+    if (!options.filesDir.empty()) {
+        store.emplace();
+        if (!store->Open(options.filesDir, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return kExitFailure;
+        }
+    }
+    if (options.fillSha256)
+        return FillDigests(options, doc, *store);
+    return Serve(options, std::move(doc), std::move(store));
+}

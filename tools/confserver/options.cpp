@@ -1,0 +1,186 @@
+#include "options.h"
+
+#include <cstdlib>
+#include <regex>
+
+namespace {
+
+bool ParsePort(const std::string& text, int& port) {
+    if (text.empty() || text.size() > 5 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    int value = std::atoi(text.c_str());
+    if (value > 65535)
+        return false;
+    port = value;
+    return true;
+}
+
+// Splits "--name=value" into name and value; other arguments are returned as they are.
+void SplitInlineValue(const std::string& arg, std::string& name, std::string& value,
+                      bool& hasInline) {
+    hasInline = false;
+    name = arg;
+    if (arg.rfind("--", 0) != 0)
+        return;
+    auto eq = arg.find('=');
+    if (eq == std::string::npos)
+        return;
+    name = arg.substr(0, eq);
+    value = arg.substr(eq + 1);
+    hasInline = true;
+}
+
+} // namespace
+
+std::string CheckBaseUrl(std::string& baseUrl) {
+    while (baseUrl.size() > 7 && baseUrl.back() == '/')
+        baseUrl.pop_back();
+    static const std::regex form(R"(http://([^/:\s]+)(:([0-9]{1,5}))?)");
+    std::smatch m;
+    if (!std::regex_match(baseUrl, m, form))
+        return "must be http://HOST[:PORT] without a path";
+    if (m[3].matched) {
+        int port = 0;
+        if (!ParsePort(m[3].str(), port) || port == 0)
+            return "port must be a number from 1 to 65535";
+    }
+    return {};
+}
+
+bool ParseOptions(const std::vector<std::string>& args, ServerOptions& options,
+                  std::string& error) {
+    std::vector<std::string> positional;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string name, value;
+        bool hasInline = false;
+        SplitInlineValue(args[i], name, value, hasInline);
+
+        auto takeValue = [&](std::string& target) {
+            if (hasInline) {
+                target = value;
+                return true;
+            }
+            if (i + 1 >= args.size()) {
+                error = name + " needs a value";
+                return false;
+            }
+            target = args[++i];
+            return true;
+        };
+
+        if (name == "-h" || name == "--help") {
+            options.help = true;
+        } else if (name == "--check") {
+            options.checkOnly = true;
+        } else if (name == "--fill-sha256") {
+            options.fillSha256 = true;
+        } else if (name == "--files") {
+            if (!takeValue(options.filesDir))
+                return false;
+        } else if (name == "--path") {
+            if (!takeValue(options.documentPath))
+                return false;
+        } else if (name == "--files-prefix") {
+            if (!takeValue(options.filesPrefix))
+                return false;
+        } else if (name == "--address") {
+            if (!takeValue(options.address))
+                return false;
+        } else if (name == "--port") {
+            std::string text;
+            if (!takeValue(text))
+                return false;
+            if (!ParsePort(text, options.port)) {
+                error = "--port must be a number from 0 to 65535";
+                return false;
+            }
+        } else if (name == "--base-url") {
+            if (!takeValue(options.baseUrl))
+                return false;
+        } else if (name == "--output") {
+            if (!takeValue(options.outputFile))
+                return false;
+        } else if (name.size() > 1 && name[0] == '-') {
+            error = "unknown option " + name;
+            return false;
+        } else {
+            positional.push_back(args[i]);
+        }
+    }
+    if (options.help)
+        return true;
+
+    if (positional.size() != 1) {
+        error = positional.empty() ? "the document file is missing"
+                                   : "only one document file can be given";
+        return false;
+    }
+    options.documentFile = positional[0];
+
+    if (options.documentPath.empty() || options.documentPath[0] != '/') {
+        error = "--path must start with /";
+        return false;
+    }
+    if (options.filesPrefix.empty() || options.filesPrefix[0] != '/') {
+        error = "--files-prefix must start with /";
+        return false;
+    }
+    if (options.filesPrefix.back() != '/')
+        options.filesPrefix += '/';
+    if (options.filesPrefix == "/") {
+        error = "--files-prefix must name a folder below /, such as /files/";
+        return false;
+    }
+    if (options.documentPath.rfind(options.filesPrefix, 0) == 0) {
+        error = "--path must not lie under --files-prefix";
+        return false;
+    }
+    if (options.address.empty()) {
+        error = "--address must not be empty";
+        return false;
+    }
+    if (!options.baseUrl.empty()) {
+        std::string problem = CheckBaseUrl(options.baseUrl);
+        if (!problem.empty()) {
+            error = "--base-url " + problem;
+            return false;
+        }
+    }
+    if (options.checkOnly && options.fillSha256) {
+        error = "--check and --fill-sha256 cannot be combined";
+        return false;
+    }
+    if (options.fillSha256 && options.filesDir.empty()) {
+        error = "--fill-sha256 needs --files";
+        return false;
+    }
+    if (!options.outputFile.empty() && !options.fillSha256) {
+        error = "--output is only used with --fill-sha256";
+        return false;
+    }
+    return true;
+}
+
+std::string UsageText(const std::string& program) {
+    return "usage: " + program + R"( [options] DOCUMENT.json
+
+Serves the server configuration document DOCUMENT.json (UTF-8 on disk, GBK on the wire)
+and the installer files of a folder.
+
+  --address ADDR        listen address (default 127.0.0.1)
+  --port N              listen port, 0 lets the system choose (default 8080)
+  --path PATH           URL path of the document (default /envcheck/config.json)
+  --files DIR           serve the files of DIR ...
+  --files-prefix P      ... under the URL prefix P (default /files/)
+  --base-url URL        http://HOST[:PORT] put in place of {{BASE}} in the document's
+                        strings (default: the address and port the server listens on)
+  --check               validate the document and exit (0 valid, 2 invalid)
+  --fill-sha256         write the sha256 of every installer served from DIR into the
+                        document (in place, or into --output FILE) and exit
+  --output FILE         with --fill-sha256: write the filled document there
+  -h, --help            this text
+
+Exit status: 0 done, 1 run-time failure, 2 invalid document or command line.
+)";
+}

@@ -1,0 +1,251 @@
+#include "reg_store.h"
+
+#include "reg_write.h"
+
+#include <winshim/windows.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace winshim::reg {
+
+namespace {
+
+std::shared_mutex g_threads; // between the threads of this process
+
+struct Stamp {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = -1;
+    timespec mtime{};
+    timespec ctime{};
+    bool operator==(const Stamp& o) const {
+        return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
+               mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
+               ctime.tv_nsec == o.ctime.tv_nsec;
+    }
+};
+
+// The last registry read, reused while the file on disk is unchanged.
+struct Cache {
+    std::mutex mutex;
+    std::string path;
+    Stamp stamp;
+    std::shared_ptr<const RegModel> model;
+} g_cache;
+
+Stamp StampOf(const struct stat& st) {
+    Stamp s;
+    s.dev = st.st_dev;
+    s.ino = st.st_ino;
+    s.size = st.st_size;
+    s.mtime = st.st_mtim;
+    s.ctime = st.st_ctim;
+    return s;
+}
+
+// flock on the lock file beside the registry; released when the object goes.
+class FileLock {
+  public:
+    FileLock(const std::string& path, bool exclusive, bool create) {
+        fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
+        if (fd_ < 0)
+            fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd_ < 0)
+            return;
+        int rc;
+        do
+            rc = ::flock(fd_, exclusive ? LOCK_EX : LOCK_SH);
+        while (rc != 0 && errno == EINTR);
+        locked_ = rc == 0;
+    }
+    ~FileLock() {
+        if (fd_ >= 0)
+            ::close(fd_); // closing releases the lock
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    bool locked() const { return locked_; }
+
+  private:
+    int fd_ = -1;
+    bool locked_ = false;
+};
+
+long WriteError(int err) {
+    return (err == EACCES || err == EPERM || err == EROFS) ? ERROR_ACCESS_DENIED : ERROR_CANTWRITE;
+}
+
+bool ReadAll(int fd, std::string* out) {
+    char buf[65536];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return false;
+        if (n == 0)
+            return true;
+        out->append(buf, static_cast<size_t>(n));
+    }
+}
+
+bool WriteAll(int fd, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// The current registry, from the cache when the file has not changed. Call under a lock.
+long Load(const std::string& path, std::shared_ptr<const RegModel>* model, Stamp* stamp,
+          ParseError* error) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT)
+            return ERROR_CANTREAD;
+        *model = std::make_shared<const RegModel>();
+        *stamp = Stamp();
+        return ERROR_SUCCESS;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return ERROR_CANTREAD;
+    }
+    *stamp = StampOf(st);
+    {
+        std::lock_guard<std::mutex> guard(g_cache.mutex);
+        if (g_cache.model && g_cache.path == path && g_cache.stamp == *stamp) {
+            *model = g_cache.model;
+            ::close(fd);
+            return ERROR_SUCCESS;
+        }
+    }
+    std::string text;
+    bool ok = ReadAll(fd, &text);
+    ::close(fd);
+    if (!ok)
+        return ERROR_CANTREAD;
+    auto parsed = std::make_shared<RegModel>();
+    ParseError local;
+    if (!LoadRegText(text, parsed.get(), error ? error : &local))
+        return ERROR_BADDB;
+    std::lock_guard<std::mutex> guard(g_cache.mutex);
+    g_cache.path = path;
+    g_cache.stamp = *stamp;
+    g_cache.model = parsed;
+    *model = parsed;
+    return ERROR_SUCCESS;
+}
+
+// Writes text to a temporary file beside path, flushes it and renames it over path.
+long Replace(const std::string& path, const std::string& text, Stamp* stamp) {
+    std::string dir = std::filesystem::u8path(path).parent_path().u8string();
+    std::string temp = path + ".XXXXXX";
+    int fd = ::mkstemp(temp.data());
+    if (fd < 0)
+        return WriteError(errno);
+    struct stat old;
+    mode_t mode = ::stat(path.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, text) && ::fsync(fd) == 0;
+    int err = errno;
+    if (::close(fd) != 0 && ok) {
+        ok = false;
+        err = errno;
+    }
+    if (ok && ::rename(temp.c_str(), path.c_str()) != 0) {
+        ok = false;
+        err = errno;
+    }
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return WriteError(err);
+    }
+    int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd); // makes the rename itself durable
+        ::close(dirFd);
+    }
+    struct stat now;
+    if (::stat(path.c_str(), &now) == 0)
+        *stamp = StampOf(now);
+    return ERROR_SUCCESS;
+}
+
+} // namespace
+
+std::string RegistryFilePath() {
+    return (std::filesystem::u8path(winshim::MachineDir()) / "registry.reg").u8string();
+}
+
+long ReadRegistry(const std::function<long(const RegModel&)>& read, ParseError* error) {
+    std::string path = RegistryFilePath();
+    std::shared_lock<std::shared_mutex> threads(g_threads);
+    // Without a lock file (a missing or read-only folder) the read still sees a whole file,
+    // since every write replaces the file by a rename.
+    FileLock processes(path + ".lock", false, false);
+    std::shared_ptr<const RegModel> model;
+    Stamp stamp;
+    long rc = Load(path, &model, &stamp, error);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    try {
+        return read(*model);
+    } catch (const std::exception&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+long ModifyRegistry(const std::function<long(RegModel&, bool* changed)>& change,
+                    ParseError* error) {
+    std::string path = RegistryFilePath();
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::u8path(path).parent_path(), ec);
+    std::unique_lock<std::shared_mutex> threads(g_threads);
+    FileLock processes(path + ".lock", true, true);
+    if (!processes.locked())
+        return WriteError(errno);
+    std::shared_ptr<const RegModel> current;
+    Stamp stamp;
+    long rc = Load(path, &current, &stamp, error);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    try {
+        auto next = std::make_shared<RegModel>(*current);
+        bool changed = false;
+        rc = change(*next, &changed);
+        if (rc != ERROR_SUCCESS || !changed)
+            return rc;
+        std::string text = SerializeRegistry(*next);
+        // Never replace a readable file by one that would not read back the same.
+        RegModel check;
+        if (!LoadRegText(text, &check, nullptr) || !check.SameContent(*next))
+            return ERROR_CANTWRITE;
+        rc = Replace(path, text, &stamp);
+        if (rc != ERROR_SUCCESS)
+            return rc;
+        std::lock_guard<std::mutex> guard(g_cache.mutex);
+        g_cache.path = path;
+        g_cache.stamp = stamp;
+        g_cache.model = next;
+        return ERROR_SUCCESS;
+    } catch (const std::exception&) {
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+}
+
+} // namespace winshim::reg

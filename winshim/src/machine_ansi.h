@@ -1,0 +1,19 @@
+// The "A" functions' side of the machine: their strings are GBK (code page 936), the
+// file names here are UTF-8.
+#pragma once
+
+#include <string>
+
+namespace winshim {
+
+// GBK <-> UTF-8; bytes or characters that cannot be converted are dropped.
+std::string AnsiToUtf8Text(const std::string& gbk);
+std::string Utf8ToAnsiText(const std::string& utf8);
+
+// A GBK Windows path as the "A" functions receive it -> the native UTF-8 path.
+std::string NativePathFromAnsi(const char* gbkPath);
+
+// errno of a failed file operation -> the Windows error code.
+unsigned long WindowsErrorFromErrno(int err);
+
+} // namespace winshim

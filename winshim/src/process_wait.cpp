@@ -1,0 +1,41 @@
+// WaitForSingleObject, GetExitCodeProcess and CloseHandle for process handles.
+#include "process_object.h"
+
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    auto process = winshim::LookupHandle<winshim::ProcessObject>(hHandle);
+    if (!process) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return WAIT_FAILED;
+    }
+    return process->Wait(dwMilliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
+BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
+    auto process = winshim::LookupHandle<winshim::ProcessObject>(hProcess);
+    if (!process) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (!lpExitCode) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    *lpExitCode = process->ExitCode();
+    return TRUE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE hObject) {
+    // Search handles are closed with FindClose only, as on Windows.
+    if (!winshim::LookupHandle<winshim::ProcessObject>(hObject)) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    auto process =
+        std::dynamic_pointer_cast<winshim::ProcessObject>(winshim::RemoveAnyHandle(hObject));
+    if (!process) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    winshim::ReapInBackground(std::move(process));
+    return TRUE;
+}

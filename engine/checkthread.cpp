@@ -1,5 +1,25 @@
 #include "checkthread.h"
 
+#include "engine_log.h"
+#include "install_paths.h"
+#include "region.h"
+#include "server_address.h"
+
+#include "probes/file_probes.h"
+#include "probes/ie_settings.h"
+#include "probes/registry.h"
+#include "probes/textconv.h"
+
+#include <QDebug>
+#include <QString>
+
+#include <httplib.h>
+
+#include <exception>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
 CheckThread::CheckThread(int mode, int regionIndex, const std::string& ipPort,
                          const std::string& url, const std::string& spareText, int repairFlags,
                          std::shared_ptr<spdlog::logger> logger)
@@ -8,4 +28,200 @@ CheckThread::CheckThread(int mode, int regionIndex, const std::string& ipPort,
 
 CheckThread::~CheckThread() = default;
 
-void CheckThread::run() {}
+void CheckThread::run() {
+    // Nothing may leave the thread; a run cut short here ends without its last signal.
+    try {
+        Dispatch();
+    } catch (const std::exception& e) {
+        qDebug() << "thread run exception" << e.what();
+        ENGINE_LOG(logger, "thread run exception={} ", e.what());
+    } catch (...) {
+        qDebug() << "thread run exception";
+        ENGINE_LOG(logger, "thread run exception={} ", "unknown");
+    }
+}
+
+void CheckThread::Dispatch() {
+    switch (mode) {
+    case 0:
+        emit CheckStartSig(1);
+        if (CheckNet() < 0)
+            return;
+        CheckIE();
+        CheckNetFra();
+        CheckToolVer();
+        CheckCaVer();
+        return;
+    case 1:
+        CheckNet();
+        DownloadCsharp(true);
+        return;
+    case 2:
+        CheckNet();
+        DownloadToolVer(true);
+        return;
+    case 3:
+        CheckNet();
+        DownloadCaVer(true);
+        return;
+    case 4:
+        CheckNet();
+        RepairAll();
+        return;
+    default:
+        return;
+    }
+}
+
+int CheckThread::CheckNet() {
+    ServerAddress address;
+    if (!ParseServerAddress(ipPort, address)) {
+        emit CheckNetSig(-1);
+        return -1;
+    }
+    httplib::Client client(address.host, address.port);
+    client.set_connection_timeout(3, 0);
+    client.set_read_timeout(3, 0);
+    auto response = client.Get(url);
+    if (!response || response->status != 200) {
+        emit CheckNetSig(-1);
+        return -1;
+    }
+    try {
+        serverCfg = nlohmann::json::parse(GbkToUtf8(response->body));
+    } catch (const std::exception&) {
+        emit CheckNetSig(-2);
+        return -1;
+    }
+    emit CheckNetSig(1);
+    return 1;
+}
+
+void CheckThread::CheckIE() {
+    int res = 1;
+    if (CheckIESaveVerCfg() < 0 || CheckIETrustCfg() < 0 || CheckIESslCfg() < 0 ||
+        CheckIEMaxConCfg() < 0)
+        res = -1;
+    emit CheckIESig(res);
+}
+
+void CheckThread::CheckNetFra() {
+    int res = 1;
+    try {
+        const nlohmann::json region = Member(serverCfg, RegionName(regionIndex));
+        const std::string path = TextMember(Member(region, "framework"), "path");
+        std::string rootName, subKey;
+        if (SplitRegPath(path, rootName, subKey) < 0)
+            res = -1;
+        else if (RegKeyExists(RegRootKey(rootName), subKey) < 0)
+            res = -2;
+    } catch (const std::exception&) {
+        res = -3;
+    }
+    emit CheckNetFraSig(res);
+}
+
+void CheckThread::CheckToolVer() {
+    int res = 1;
+    try {
+        const nlohmann::json tool = Member(Member(serverCfg, RegionName(regionIndex)), "tool");
+        const std::string path = TextMember(tool, "path");
+        const std::string key = TextMember(tool, "key");
+        const std::string fileName = TextMember(tool, "fileName");
+        const std::string fileVersion = TextMember(tool, "fileVersion");
+        std::string rootName, subKey, location, installed;
+        if (SplitRegPath(path, rootName, subKey) < 0) {
+            res = -1;
+        } else if (RegGetStrValue(RegRootKey(rootName), subKey, key, location) < 0) {
+            res = -2;
+        } else if (GetAppConfigVersion(InstallDirFromRegistryValue(location), fileName, installed) <
+                   0) {
+            res = -3;
+        } else if (installed != fileVersion) {
+            ENGINE_LOG(logger, "fileVer={} ,verStr = {}", fileVersion, installed);
+            res = -4;
+        }
+    } catch (const std::exception&) {
+        res = -3;
+    }
+    emit CheckToolVerSig(res);
+}
+
+void CheckThread::CheckCaVer() {
+    int res = 1;
+    const std::string region = RegionName(regionIndex);
+    const bool shanxi = region == "shanxi";
+    const bool hebei = region == "hebei";
+    const bool neimeng = region == "neimeng";
+    try {
+        for (const nlohmann::json& entry : DriverEntries(Member(serverCfg, region))) {
+            const std::string path = TextMember(entry, "path");
+            const std::string key = TextMember(entry, "key");
+            const std::string fileName = TextMember(entry, "fileName");
+            const std::string fileVersion = TextMember(entry, "fileVersion");
+            const std::string fileModifyDtm = TextMember(entry, "fileModifyDtm");
+
+            std::string rootName, subKey;
+            const int split = SplitRegPath(path, rootName, subKey);
+            if (split < 0) {
+                res = -1;
+                if (hebei)
+                    ENGINE_LOG(logger, "RegGetStrValue regPath={},ret={} ", path, split);
+                else if (neimeng)
+                    ENGINE_LOG(logger, "reg={} ", path);
+                break;
+            }
+            std::string location;
+            const int read = RegGetStrValue(RegRootKey(rootName), subKey, key, location);
+            if (read < 0) {
+                res = -2;
+                if (shanxi)
+                    ENGINE_LOG(logger, "RegGetStrValue regPath={},ret={} ", path, read);
+                else if (hebei)
+                    ENGINE_LOG(logger, "RegGetStrValue regPath={},key:{},ret={} ", path, key, read);
+                else if (neimeng)
+                    ENGINE_LOG(logger, "reg={} ,key = {}", path, key);
+                break;
+            }
+            if (neimeng && location.find('"') != std::string::npos)
+                location =
+                    location.size() < 2 ? std::string() : location.substr(1, location.size() - 2);
+            const fs::path dir = InstallDirFromRegistryValue(location);
+            const std::string dirText = LogPathText(dir);
+
+            __time64_t fileTime = 0;
+            std::string version;
+            if (GetFileVersionTime(dir, fileName, fileTime, version) < 0) {
+                res = -3;
+                if (neimeng)
+                    ENGINE_LOG(logger, "filePath={} ,key = {}", dirText, fileName);
+                else
+                    ENGINE_LOG(logger, "filePath={},fileName={} ", dirText, fileName);
+                break;
+            }
+            const __time64_t expectedTime = ParseDateTime(fileModifyDtm);
+            if (shanxi)
+                qDebug() << static_cast<qlonglong>(expectedTime) << ","
+                         << static_cast<qlonglong>(fileTime);
+            if (version != fileVersion || expectedTime != fileTime) {
+                res = -4;
+                ENGINE_LOG(logger,
+                           "webfileVer={} ,verStr = {},webFileTime={},updateTime={},path:{},"
+                           "file:{}",
+                           fileVersion, version, static_cast<long long>(expectedTime),
+                           static_cast<long long>(fileTime), dirText, fileName);
+                break;
+            }
+        }
+        if (res == 1) {
+            std::error_code ec;
+            if (fs::exists(SkfDllPath(), ec))
+                res = -5;
+        }
+    } catch (const std::exception& e) {
+        qDebug() << "CheckCaVer exception" << e.what();
+        ENGINE_LOG(logger, "exception={} ", e.what());
+        res = -3;
+    }
+    emit CheckCAVerSig(res);
+}

@@ -34,6 +34,19 @@ class CheckThread : public QThread {
     void run() override;
 
   private:
+    // Fetches the server configuration document into serverCfg; emits CheckNetSig and
+    // returns 1 or -1.
+    int CheckNet();
+    void CheckIE();
+    void CheckNetFra();
+    void CheckToolVer();
+    void CheckCaVer();
+    void DownloadCsharp(bool showProgress);
+    void DownloadToolVer(bool showProgress);
+    void DownloadCaVer(bool showProgress);
+    void RepairAll();
+    void Dispatch();
+
     nlohmann::json serverCfg;
     int regionIndex;
     std::string ipPort;

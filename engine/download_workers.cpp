@@ -1,0 +1,220 @@
+// The single-installer jobs of modes 1 to 3: fetch, start elevated, report.
+#include "checkthread.h"
+
+#include "download.h"
+#include "driver_entry.h"
+#include "engine_log.h"
+#include "install_paths.h"
+#include "region.h"
+
+#include "probes/elevated.h"
+#include "probes/file_probes.h"
+
+#include <QDebug>
+#include <QString>
+
+#include <exception>
+#include <set>
+
+namespace fs = std::filesystem;
+
+void CheckThread::DownloadCsharp(bool showProgress) {
+    int result = 0;
+    if (showProgress)
+        emit UpdateProcess(0);
+    try {
+        const nlohmann::json region = Member(serverCfg, RegionName(regionIndex));
+        if (showProgress)
+            emit UpdateProcess(5);
+        const fs::path target = RegionDir(RegionName(regionIndex)) / "csharp.exe";
+        const nlohmann::json framework = Member(region, "framework");
+        const std::string installerUrl = TextMember(framework, "url");
+        const std::string sha256 = ExpectedSha256(framework);
+        ENGINE_LOG(logger, "down c# url:{} ", installerUrl);
+        std::string host, path;
+        SplitHttpUrl(installerUrl, host, path);
+        const FetchResult fetched = FetchInstaller(host, path, target, sha256);
+        if (showProgress)
+            emit UpdateProcess(50);
+        if (fetched == FetchResult::RequestFailed) {
+            ENGINE_LOG(logger, "req failed");
+            result = -2;
+        } else if (fetched == FetchResult::OpenFailed) {
+            ENGINE_LOG(logger, "out file save failed");
+            result = -1;
+        } else {
+            if (showProgress)
+                emit UpdateProcess(60);
+            if (fetched == FetchResult::WriteFailed) {
+                ENGINE_LOG(logger, "file write failed={} ", LogPathText(target));
+                result = -1;
+            } else if (fetched == FetchResult::ChecksumMismatch) {
+                ENGINE_LOG(logger, "sha256 mismatch file:{} ", LogPathText(target));
+                result = -2;
+            } else {
+                ENGINE_LOG(logger, "save c# install:{} ", LogPathText(target));
+                const int code = RunElevated(LocalPathText(target));
+                ENGINE_LOG(logger, "install c# code:{} ", code);
+                result = code > 0 ? 1 : -4;
+            }
+        }
+    } catch (const std::exception& e) {
+        ENGINE_LOG(logger, "catch exception :{}", e.what());
+        result = -3;
+    }
+    if (showProgress)
+        emit UpdateProcess(100);
+    emit DownloadCsharpSig(result);
+}
+
+void CheckThread::DownloadToolVer(bool showProgress) {
+    int result = 0;
+    if (showProgress)
+        emit UpdateProcess(0);
+    try {
+        const nlohmann::json region = Member(serverCfg, RegionName(regionIndex));
+        if (showProgress)
+            emit UpdateProcess(5);
+        const fs::path target = RegionDir(RegionName(regionIndex)) / "tool.exe";
+        const nlohmann::json tool = Member(region, "tool");
+        const std::string installerUrl = TextMember(tool, "url");
+        const std::string sha256 = ExpectedSha256(tool);
+        ENGINE_LOG(logger, "down C# url={} ", installerUrl);
+        qDebug() << "thread tool Get:" << QString::fromStdString(installerUrl);
+        std::string host, path;
+        SplitHttpUrl(installerUrl, host, path);
+        const FetchResult fetched = FetchInstaller(host, path, target, sha256);
+        ENGINE_LOG(logger, "Get C# over ");
+        qDebug() << QString::fromStdString(path);
+        if (showProgress)
+            emit UpdateProcess(50);
+        if (fetched == FetchResult::RequestFailed) {
+            qDebug() << "thread tool get failed";
+            ENGINE_LOG(logger, " thread tool get failed ");
+            result = -2;
+        } else {
+            ENGINE_LOG(logger, "thread tool Get succes ");
+            if (fetched == FetchResult::OpenFailed) {
+                qDebug() << "thread tool file open failed";
+                ENGINE_LOG(logger, " thread tool file open failed ");
+                result = -1;
+            } else {
+                if (showProgress)
+                    emit UpdateProcess(60);
+                if (fetched == FetchResult::WriteFailed) {
+                    qDebug() << "thread tool file write failed";
+                    ENGINE_LOG(logger, "file write failed={} ", LogPathText(target));
+                    result = -1;
+                } else if (fetched == FetchResult::ChecksumMismatch) {
+                    qDebug() << "thread tool sha256 mismatch";
+                    ENGINE_LOG(logger, "sha256 mismatch file:{} ", LogPathText(target));
+                    result = -2;
+                } else {
+                    ENGINE_LOG(logger, "thread tool write success ");
+                    qDebug() << "thread tool write success";
+                    ENGINE_LOG(logger, "start install : {} ", LogPathText(target));
+                    const int code = RunElevated(LocalPathText(target));
+                    ENGINE_LOG(logger, " install code: {} ", code);
+                    if (code < 1) {
+                        qDebug() << "thread tool install failed";
+                        ENGINE_LOG(logger, " thread tool install failed: {} ", code);
+                        result = -4;
+                    } else {
+                        qDebug() << "thread tool install success";
+                        ENGINE_LOG(logger, " thread tool install success: {} ", code);
+                        result = 1;
+                    }
+                }
+            }
+        }
+    } catch (const std::exception& e) {
+        qDebug() << "thread tool get exception" << e.what();
+        ENGINE_LOG(logger, " thread tool get exception ");
+        result = -3;
+    }
+    if (showProgress)
+        emit UpdateProcess(100);
+    emit DownloadToolSig(result);
+}
+
+void CheckThread::DownloadCaVer(bool showProgress) {
+    if (showProgress)
+        emit UpdateProcess(0);
+    int ca = 0;
+    const std::string regionName = RegionName(regionIndex);
+    try {
+        const nlohmann::json region = Member(serverCfg, regionName);
+        if (showProgress)
+            emit UpdateProcess(1);
+        const std::vector<nlohmann::json> entries = DriverEntries(region);
+        std::set<std::string> needInstall;
+        for (const nlohmann::json& item : entries) {
+            const DriverEntry entry = ReadDriverEntry(item);
+            ENGINE_LOG(logger, "check {} start", entry.fileName);
+            if (DriverNeedsInstall(entry, true)) {
+                needInstall.insert(entry.fileName);
+                ENGINE_LOG(logger, "needInstall {} ", entry.fileName);
+            }
+        }
+        if (showProgress)
+            emit UpdateProcess(10);
+        const std::size_t count = needInstall.size();
+        ENGINE_LOG(logger, "needInstall size : {} ", count);
+        // Two progress steps per installer, spread over 10..55.
+        const double s = count == 0 ? 0.0 : (90.0 / (3.0 * static_cast<double>(count))) * 0.5;
+        int k = 1;
+        auto progress = [&](int offset) { emit UpdateProcess(static_cast<int>(k * s + offset)); };
+
+        for (const nlohmann::json& item : entries) {
+            const DriverEntry entry = ReadDriverEntry(item);
+            const std::string installerUrl = TextMember(item, "url");
+            if (needInstall.count(entry.fileName) == 0)
+                continue;
+            ENGINE_LOG(logger, "ready to install  : {} ", entry.fileName);
+            const fs::path target = RegionDir(regionName) / TimeNamedInstaller();
+            std::string host, path;
+            SplitHttpUrl(installerUrl, host, path);
+            ENGINE_LOG(logger, "url ={},file:{}", path, LogPathText(target));
+            const FetchResult fetched = FetchInstaller(host, path, target, ExpectedSha256(item));
+            if (fetched == FetchResult::RequestFailed) {
+                ENGINE_LOG(logger, "get url failed={} ", path);
+                --ca;
+                continue;
+            }
+            ++k;
+            progress(10);
+            if (fetched == FetchResult::OpenFailed) {
+                --ca;
+                ENGINE_LOG(logger, "file open failed={} ", LogPathText(target));
+                continue;
+            }
+            ++k;
+            progress(10);
+            if (fetched == FetchResult::WriteFailed) {
+                ENGINE_LOG(logger, "file write failed={} ", LogPathText(target));
+                --ca;
+            } else if (fetched == FetchResult::ChecksumMismatch) {
+                ENGINE_LOG(logger, "sha256 mismatch file:{} ", LogPathText(target));
+                --ca;
+            } else {
+                ENGINE_LOG(logger, "installCmd ={}", LogPathText(target));
+                if (RunElevated(LocalPathText(target)) < 1) {
+                    ENGINE_LOG(logger, "file ={} install failed", LogPathText(target));
+                    --ca;
+                }
+            }
+            progress(9);
+        }
+        if (ca == 0)
+            ca = 1;
+    } catch (const std::exception& e) {
+        ENGINE_LOG(logger, "exception happend : {} ", e.what());
+        ca = -3;
+    }
+    std::string error;
+    if (!RemoveSkfDll(error))
+        ENGINE_LOG(logger, "delete failed file:{} ,error={} ", LogPathText(SkfDllPath()), error);
+    if (showProgress)
+        emit UpdateProcess(100);
+    emit DownloadCaSig(ca);
+}

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+// The install directory named by a registry value (bytes in the local code page): the
+// value itself when it is an existing directory, else its parent (the value may name a
+// file inside the directory). A status query that fails other than for a missing path
+// throws std::filesystem::filesystem_error.
+std::filesystem::path InstallDirFromRegistryValue(const std::string& localValue);
+
+// A path as text in the local code page, as the Windows ANSI functions take it.
+std::string LocalPathText(const std::filesystem::path& p);
+// A path as UTF-8 text, for the diagnostic log.
+std::string LogPathText(const std::filesystem::path& p);
+
+// <current directory>/<regionName>; throws when the current directory is unavailable.
+std::filesystem::path RegionDir(const std::string& regionName);
+
+// The library whose presence spoils the CA environment; the CA installs delete it.
+std::filesystem::path SkfDllPath();
+
+// Removes the SKF library when present. False when it exists but could not be removed
+// (then `error` says why).
+bool RemoveSkfDll(std::string& error);
+
+// "<seconds since 1970>.exe", the name a CA installer is saved under.
+std::string TimeNamedInstaller();

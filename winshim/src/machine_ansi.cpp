@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <exception>
+#include <sys/stat.h>
 
 namespace winshim {
 
@@ -50,6 +51,17 @@ unsigned long WindowsErrorFromErrno(int err) {
     default:
         return ERROR_ACCESS_DENIED;
     }
+}
+
+unsigned long MissingPathError(const std::string& nativePath) {
+    const size_t slash = nativePath.find_last_of('/');
+    if (slash == std::string::npos)
+        return ERROR_FILE_NOT_FOUND;
+    const std::string folder = slash == 0 ? "/" : nativePath.substr(0, slash);
+    struct stat st;
+    if (stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+        return ERROR_FILE_NOT_FOUND;
+    return ERROR_PATH_NOT_FOUND;
 }
 
 } // namespace winshim

@@ -16,4 +16,8 @@ std::string NativePathFromAnsi(const char* gbkPath);
 // errno of a failed file operation -> the Windows error code.
 unsigned long WindowsErrorFromErrno(int err);
 
+// The error for a path that does not exist: ERROR_PATH_NOT_FOUND when its folder is
+// missing too, else ERROR_FILE_NOT_FOUND.
+unsigned long MissingPathError(const std::string& nativePath);
+
 } // namespace winshim

@@ -26,7 +26,7 @@ FileSource::~FileSource() {
 unsigned long FileSource::Open(const std::string& nativePath) {
     fd_ = open(nativePath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd_ < 0)
-        return WindowsErrorFromErrno(errno);
+        return errno == ENOENT ? MissingPathError(nativePath) : WindowsErrorFromErrno(errno);
     struct stat st;
     if (fstat(fd_, &st) != 0)
         return WindowsErrorFromErrno(errno);

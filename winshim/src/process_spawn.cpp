@@ -154,7 +154,7 @@ BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA* pExecInfo) {
 
     struct stat st;
     if (stat(target.c_str(), &st) != 0) {
-        const DWORD error = errno == ENOTDIR ? ERROR_PATH_NOT_FOUND : ERROR_FILE_NOT_FOUND;
+        const DWORD error = errno == ENOENT ? MissingPathError(target) : ERROR_PATH_NOT_FOUND;
         return Fail(info, error, error == ERROR_PATH_NOT_FOUND ? kSeErrPathNotFound : SE_ERR_FNF);
     }
     if (S_ISDIR(st.st_mode))

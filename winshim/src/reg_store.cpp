@@ -20,36 +20,14 @@ namespace {
 
 std::shared_mutex g_threads; // between the threads of this process
 
-struct Stamp {
-    dev_t dev = 0;
-    ino_t ino = 0;
-    off_t size = -1;
-    timespec mtime{};
-    timespec ctime{};
-    bool operator==(const Stamp& o) const {
-        return dev == o.dev && ino == o.ino && size == o.size && mtime.tv_sec == o.mtime.tv_sec &&
-               mtime.tv_nsec == o.mtime.tv_nsec && ctime.tv_sec == o.ctime.tv_sec &&
-               ctime.tv_nsec == o.ctime.tv_nsec;
-    }
-};
-
-// The last registry read, reused while the file on disk is unchanged.
+// The last registry read, reused while the file holds the same bytes. Comparing the bytes
+// rather than size and time stamps also catches a rewrite within the file system's clock tick.
 struct Cache {
     std::mutex mutex;
     std::string path;
-    Stamp stamp;
+    std::string text;
     std::shared_ptr<const RegModel> model;
 } g_cache;
-
-Stamp StampOf(const struct stat& st) {
-    Stamp s;
-    s.dev = st.st_dev;
-    s.ino = st.st_ino;
-    s.size = st.st_size;
-    s.mtime = st.st_mtim;
-    s.ctime = st.st_ctim;
-    return s;
-}
 
 // flock on the lock file beside the registry; released when the object goes.
 class FileLock {
@@ -111,49 +89,40 @@ bool WriteAll(int fd, const std::string& data) {
 }
 
 // The current registry, from the cache when the file has not changed. Call under a lock.
-long Load(const std::string& path, std::shared_ptr<const RegModel>* model, Stamp* stamp,
-          ParseError* error) {
+long Load(const std::string& path, std::shared_ptr<const RegModel>* model, ParseError* error) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         if (errno != ENOENT)
             return ERROR_CANTREAD;
         *model = std::make_shared<const RegModel>();
-        *stamp = Stamp();
         return ERROR_SUCCESS;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        ::close(fd);
-        return ERROR_CANTREAD;
-    }
-    *stamp = StampOf(st);
-    {
-        std::lock_guard<std::mutex> guard(g_cache.mutex);
-        if (g_cache.model && g_cache.path == path && g_cache.stamp == *stamp) {
-            *model = g_cache.model;
-            ::close(fd);
-            return ERROR_SUCCESS;
-        }
     }
     std::string text;
     bool ok = ReadAll(fd, &text);
     ::close(fd);
     if (!ok)
         return ERROR_CANTREAD;
+    {
+        std::lock_guard<std::mutex> guard(g_cache.mutex);
+        if (g_cache.model && g_cache.path == path && g_cache.text == text) {
+            *model = g_cache.model;
+            return ERROR_SUCCESS;
+        }
+    }
     auto parsed = std::make_shared<RegModel>();
     ParseError local;
     if (!LoadRegText(text, parsed.get(), error ? error : &local))
         return ERROR_BADDB;
     std::lock_guard<std::mutex> guard(g_cache.mutex);
     g_cache.path = path;
-    g_cache.stamp = *stamp;
+    g_cache.text = std::move(text);
     g_cache.model = parsed;
     *model = parsed;
     return ERROR_SUCCESS;
 }
 
 // Writes text to a temporary file beside path, flushes it and renames it over path.
-long Replace(const std::string& path, const std::string& text, Stamp* stamp) {
+long Replace(const std::string& path, const std::string& text) {
     std::string dir = std::filesystem::u8path(path).parent_path().u8string();
     std::string temp = path + ".XXXXXX";
     int fd = ::mkstemp(temp.data());
@@ -180,9 +149,6 @@ long Replace(const std::string& path, const std::string& text, Stamp* stamp) {
         ::fsync(dirFd); // makes the rename itself durable
         ::close(dirFd);
     }
-    struct stat now;
-    if (::stat(path.c_str(), &now) == 0)
-        *stamp = StampOf(now);
     return ERROR_SUCCESS;
 }
 
@@ -199,8 +165,7 @@ long ReadRegistry(const std::function<long(const RegModel&)>& read, ParseError* 
     // since every write replaces the file by a rename.
     FileLock processes(path + ".lock", false, false);
     std::shared_ptr<const RegModel> model;
-    Stamp stamp;
-    long rc = Load(path, &model, &stamp, error);
+    long rc = Load(path, &model, error);
     if (rc != ERROR_SUCCESS)
         return rc;
     try {
@@ -220,8 +185,7 @@ long ModifyRegistry(const std::function<long(RegModel&, bool* changed)>& change,
     if (!processes.locked())
         return WriteError(errno);
     std::shared_ptr<const RegModel> current;
-    Stamp stamp;
-    long rc = Load(path, &current, &stamp, error);
+    long rc = Load(path, &current, error);
     if (rc != ERROR_SUCCESS)
         return rc;
     try {
@@ -235,12 +199,12 @@ long ModifyRegistry(const std::function<long(RegModel&, bool* changed)>& change,
         RegModel check;
         if (!LoadRegText(text, &check, nullptr) || !check.SameContent(*next))
             return ERROR_CANTWRITE;
-        rc = Replace(path, text, &stamp);
+        rc = Replace(path, text);
         if (rc != ERROR_SUCCESS)
             return rc;
         std::lock_guard<std::mutex> guard(g_cache.mutex);
         g_cache.path = path;
-        g_cache.stamp = stamp;
+        g_cache.text = std::move(text);
         g_cache.model = next;
         return ERROR_SUCCESS;
     } catch (const std::exception&) {

@@ -2,7 +2,8 @@
 // other processes. Reads run under a shared lock, changes under an exclusive one (a mutex
 // between threads, flock on "registry.reg.lock" between processes); a change is written to
 // a temporary file in the same folder, flushed to disk and renamed over "registry.reg".
-// The file is re-read whenever it changed on disk. A file that does not parse is never
+// The file is read by every operation, so that other processes' changes are seen; it is
+// parsed again only when its bytes changed. A file that does not parse is never
 // written over.
 #pragma once
 

@@ -1,0 +1,31 @@
+# Libraries of the Windows build that are not found as installed packages. On a Windows
+# machine with GoogleTest and pugixml installed (vcpkg, MSYS2) find_package finds them;
+# a MinGW cross build on Debian compiles them from the sources that Debian ships.
+
+# GoogleTest: Debian's libgtest-dev ships its sources in /usr/src/googletest.
+set(QUELDA_GOOGLETEST_SOURCE_DIR /usr/src/googletest
+    CACHE PATH "GoogleTest sources to build for Windows when no installed package is found")
+find_package(GTest QUIET)
+if(NOT GTest_FOUND AND EXISTS ${QUELDA_GOOGLETEST_SOURCE_DIR}/CMakeLists.txt)
+    set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+    set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+    set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+    add_subdirectory(${QUELDA_GOOGLETEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest
+                     EXCLUDE_FROM_ALL)
+endif()
+
+# pugixml: Debian has no MinGW build and libpugixml-dev has no sources; scripts/setup-windows
+# unpacks Debian's pugixml source package (the version of libpugixml-dev) here.
+set(QUELDA_PUGIXML_SOURCE_DIR /usr/local/src/pugixml
+    CACHE PATH "pugixml sources (the folder holding src/pugixml.cpp) to build for Windows")
+find_package(pugixml QUIET CONFIG)
+if(NOT TARGET pugixml::pugixml)
+    if(NOT EXISTS ${QUELDA_PUGIXML_SOURCE_DIR}/src/pugixml.cpp)
+        message(FATAL_ERROR "pugixml: no installed package and no sources in "
+                            "${QUELDA_PUGIXML_SOURCE_DIR} (run scripts/setup-windows, or set "
+                            "QUELDA_PUGIXML_SOURCE_DIR)")
+    endif()
+    add_library(pugixml_static STATIC ${QUELDA_PUGIXML_SOURCE_DIR}/src/pugixml.cpp)
+    target_include_directories(pugixml_static SYSTEM PUBLIC ${QUELDA_PUGIXML_SOURCE_DIR}/src)
+    add_library(pugixml::pugixml ALIAS pugixml_static)
+endif()

@@ -9,6 +9,12 @@ ConfigServer::ConfigServer(Settings settings)
     : settings_(std::move(settings)), server_(std::make_unique<httplib::Server>()) {
     server_->Get(".*",
                  [this](const httplib::Request& req, httplib::Response& res) { Handle(req, res); });
+    // Address reuse lets a restarted server bind at once; port sharing (the library's default)
+    // would let a second server take half of the connections on the same port.
+    server_->set_socket_options([](socket_t sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     server_->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         LogRequest(req, res);
     });

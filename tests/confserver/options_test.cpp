@@ -1,0 +1,59 @@
+#include "options.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(Options, DefaultsAndNormalisedValues) {
+    ServerOptions o;
+    std::string error;
+    ASSERT_TRUE(ParseOptions({"doc.json"}, o, error)) << error;
+    EXPECT_EQ(o.documentFile, "doc.json");
+    EXPECT_EQ(o.documentPath, "/envcheck/config.json");
+    EXPECT_EQ(o.filesPrefix, "/files/");
+    EXPECT_EQ(o.address, "127.0.0.1");
+    EXPECT_EQ(o.port, 8080);
+    EXPECT_TRUE(o.filesDir.empty());
+
+    ServerOptions n;
+    ASSERT_TRUE(ParseOptions({"--port=0", "--files-prefix", "/dl", "--base-url",
+                              "http://10.0.0.5:8080/", "--files=inst", "d.json", "--path", "/cfg"},
+                             n, error))
+        << error;
+    EXPECT_EQ(n.port, 0);
+    EXPECT_EQ(n.filesPrefix, "/dl/");
+    EXPECT_EQ(n.baseUrl, "http://10.0.0.5:8080");
+    EXPECT_EQ(n.filesDir, "inst");
+    EXPECT_EQ(n.documentPath, "/cfg");
+}
+
+TEST(Options, RefusesInconsistentCommandLines) {
+    const std::vector<std::vector<std::string>> bad = {
+        {},
+        {"a.json", "b.json"},
+        {"--verbose", "a.json"},
+        {"--port", "65536", "a.json"},
+        {"--port", "-1", "a.json"},
+        {"--port"},
+        {"--path", "envcheck", "a.json"},
+        {"--files-prefix", "/", "a.json"},
+        {"--files-prefix", "/files/", "--path", "/files/config.json", "a.json"},
+        {"--base-url", "https://x", "a.json"},
+        {"--base-url", "http://x/sub", "a.json"},
+        {"--base-url", "http://x:0", "a.json"},
+        {"--fill-sha256", "a.json"},
+        {"--output", "o.json", "a.json"},
+        {"--check", "--fill-sha256", "--files", "d", "a.json"},
+    };
+    for (const auto& args : bad) {
+        ServerOptions o;
+        std::string error;
+        std::string shown;
+        for (const auto& a : args)
+            shown += a + " ";
+        EXPECT_FALSE(ParseOptions(args, o, error)) << shown;
+        EXPECT_FALSE(error.empty()) << shown;
+    }
+}
+
+} // namespace

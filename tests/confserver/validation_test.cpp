@@ -1,0 +1,210 @@
+#include "document_validation.h"
+#include "file_store.h"
+#include "options.h"
+#include "sha256_fill.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const std::string kExamples = std::string(QUELDA_SOURCE_DIR) + "/examples";
+
+Document ExampleDocument() {
+    Document doc;
+    std::string error;
+    EXPECT_TRUE(LoadDocument(kExamples + "/server-config.json", doc, error)) << error;
+    return doc;
+}
+
+std::string Joined(const std::vector<Problem>& problems) {
+    std::string text;
+    for (const Problem& p : problems)
+        text += p.Text() + "\n";
+    return text;
+}
+
+TEST(ExampleDocument, IsValidAndEveryInstallerUrlHasAFile) {
+    Document doc = ExampleDocument();
+    EXPECT_EQ(Joined(ValidateDocument(doc, kBasePlaceholder)), "");
+
+    FileStore store;
+    std::string error;
+    ASSERT_TRUE(store.Open(kExamples + "/installers", error)) << error;
+    ServedUrls served{kBasePlaceholder, "", "/files/"};
+    std::vector<UrlSlot> urls = InstallerUrls(doc);
+    EXPECT_GE(urls.size(), 3u * 3u);
+    for (const UrlSlot& slot : urls) {
+        std::string url = (*slot.holder)["url"].get<std::string>(), relative;
+        ASSERT_TRUE(served.RelativeFile(url, relative)) << slot.path << ": " << url;
+        EXPECT_EQ(store.Resolve(relative).status, FileStore::Status::Found) << url;
+        std::string region = slot.path.substr(0, slot.path.find('.'));
+        EXPECT_EQ(relative.rfind(region + "/", 0), 0u) << url;
+    }
+}
+
+// One fault put into the example document: the validator reports exactly one problem, at
+// that path, with a message that says what is wrong.
+struct Fault {
+    const char* pointer; // JSON pointer into the example document
+    const char* json;    // new value; nullptr removes the member
+    const char* path;
+    const char* message; // a part of the expected message
+};
+
+class OneFault : public ::testing::TestWithParam<Fault> {};
+
+TEST_P(OneFault, IsReportedWithItsPath) {
+    const Fault& f = GetParam();
+    Document doc = ExampleDocument();
+    Document::json_pointer ptr(f.pointer);
+    if (f.json)
+        doc[ptr] = Document::parse(f.json);
+    else
+        doc[ptr.parent_pointer()].erase(ptr.back());
+
+    std::vector<Problem> problems = ValidateDocument(doc, kBasePlaceholder);
+    ASSERT_EQ(problems.size(), 1u) << Joined(problems);
+    EXPECT_EQ(problems[0].path, f.path);
+    EXPECT_NE(problems[0].message.find(f.message), std::string::npos) << problems[0].message;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Regions, OneFault,
+    ::testing::Values(Fault{"/hebei", nullptr, "hebei", "region is missing"},
+                      Fault{"/neimeng", "[]", "neimeng", "must be an object (found array)"},
+                      Fault{"/shanxi/framework", nullptr, "shanxi.framework", "missing"},
+                      Fault{"/shanxi/tool", "\"x\"", "shanxi.tool", "must be an object"},
+                      Fault{"/shanxi/driver", nullptr, "shanxi.driver", "use []"},
+                      Fault{"/shanxi/driver", "\"none\"", "shanxi.driver", "must be an array"},
+                      Fault{"/shanxi/driver/1", "5", "shanxi.driver[1]", "must be an object"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Members, OneFault,
+    ::testing::Values(
+        Fault{"/shanxi/framework/url", nullptr, "shanxi.framework.url", "missing"},
+        Fault{"/shanxi/tool/key", "5", "shanxi.tool.key", "must be a string (found number)"},
+        Fault{"/shanxi/tool/fileVersion", "\"\"", "shanxi.tool.fileVersion", "not be empty"},
+        Fault{"/hebei/driver/caDriver/fileName", "\"\"", "hebei.driver.caDriver.fileName",
+              "not be empty"},
+        Fault{"/neimeng/driver/0/fileModifyDtm", nullptr, "neimeng.driver[0].fileModifyDtm",
+              "missing"},
+        Fault{"/neimeng/driver/1/fileModifyDtm", "202311200905", "neimeng.driver[1].fileModifyDtm",
+              "must be a string"},
+        Fault{"/shanxi/driver/0/sha256", "\"abc\"", "shanxi.driver[0].sha256", "64 hex"},
+        Fault{"/shanxi/tool/fileName", "\"QueldaBid\xF0\x9F\x98\x80.config\"",
+              "shanxi.tool.fileName", "GBK"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    RegistryPaths, OneFault,
+    ::testing::Values(Fault{"/shanxi/framework/path", "\"HKEY_LOCAL_MACHINE\"",
+                            "shanxi.framework.path", "must be a registry path"},
+                      Fault{"/shanxi/framework/path", "\"计算机\\\\HKEY_LOCAL_MACHINE\"",
+                            "shanxi.framework.path", "must be a registry path"},
+                      Fault{"/shanxi/tool/path", "\"HKEY_LOCAL_MACHINE\\\\SOFTWARE\\\\Quelda\"",
+                            "shanxi.tool.path", "label that is skipped"},
+                      Fault{"/hebei/tool/path", "\"计算机\\\\HKLM\\\\SOFTWARE\\\\Quelda\"",
+                            "hebei.tool.path", "unknown registry root \"HKLM\""},
+                      Fault{"/hebei/tool/path", "\"计算机\\\\hkey_local_machine\\\\SOFTWARE\"",
+                            "hebei.tool.path", "unknown registry root"},
+                      Fault{"/neimeng/driver/1/path", "\"计算机\\\\HKEY_USERS\\\\\"",
+                            "neimeng.driver[1].path", "sub-key after HKEY_USERS is empty"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Urls, OneFault,
+    ::testing::Values(
+        Fault{"/hebei/driver/caDriver/url", "\"https://cdn.example/ca.exe\"",
+              "hebei.driver.caDriver.url", "must start with http://"},
+        Fault{"/shanxi/driver/1/url", "\"ftp://10.0.0.5/x.exe\"", "shanxi.driver[1].url",
+              "must start with http://"},
+        Fault{"/shanxi/tool/url", "\"HTTP://10.0.0.5/x.exe\"", "shanxi.tool.url",
+              "must start with http://"},
+        Fault{"/shanxi/tool/url", "\"http://10.0.0.5\"", "shanxi.tool.url", "path after the host"},
+        Fault{"/shanxi/tool/url", "\"http:///x.exe\"", "shanxi.tool.url", "host"},
+        Fault{"/shanxi/tool/url", "\"http://10.0.0.5:70000/x.exe\"", "shanxi.tool.url",
+              "1 to 65535"},
+        Fault{"/shanxi/tool/url", "\"http://10.0.0.5:/x.exe\"", "shanxi.tool.url", "1 to 65535"},
+        Fault{"/shanxi/tool/url", "\"http://10.0.0.5/my setup.exe\"", "shanxi.tool.url", "spaces"},
+        Fault{"/shanxi/tool/url", "\"{{BASE}}files/x.exe\"", "shanxi.tool.url",
+              "path starting with /"}));
+
+INSTANTIATE_TEST_SUITE_P(
+    VersionsAndTimes, OneFault,
+    ::testing::Values(Fault{"/shanxi/driver/0/fileVersion", "\"2.1.0\"",
+                            "shanxi.driver[0].fileVersion", "four decimal numbers"},
+                      Fault{"/shanxi/driver/0/fileVersion", "\"v2.1.0.8\"",
+                            "shanxi.driver[0].fileVersion", "four decimal numbers"},
+                      Fault{"/shanxi/driver/0/fileVersion", "\"2.01.0.8\"",
+                            "shanxi.driver[0].fileVersion", "leading zeros"},
+                      Fault{"/shanxi/driver/0/fileVersion", "\"2.1.0.65536\"",
+                            "shanxi.driver[0].fileVersion", "0 to 65535"},
+                      Fault{"/shanxi/driver/0/fileModifyDtm", "\"2024/03/15 10:20\"",
+                            "shanxi.driver[0].fileModifyDtm", "YYYY-MM-DD HH:MM"},
+                      Fault{"/shanxi/driver/0/fileModifyDtm", "\"2024-03-15 10:20:33\"",
+                            "shanxi.driver[0].fileModifyDtm", "YYYY-MM-DD HH:MM"},
+                      Fault{"/shanxi/driver/0/fileModifyDtm", "\"2024-03-15\"",
+                            "shanxi.driver[0].fileModifyDtm", "YYYY-MM-DD HH:MM"},
+                      Fault{"/shanxi/driver/0/fileModifyDtm", "\"2023-02-29 10:20\"",
+                            "shanxi.driver[0].fileModifyDtm", "not a valid date"},
+                      Fault{"/shanxi/driver/0/fileModifyDtm", "\"2024-13-01 10:20\"",
+                            "shanxi.driver[0].fileModifyDtm", "not a valid date"},
+                      Fault{"/shanxi/driver/0/fileModifyDtm", "\"2024-03-15 24:00\"",
+                            "shanxi.driver[0].fileModifyDtm", "not a valid date"}));
+
+// Values at the edges of what the tool reads correctly are accepted.
+struct Accepted {
+    const char* pointer;
+    const char* json;
+};
+
+class AcceptedValue : public ::testing::TestWithParam<Accepted> {};
+
+TEST_P(AcceptedValue, GivesNoProblem) {
+    Document doc = ExampleDocument();
+    doc[Document::json_pointer(GetParam().pointer)] = Document::parse(GetParam().json);
+    EXPECT_EQ(Joined(ValidateDocument(doc, kBasePlaceholder)), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Edges, AcceptedValue,
+    ::testing::Values(Accepted{"/shanxi/driver/0/fileModifyDtm", "\"2024-02-29 23:59\""},
+                      Accepted{"/shanxi/driver/0/fileModifyDtm", "\"2024-3-5 9:05\""},
+                      Accepted{"/shanxi/driver/0/fileVersion", "\"0.0.0.0\""},
+                      Accepted{"/shanxi/driver/0/fileVersion", "\"65535.65535.65535.65535\""},
+                      Accepted{
+                          "/shanxi/driver/0/sha256",
+                          "\"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD\""},
+                      Accepted{"/shanxi/tool/url", "\"http://10.0.0.5:8080/files/tool.exe\""},
+                      Accepted{"/shanxi/tool/url", "\"http://bid.example/\""},
+                      Accepted{"/shanxi/tool/fileVersion", "\"V3.2 (build 7)\""},
+                      Accepted{"/shanxi/tool/key", "\"\""}, Accepted{"/shanxi/driver", "[]"},
+                      Accepted{"/hebei/driver", "{}"},
+                      Accepted{"/neimeng/remark", "\"内蒙古 CA 驱动\""}));
+
+TEST(Validation, ReportsEveryProblemInDocumentOrder) {
+    Document doc = ExampleDocument();
+    doc["shanxi"]["driver"][1]["url"] = "https://x/y.exe";
+    doc["shanxi"]["driver"][0]["fileVersion"] = "2.1";
+    doc.erase("hebei");
+    std::vector<Problem> problems = ValidateDocument(doc, kBasePlaceholder);
+    EXPECT_EQ(Joined(problems), "shanxi.driver[0].fileVersion: must be four decimal numbers "
+                                "a.b.c.d\n"
+                                "shanxi.driver[1].url: must start with http:// (the tool "
+                                "downloads over plain HTTP, not https)\n"
+                                "hebei: region is missing\n");
+}
+
+TEST(Validation, RejectsADocumentThatIsNotAnObject) {
+    for (const char* text : {"[]", "\"x\"", "null"}) {
+        std::vector<Problem> problems = ValidateDocument(Document::parse(text), kBasePlaceholder);
+        ASSERT_EQ(problems.size(), 1u) << text;
+        EXPECT_EQ(problems[0].path, "(document)");
+    }
+}
+
+TEST(Validation, PlaceholderUrlsNeedThePlaceholderToBeKnown) {
+    EXPECT_EQ(CheckInstallerUrl("{{BASE}}/files/a.exe", kBasePlaceholder), "");
+    EXPECT_NE(CheckInstallerUrl("{{BASE}}/files/a.exe", ""), "");
+    EXPECT_NE(CheckInstallerUrl("{{HOST}}/files/a.exe", kBasePlaceholder), "");
+}
+
+} // namespace

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <chrono>
 #include <poll.h>
-#include <sys/pidfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -14,7 +14,9 @@ namespace winshim {
 ProcessObject::ProcessObject(pid_t pid) : pid_(pid) {
     // A pidfd turns readable when the process ends, so waits wake at once; without one
     // (old kernels) waits poll.
-    pidfd_ = pidfd_open(pid, 0);
+#ifdef SYS_pidfd_open
+    pidfd_ = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+#endif
 }
 
 ProcessObject::~ProcessObject() {

@@ -207,7 +207,7 @@ size_t VersionBufferSize(const uint8_t* buffer) {
 }
 
 bool QueryVersionBuffer(const uint8_t* buffer, size_t size, const std::wstring& subBlock,
-                        size_t& valueOffset, unsigned& valueLength) {
+                        size_t& valueOffset, unsigned& valueLength, bool* isText) {
     Node node;
     if (size < kNodeHeader || !ParseNode(buffer, 0, std::min<size_t>(size, U16(buffer)), node))
         return false;
@@ -229,10 +229,14 @@ bool QueryVersionBuffer(const uint8_t* buffer, size_t size, const std::wstring& 
             return false;
         valueOffset = node.valueOffset;
         valueLength = kFixedInfoSize;
+        if (isText)
+            *isText = false;
         return true;
     }
     if (node.valueBytes == 0)
         return false;
+    if (isText)
+        *isText = node.type == kTypeText;
     if (node.type != kTypeText) {
         valueOffset = node.valueOffset;
         valueLength = static_cast<unsigned>(node.valueBytes);

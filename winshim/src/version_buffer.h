@@ -29,8 +29,8 @@ size_t VersionBufferSize(const uint8_t* buffer);
 // L"\\StringFileInfo\\040904B0\\FileVersion" (keys compared case-insensitively). On success
 // sets the value's offset in the buffer and its length: bytes for binary values, WCHARs
 // including the terminator for text. The root value must be a VS_FIXEDFILEINFO with its
-// signature.
+// signature. isText, when given, tells which kind of length it is.
 bool QueryVersionBuffer(const uint8_t* buffer, size_t size, const std::wstring& subBlock,
-                        size_t& valueOffset, unsigned& valueLength);
+                        size_t& valueOffset, unsigned& valueLength, bool* isText = nullptr);
 
 } // namespace winshim

@@ -96,6 +96,14 @@ TopBar::TopBar(const QString& titleText, QWidget* parent)
 
     setStyleSheet(kBarStyle);
     setAttribute(Qt::WA_StyledBackground, true);
+
+    checkButton->setObjectName("checkButton");
+    repairButton->setObjectName("repairButton");
+    minButton->setObjectName("minButton");
+    closeButton->setObjectName("closeButton");
+    titleLabel->setObjectName("titleLabel");
+    logoLabel->setObjectName("logoLabel");
+    tipLabel->setObjectName("tipLabel");
 }
 
 TopBar::~TopBar() = default;

@@ -1,0 +1,146 @@
+#include "app/mainwindow.h"
+#include "app/topbar.h"
+#include "panel/centerwidget.h"
+#include "scoped_work_dir.h"
+#include "temp_machine.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTest>
+#include <QTimer>
+#include <fstream>
+#include <gtest/gtest.h>
+
+namespace {
+
+// The window's destructor ends the process, so a window under test is never deleted.
+MainWindow* BuildWindow() {
+    auto* window = new MainWindow;
+    window->InitWindow();
+    return window;
+}
+
+void WriteConfig(const std::filesystem::path& dir, const std::string& mainCfg) {
+    std::ofstream(dir / "config.json") << R"({"mainCfg": )" << mainCfg << "}";
+}
+
+QLabel* TipLabel(MainWindow* window) {
+    return window->menuWidget()->findChild<QLabel*>("tipLabel");
+}
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    TempMachine machine;
+    ScopedWorkDir work;
+};
+
+TEST_F(MainWindowTest, BuildsFromConfigJson) {
+    WriteConfig(work.dir(), R"({"topTitle": "测试标题", "ipPort": "127.0.0.1:1", "url": "/c",)"
+                            R"( "width": 800, "high": 600})");
+    MainWindow* window = BuildWindow();
+
+    EXPECT_EQ(window->Config().ipPort, "127.0.0.1:1");
+    EXPECT_EQ(window->minimumSize(), QSize(800, 600));
+    EXPECT_EQ(window->maximumSize(), QSize(800, 600));
+    EXPECT_TRUE(window->windowFlags().testFlag(Qt::FramelessWindowHint));
+    EXPECT_FALSE(window->windowFlags().testFlag(Qt::WindowTitleHint));
+
+    auto* bar = qobject_cast<TopBar*>(window->menuWidget());
+    ASSERT_NE(bar, nullptr);
+    EXPECT_EQ(bar->findChild<QLabel*>("titleLabel")->text(), QStringLiteral("测试标题"));
+    ASSERT_NE(qobject_cast<centerWidget*>(window->centralWidget()), nullptr);
+    EXPECT_EQ(window->findChild<QWidget*>("centralwidget"), nullptr) << "placeholder replaced";
+
+    QStatusBar* status = window->statusBar();
+    EXPECT_EQ(status->currentMessage(), SupportLine());
+    EXPECT_EQ(status->styleSheet(),
+              "background-color: #ff6304;color: white;font: 13px Microsoft YaHei;");
+}
+
+TEST_F(MainWindowTest, DefaultsWithoutConfigJson) {
+    MainWindow* window = BuildWindow();
+    EXPECT_EQ(window->minimumSize(), QSize(960, 720));
+    EXPECT_EQ(window->maximumSize(), QSize(960, 720));
+    EXPECT_EQ(window->menuWidget()->findChild<QLabel*>("titleLabel")->text(), "");
+    EXPECT_EQ(window->Config().ipPort, "");
+    EXPECT_EQ(window->Config().url, "");
+}
+
+TEST_F(MainWindowTest, PanelResultsReachTheTitleBar) {
+    MainWindow* window = BuildWindow();
+    auto* center = qobject_cast<centerWidget*>(window->centralWidget());
+    ASSERT_NE(center, nullptr);
+
+    emit center->FinishCheckSig(3, 2);
+    EXPECT_EQ(TipLabel(window)->text(),
+              QStringLiteral("本次检测发现3个待修复项,2个控件需手动下载安装"));
+    emit center->FinishRepaireSig(1, 0);
+    EXPECT_EQ(TipLabel(window)->text(),
+              QStringLiteral("修复已完成，请您重新检测确认运行环境是否正常"));
+}
+
+TEST_F(MainWindowTest, CheckClickRunsACheckThatReportsBack) {
+    // Nothing listens on port 1: the check ends with the network failure.
+    WriteConfig(work.dir(), R"({"topTitle": "", "ipPort": "127.0.0.1:1", "url": "/c",)"
+                            R"( "width": 960, "high": 720})");
+    MainWindow* window = BuildWindow();
+    window->show();
+    QPushButton* check = nullptr;
+    QPushButton* repair = nullptr;
+    qobject_cast<TopBar*>(window->menuWidget())->GetButtons(check, repair);
+
+    QTest::mouseClick(check, Qt::LeftButton);
+    EXPECT_FALSE(check->isEnabled());
+    const QString failed = QStringLiteral("网络连接失败,请检测网络连接是否正常");
+    for (int waited = 0; waited < 20000 && TipLabel(window)->text() != failed; waited += 50) {
+        QTest::qWait(50);
+    }
+    EXPECT_EQ(TipLabel(window)->text(), failed);
+    EXPECT_TRUE(check->isEnabled());
+    EXPECT_EQ(check->text(), QStringLiteral("重新检测"));
+    EXPECT_FALSE(repair->isVisible());
+    window->hide();
+}
+
+TEST(SupportLine, NamesTheSupportAndEndsInOneBlank) {
+    EXPECT_EQ(SupportLine(), QStringLiteral("技术支持：Quelda | 客服电话：") +
+                                 QString::fromUtf8(kSupportTelephone) + " ");
+    EXPECT_FALSE(QString::fromUtf8(kSupportTelephone).isEmpty());
+}
+
+TEST(CentredPosition, HalvesTruncatedTowardZero) {
+    struct Case {
+        QSize desktop, window;
+        QPoint expected;
+    };
+    const Case cases[] = {
+        {{1920, 1080}, {960, 720}, {480, 180}},
+        {{1281, 901}, {960, 720}, {160, 90}},
+        {{1280, 900}, {1381, 1001}, {-50, -50}}, // larger than the desktop: -101 / 2
+        {{960, 720}, {960, 720}, {0, 0}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CentredPosition(c.desktop, c.window), c.expected);
+    }
+}
+
+TEST(MainWindowDeathTest, ClosingTheWindowEndsTheProcessWithStatusZero) {
+    EXPECT_EXIT(
+        {
+            TempMachine machine;
+            ScopedWorkDir work;
+            {
+                MainWindow window;
+                window.InitWindow();
+                window.show();
+                QTimer::singleShot(0, &window, &QWidget::close);
+                QApplication::exec();
+            }
+            std::exit(3); // not reached: the destructor ended the process
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+} // namespace

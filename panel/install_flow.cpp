@@ -26,14 +26,14 @@ void centerWidget::SetJobButtonsStyle(const QString& style) {
 
 void centerWidget::StartRepair(bool /*repairFlag*/) {
     qDebug() << "center  StartRepair";
-    if (ieButton->isVisible())
+    if (!ieButton->isHidden())
         RepaireIECfg();
 
     int flags = 0;
     const std::pair<QPushButton*, int> rows[] = {
         {netFraButton, kNetFraBit}, {toolButton, kToolBit}, {caButton, kCaBit}};
     for (const auto& [button, bit] : rows) {
-        if (!button->isVisible())
+        if (button->isHidden())
             continue;
         button->setText("下载中");
         button->setEnabled(false);

@@ -113,7 +113,8 @@ void CheckThread::CheckNetFra() {
         std::string rootName, subKey;
         if (SplitRegPath(path, rootName, subKey) < 0)
             res = -1;
-        else if (RegKeyExists(RegRootKey(rootName), subKey) < 0)
+        // The ANSI registry functions take the local code page, the document is UTF-8.
+        else if (RegKeyExists(RegRootKey(rootName), Utf8ToGbk(subKey)) < 0)
             res = -2;
     } catch (const std::exception&) {
         res = -3;

@@ -1,0 +1,84 @@
+// A complete check run (mode 0) against a local server and a machine folder with 1, 10 and
+// 100 installed CA components: wall time per run and per component.
+#include "bench_util.h"
+#include "engine/checkthread.h"
+#include "pe_fixture.h"
+#include "probes/registry.h"
+#include "temp_machine.h"
+#include "test_server.h"
+
+#include <QCoreApplication>
+#include <nlohmann/json.hpp>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <utime.h>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace {
+
+json InstallDrivers(const TempMachine& machine, int count) {
+    json drivers = json::array();
+    const long long fileTime = 1697074200 + 30; // "2023-10-12 09:30" at UTC+8
+    for (int i = 0; i < count; ++i) {
+        const std::string name = "drv" + std::to_string(i) + ".dll";
+        const std::string dir = "C:\\Program Files\\CA\\" + std::to_string(i);
+        const std::string key = "SOFTWARE\\CA\\" + std::to_string(i);
+        RegSetStrValue(RegRootKey("HKEY_LOCAL_MACHINE"), key, "InstallPath", dir);
+        const fs::path file = machine.Native(dir + "\\" + name);
+        WritePe(file, "1.2.3." + std::to_string(i));
+        utimbuf t{static_cast<time_t>(fileTime), static_cast<time_t>(fileTime)};
+        utime(file.c_str(), &t);
+        drivers.push_back({{"path", "计算机\\HKEY_LOCAL_MACHINE\\" + key},
+                           {"key", "InstallPath"},
+                           {"fileName", name},
+                           {"fileVersion", "1.2.3." + std::to_string(i)},
+                           {"fileModifyDtm", "2023-10-12 09:30"},
+                           {"url", "http://127.0.0.1:1/x"}});
+    }
+    return drivers;
+}
+
+double TimeRuns(const testnet::TestServer& server, int runs, int& lastCa) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < runs; ++i) {
+        CheckThread thread(0, 0, server.ipPort(), "/cfg", "", 0, nullptr);
+        QObject::connect(&thread, &CheckThread::CheckCAVerSig, [&](int r) { lastCa = r; });
+        thread.start();
+        thread.wait();
+    }
+    return SecondsSince(start) / runs;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    setenv("TZ", "CST-8", 1);
+    tzset();
+    QCoreApplication app(argc, argv);
+    std::printf("%-10s %-8s %-14s %-14s %s\n", "entries", "runs", "ms per run", "ms per entry",
+                "CA result");
+    for (int count : {1, 10, 100}) {
+        TempMachine machine;
+        testnet::TestServer server;
+        json doc;
+        doc["shanxi"] = {{"framework", {{"path", "计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\N"}}},
+                         {"tool",
+                          {{"path", "计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\T"},
+                           {"key", "k"},
+                           {"fileName", "t.config"},
+                           {"fileVersion", "1"}}},
+                         {"driver", InstallDrivers(machine, count)}};
+        server.ServeGbk("/cfg", doc.dump());
+        int ca = 0;
+        TimeRuns(server, 3, ca); // warm-up
+        const int runs = count >= 100 ? 20 : 50;
+        const double perRun = TimeRuns(server, runs, ca);
+        std::printf("%-10d %-8d %-14.3f %-14.4f %d\n", count, runs, perRun * 1e3,
+                    perRun * 1e3 / count, ca);
+    }
+    return 0;
+}

@@ -1,0 +1,226 @@
+// Modes 1 to 3: one installer (or the needed CA installers) fetched and started.
+#include "engine_fixture.h"
+
+#include <fstream>
+
+using namespace enginetest;
+using Ints = std::vector<int>;
+using Strings = std::vector<std::string>;
+using nlohmann::json;
+
+namespace {
+
+// The .NET and bidding-tool workers share their shape.
+struct SingleWorker {
+    const char* name;
+    int mode;
+    const char* member;
+    const char* signal;
+    const char* target;
+};
+const SingleWorker kWorkers[] = {
+    {".NET", 1, "framework", "DownloadCsharpSig", "csharp.exe"},
+    {"tool", 2, "tool", "DownloadToolSig", "tool.exe"},
+};
+
+class Workers : public EngineTest {
+  protected:
+    SignalLog RunWorker(const SingleWorker& w, const std::string& url) {
+        json doc = BaseDocument();
+        doc["shanxi"][w.member]["url"] = url;
+        ServeDocument(doc);
+        return Run(w.mode);
+    }
+};
+
+TEST_F(Workers, InstallerIsFetchedStartedOnceAndKept) {
+    for (const auto& w : kWorkers) {
+        const SignalLog log = RunWorker(w, ServeInstaller(std::string("setup-") + w.target));
+        EXPECT_EQ(log.Events().front(), "CheckNetSig(1)") << w.name;
+        EXPECT_EQ(log.Values("UpdateProcess"), (Ints{0, 5, 50, 60, 100})) << w.name;
+        EXPECT_EQ(log.Last(w.signal), 1) << w.name;
+        EXPECT_EQ(log.Events().back(), std::string(w.signal) + "(1)") << w.name;
+        EXPECT_TRUE(std::filesystem::is_regular_file(workDir / "shanxi" / w.target)) << w.name;
+    }
+    EXPECT_EQ(InstallerRuns(), (Strings{"setup-csharp.exe", "setup-tool.exe"}));
+    EXPECT_EQ(DownloadedFiles("shanxi"), (Strings{"csharp.exe", "tool.exe"}));
+}
+
+TEST_F(Workers, ToolWorkerLogLines) {
+    const std::string url = ServeInstaller("tool-setup");
+    RunWorker(kWorkers[1], url);
+    const std::string target = (workDir / "shanxi" / "tool.exe").u8string();
+    EXPECT_EQ(Messages(),
+              (Strings{"down C# url=" + url + " ", "Get C# over ", "thread tool Get succes ",
+                       "thread tool write success ", "start install : " + target + " ",
+                       " install code: 1 ", " thread tool install success: 1 "}));
+}
+
+TEST_F(Workers, NetWorkerLogLines) {
+    const std::string url = ServeInstaller("net-setup");
+    RunWorker(kWorkers[0], url);
+    const std::string target = (workDir / "shanxi" / "csharp.exe").u8string();
+    EXPECT_EQ(Messages(), (Strings{"down c# url:" + url + " ", "save c# install:" + target + " ",
+                                   "install c# code:1 "}));
+}
+
+TEST_F(Workers, FailedRequestsGiveMinusTwoAndLeaveNothing) {
+    server.ServeStatus("/files/gone", 404);
+    const std::string urls[] = {
+        server.Url("/files/gone"),
+        "https://127.0.0.1:" + std::to_string(server.port()) + "/files/x",
+        "http://127.0.0.1:" + std::to_string(testnet::TestServer::UnusedPort()) + "/x",
+        "http://127.0.0.1:99999/x",
+        "ftp://127.0.0.1/x",
+    };
+    for (const auto& w : kWorkers)
+        for (const auto& url : urls) {
+            const SignalLog log = RunWorker(w, url);
+            EXPECT_EQ(log.Values("UpdateProcess"), (Ints{0, 5, 50, 100})) << w.name << url;
+            EXPECT_EQ(log.Last(w.signal), -2) << w.name << url;
+        }
+    EXPECT_TRUE(InstallerRuns().empty());
+    EXPECT_TRUE(DownloadedFiles("shanxi").empty());
+}
+
+TEST_F(Workers, MissingMemberIsAnException) {
+    for (const auto& w : kWorkers) {
+        json doc = BaseDocument();
+        doc["shanxi"].erase(w.member);
+        ServeDocument(doc);
+        const SignalLog log = Run(w.mode);
+        EXPECT_EQ(log.Values("UpdateProcess"), (Ints{0, 5, 100})) << w.name;
+        EXPECT_EQ(log.Last(w.signal), -3) << w.name;
+    }
+    const Strings messages = Messages();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages[0].rfind("catch exception :", 0), 0u) << messages[0];
+    EXPECT_EQ(messages[1], " thread tool get exception ");
+}
+
+TEST_F(Workers, TargetThatCannotBeWrittenGivesMinusOne) {
+    for (const auto& w : kWorkers) {
+        // A folder with content where the installer should go: the file cannot take its place.
+        std::filesystem::create_directories(workDir / "shanxi" / w.target / "busy");
+        const SignalLog log = RunWorker(w, ServeInstaller("setup"));
+        EXPECT_EQ(log.Last(w.signal), -1) << w.name;
+        EXPECT_EQ(log.Values("UpdateProcess"), (Ints{0, 5, 50, 60, 100})) << w.name;
+    }
+    EXPECT_TRUE(InstallerRuns().empty());
+    EXPECT_EQ(DownloadedFiles("shanxi"), (Strings{"csharp.exe", "tool.exe"})); // the folders
+}
+
+TEST_F(Workers, InstallerThatCannotStartGivesMinusFour) {
+    server.ServeBytes("/files/garbage", std::string("\x7f\x01\x02 not a program"));
+    for (const auto& w : kWorkers) {
+        const SignalLog log = RunWorker(w, server.Url("/files/garbage"));
+        EXPECT_EQ(log.Last(w.signal), -4) << w.name;
+    }
+    const Strings messages = Messages();
+    EXPECT_EQ(messages.back(), " thread tool install failed: -2 ");
+}
+
+class CaWorker : public EngineTest {
+  protected:
+    SignalLog RunCa(const json& drivers, int region = 0) {
+        json doc = BaseDocument();
+        doc[std::vector<std::string>{"shanxi", "hebei", "neimeng"}[region]]["driver"] = drivers;
+        ServeDocument(doc);
+        return Run(3, region);
+    }
+    // An installed driver whose document entry expects another version.
+    json Outdated(const std::string& fileName) {
+        json e = InstalledDriver(fileName, "1.0.0.0", "2023-10-12 09:30");
+        e["fileVersion"] = "2.0.0.0";
+        return e;
+    }
+};
+
+TEST_F(CaWorker, TwoNeededInstallersSpreadTheirProgress) {
+    const json a = Outdated("a.dll");
+    const json ok = InstalledDriver("ok.dll", "1.0.0.0", "2023-10-12 09:30");
+    json b = ok;
+    b["fileName"] = "b.dll"; // not installed: no file of that name
+    const SignalLog log = RunCa(json::array({a, ok, b}));
+    EXPECT_EQ(log.Values("UpdateProcess"), (Ints{0, 1, 10, 25, 32, 31, 40, 47, 46, 100}));
+    EXPECT_EQ(log.Last("DownloadCaSig"), 1);
+    EXPECT_EQ(log.Events().back(), "DownloadCaSig(1)");
+    EXPECT_EQ(InstallerRuns(), (Strings{"a.dll-setup", "ok.dll-setup"}));
+    const Strings m = Messages();
+    ASSERT_GE(m.size(), 7u);
+    EXPECT_EQ(Strings(m.begin(), m.begin() + 7),
+              (Strings{"check a.dll start", "needInstall a.dll ", "check ok.dll start",
+                       "check b.dll start", "needInstall b.dll ", "needInstall size : 2 ",
+                       "ready to install  : a.dll "}));
+}
+
+TEST_F(CaWorker, EverythingUpToDateInstallsNothingAndRemovesTheSkfLibrary) {
+    const auto skf = machine.Native(kSkfDll);
+    std::ofstream(skf) << "x";
+    const json a = InstalledDriver("a.dll", "1.0.0.0", "2023-10-12 09:30");
+    const SignalLog log = RunCa(json::array({a}));
+    EXPECT_EQ(log.Values("UpdateProcess"), (Ints{0, 1, 10, 100}));
+    EXPECT_EQ(log.Last("DownloadCaSig"), 1);
+    EXPECT_EQ(Messages(), (Strings{"check a.dll start", "needInstall size : 0 "}));
+    EXPECT_FALSE(std::filesystem::exists(skf));
+    EXPECT_TRUE(InstallerRuns().empty());
+}
+
+TEST_F(CaWorker, QuotedLocationsAreUnquotedInEveryRegion) {
+    json a = InstalledDriver("drv.exe", "3.1.0.0", "2023-05-06 07:08");
+    PutRegString(a["path"], "InstallPath", "\"C:\\Program Files\\CA\\drv.exe-dir\\drv.exe\"");
+    for (int region : {0, 1, 2})
+        EXPECT_EQ(RunCa(json::array({a}), region).Values("UpdateProcess"), (Ints{0, 1, 10, 100}))
+            << region;
+}
+
+TEST_F(CaWorker, EntriesSharingAFileNameAreAllInstalled) {
+    const json a = Outdated("same.dll");
+    json again = InstalledDriver("other.dll", "1.0.0.0", "2023-10-12 09:30");
+    again["fileName"] = "same.dll";
+    again["url"] = ServeInstaller("second-setup");
+    const SignalLog log = RunCa(json::array({a, again}));
+    EXPECT_EQ(log.Last("DownloadCaSig"), 1);
+    EXPECT_EQ(InstallerRuns(), (Strings{"same.dll-setup", "second-setup"}));
+}
+
+TEST_F(CaWorker, EachFailedEntrySubtractsOne) {
+    server.ServeStatus("/files/missing", 404);
+    server.ServeBytes("/files/garbage", std::string("\x7f\x01\x02 not a program"));
+    json lost = Outdated("lost.dll");
+    lost["url"] = server.Url("/files/missing");
+    json tampered = Outdated("tampered.dll");
+    tampered["sha256"] = std::string(64, '0');
+    json broken = Outdated("broken.dll");
+    broken["url"] = server.Url("/files/garbage");
+    const json fine = Outdated("fine.dll");
+
+    EXPECT_EQ(RunCa(json::array({lost, fine})).Last("DownloadCaSig"), -1);
+    EXPECT_EQ(RunCa(json::array({lost, tampered, broken})).Last("DownloadCaSig"), -3);
+    EXPECT_EQ(InstallerRuns(), (Strings{"fine.dll-setup"}));
+    const Strings m = Messages();
+    EXPECT_NE(std::find(m.begin(), m.end(), "get url failed=/files/missing "), m.end());
+}
+
+TEST_F(CaWorker, DocumentFaultsEndBothPasses) {
+    std::ofstream(machine.Native(kSkfDll)) << "x";
+    json a = Outdated("a.dll");
+    a.erase("url");
+    const SignalLog log = RunCa(json::array({a}));
+    EXPECT_EQ(log.Last("DownloadCaSig"), -3);
+    EXPECT_EQ(log.Values("UpdateProcess"), (Ints{0, 1, 10, 100}));
+    EXPECT_EQ(Messages().back().rfind("exception happend : ", 0), 0u);
+    EXPECT_FALSE(std::filesystem::exists(machine.Native(kSkfDll)));
+    EXPECT_TRUE(InstallerRuns().empty());
+}
+
+TEST_F(CaWorker, UndeletableSkfLibraryStillEndsTheRun) {
+    // A non-empty folder under the library's name cannot be removed.
+    std::filesystem::create_directories(machine.Native(kSkfDll) / "inside");
+    const SignalLog log = RunCa(json::array());
+    EXPECT_EQ(log.Values("UpdateProcess"), (Ints{0, 1, 10, 100}));
+    EXPECT_EQ(log.Events().back(), "DownloadCaSig(1)");
+    EXPECT_EQ(Messages().back().rfind("delete failed file:", 0), 0u) << Messages().back();
+}
+
+} // namespace

@@ -1,0 +1,219 @@
+#include "engine_fixture.h"
+
+#include "pe_fixture.h"
+#include "probes/registry.h"
+#include "probes/textconv.h"
+
+#include <spdlog/sinks/ostream_sink.h>
+
+#include <ctime>
+#include <fstream>
+#include <utime.h>
+
+namespace fs = std::filesystem;
+
+namespace enginetest {
+
+void SignalLog::State::Add(const char* name, std::vector<int> args) {
+    std::lock_guard<std::mutex> lock(mutex);
+    events.emplace_back(name, std::move(args));
+}
+
+void SignalLog::Attach(CheckThread* t) {
+    auto s = state_;
+    // Lambdas without a context object run on the emitting (worker) thread, in order.
+    QObject::connect(t, &CheckThread::CheckStartSig, [s](int r) { s->Add("CheckStartSig", {r}); });
+    QObject::connect(t, &CheckThread::CheckNetSig, [s](int r) { s->Add("CheckNetSig", {r}); });
+    QObject::connect(t, &CheckThread::CheckIESig, [s](int r) { s->Add("CheckIESig", {r}); });
+    QObject::connect(t, &CheckThread::CheckNetFraSig,
+                     [s](int r) { s->Add("CheckNetFraSig", {r}); });
+    QObject::connect(t, &CheckThread::CheckToolVerSig,
+                     [s](int r) { s->Add("CheckToolVerSig", {r}); });
+    QObject::connect(t, &CheckThread::CheckCAVerSig, [s](int r) { s->Add("CheckCAVerSig", {r}); });
+    QObject::connect(t, &CheckThread::DownloadToolSig,
+                     [s](int r) { s->Add("DownloadToolSig", {r}); });
+    QObject::connect(t, &CheckThread::DownloadCaSig, [s](int r) { s->Add("DownloadCaSig", {r}); });
+    QObject::connect(t, &CheckThread::DownloadCsharpSig,
+                     [s](int r) { s->Add("DownloadCsharpSig", {r}); });
+    QObject::connect(t, &CheckThread::UpdateProcess, [s](int r) { s->Add("UpdateProcess", {r}); });
+    QObject::connect(t, &CheckThread::RepairFinishSig, [s](int f, int c, int tl, int ca) {
+        s->Add("RepairFinishSig", {f, c, tl, ca});
+    });
+}
+
+std::vector<std::string> SignalLog::Events() const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    std::vector<std::string> out;
+    for (const auto& [name, args] : state_->events) {
+        std::string text = name + "(";
+        for (std::size_t i = 0; i < args.size(); ++i)
+            text += (i ? "," : "") + std::to_string(args[i]);
+        out.push_back(text + ")");
+    }
+    return out;
+}
+
+std::vector<int> SignalLog::Values(const std::string& name) const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    std::vector<int> out;
+    for (const auto& [n, args] : state_->events)
+        if (n == name)
+            out.push_back(args.at(0));
+    return out;
+}
+
+int SignalLog::Last(const std::string& name) const {
+    const auto values = Values(name);
+    return values.empty() ? INT_MIN : values.back();
+}
+
+EngineTest::EngineTest() {
+    previousDir_ = fs::current_path();
+    workDir = machine.dir() / "work";
+    fs::create_directories(workDir);
+    fs::current_path(workDir);
+    marker = machine.dir() / "installer-runs.txt";
+    auto sink = std::make_shared<spdlog::sinks::ostream_sink_mt>(logStream_);
+    sink->set_pattern("%s|%v");
+    logger = std::make_shared<spdlog::logger>(" ", sink);
+}
+
+EngineTest::~EngineTest() {
+    server.Stop();
+    std::error_code ec;
+    fs::current_path(previousDir_, ec);
+}
+
+SignalLog EngineTest::Run(int mode, int region, int repairFlags) {
+    return RunWith(server.ipPort(), kDocPath, mode, region, repairFlags);
+}
+
+SignalLog EngineTest::RunWith(const std::string& ipPort, const std::string& url, int mode,
+                              int region, int repairFlags) {
+    SignalLog log;
+    CheckThread thread(mode, region, ipPort, url, "", repairFlags, logger);
+    log.Attach(&thread);
+    thread.start();
+    EXPECT_TRUE(thread.wait(120000)) << "the thread did not end";
+    return log;
+}
+
+nlohmann::json EngineTest::BaseDocument() {
+    nlohmann::json doc = nlohmann::json::object();
+    for (const char* region : {"shanxi", "hebei", "neimeng"}) {
+        doc[region] = {
+            {"framework",
+             {{"path", "计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\NET Framework "
+                       "Setup\\NDP\\v4"},
+              {"url", "http://127.0.0.1:1/none"}}},
+            {"tool",
+             {{"path",
+               std::string("计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Quelda\\Tool\\") + region},
+              {"key", "InstallDir"},
+              {"fileName", "tool.exe.config"},
+              {"fileVersion", "1.0.0"},
+              {"url", "http://127.0.0.1:1/none"}}},
+            {"driver", nlohmann::json::array()},
+        };
+    }
+    return doc;
+}
+
+void EngineTest::ServeDocument(const nlohmann::json& doc) {
+    server.ServeGbk(kDocPath, doc.dump());
+}
+
+std::vector<LogRecord> EngineTest::Records() const {
+    std::vector<LogRecord> out;
+    std::istringstream in(logStream_.str());
+    std::string line;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        const auto bar = line.find('|');
+        out.push_back(
+            {line.substr(0, bar), bar == std::string::npos ? line : line.substr(bar + 1)});
+    }
+    return out;
+}
+
+std::vector<std::string> EngineTest::Messages() const {
+    std::vector<std::string> out;
+    for (const auto& r : Records())
+        out.push_back(r.message);
+    return out;
+}
+
+void EngineTest::PutRegString(const std::string& displayPath, const std::string& name,
+                              const std::string& valueUtf8) {
+    std::string rootName, subKey;
+    ASSERT_EQ(SplitRegPath(displayPath, rootName, subKey), 1) << displayPath;
+    ASSERT_EQ(RegSetStrValue(RegRootKey(rootName), Utf8ToGbk(subKey), Utf8ToGbk(name),
+                             Utf8ToGbk(valueUtf8)),
+              1)
+        << displayPath;
+}
+
+long long EngineTest::UnixFromUtc8(const std::string& dtm) {
+    std::tm t{};
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0;
+    std::sscanf(dtm.c_str(), "%d-%d-%d %d:%d", &y, &mo, &d, &h, &mi);
+    t.tm_year = y - 1900;
+    t.tm_mon = mo - 1;
+    t.tm_mday = d;
+    t.tm_hour = h;
+    t.tm_min = mi;
+    return static_cast<long long>(timegm(&t)) - 8 * 3600;
+}
+
+void EngineTest::SetLastWriteUnix(const fs::path& file, long long unixSeconds) {
+    utimbuf times{static_cast<time_t>(unixSeconds), static_cast<time_t>(unixSeconds)};
+    ASSERT_EQ(utime(file.c_str(), &times), 0) << file;
+}
+
+fs::path EngineTest::PutDriverFile(const std::string& windowsDir, const std::string& fileName,
+                                   const std::string& version, const std::string& dtm) {
+    const fs::path file = machine.Native(windowsDir + "\\" + fileName);
+    WritePe(file, version);
+    // Seconds do not count: any second of the named minute matches.
+    SetLastWriteUnix(file, UnixFromUtc8(dtm) + 41);
+    return file;
+}
+
+nlohmann::json EngineTest::InstalledDriver(const std::string& fileName, const std::string& version,
+                                           const std::string& dtm) {
+    const std::string dir = "C:\\Program Files\\CA\\" + fileName + "-dir";
+    const std::string regPath = "计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\CA\\" + fileName;
+    PutRegString(regPath, "InstallPath", dir);
+    PutDriverFile(dir, fileName, version, dtm);
+    return {{"path", regPath},      {"key", "InstallPath"},
+            {"fileName", fileName}, {"fileVersion", version},
+            {"fileModifyDtm", dtm}, {"url", ServeInstaller(fileName + "-setup")}};
+}
+
+std::string EngineTest::ServeInstaller(const std::string& name) {
+    const std::string script =
+        "#!/bin/sh\necho " + name + " >> '" + marker.string() + "'\nexit 0\n";
+    server.ServeBytes("/files/" + name, script);
+    return server.Url("/files/" + name);
+}
+
+std::vector<std::string> EngineTest::InstallerRuns() const {
+    std::vector<std::string> runs;
+    std::ifstream in(marker);
+    std::string line;
+    while (std::getline(in, line))
+        runs.push_back(line);
+    return runs;
+}
+
+std::vector<std::string> EngineTest::DownloadedFiles(const std::string& region) const {
+    std::vector<std::string> names;
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(workDir / region, ec))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+} // namespace enginetest

@@ -1,0 +1,96 @@
+#pragma once
+
+#include "engine/checkthread.h"
+#include "temp_machine.h"
+#include "test_server.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <climits>
+#include <filesystem>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace enginetest {
+
+// Every signal of a CheckThread in emission order, as "Name(a,b,...)".
+class SignalLog {
+  public:
+    void Attach(CheckThread* thread);
+    std::vector<std::string> Events() const;
+    // The arguments of every emission of one signal (first argument only).
+    std::vector<int> Values(const std::string& name) const;
+    // The first argument of the last emission of a signal, INT_MIN when never emitted.
+    int Last(const std::string& name) const;
+
+  private:
+    struct State {
+        std::mutex mutex;
+        std::vector<std::pair<std::string, std::vector<int>>> events;
+        void Add(const char* name, std::vector<int> args);
+    };
+    std::shared_ptr<State> state_ = std::make_shared<State>();
+};
+
+struct LogRecord {
+    std::string source; // base name of the source file
+    std::string message;
+};
+
+// One test's world: a machine folder, a working directory (downloads land under it), a
+// configuration server, a logger that keeps its records in memory.
+class EngineTest : public ::testing::Test {
+  protected:
+    EngineTest();
+    ~EngineTest() override;
+
+    // Runs one thread to its end and returns what it emitted.
+    SignalLog Run(int mode, int region = 0, int repairFlags = 0);
+    SignalLog RunWith(const std::string& ipPort, const std::string& url, int mode, int region = 0,
+                      int repairFlags = 0);
+
+    // A document with three complete regions whose registry paths name keys that do not
+    // exist; tests fill in what they need.
+    static nlohmann::json BaseDocument();
+    void ServeDocument(const nlohmann::json& doc);
+
+    std::vector<LogRecord> Records() const;
+    std::vector<std::string> Messages() const;
+
+    // Registry: a REG_SZ value under a display-form path ("计算机\HKEY_...\sub").
+    void PutRegString(const std::string& displayPath, const std::string& name,
+                      const std::string& valueUtf8);
+    // A PE file with a version resource, last written in the minute `dtm` ("Y-M-D h:m")
+    // names in UTC+8.
+    std::filesystem::path PutDriverFile(const std::string& windowsDir, const std::string& fileName,
+                                        const std::string& version, const std::string& dtm);
+    // A complete, installed driver entry (registry value, file) named `fileName`.
+    nlohmann::json InstalledDriver(const std::string& fileName, const std::string& version,
+                                   const std::string& dtm);
+    // An installer script served at /files/<name>; it appends its own name to the marker.
+    std::string ServeInstaller(const std::string& name);
+    std::vector<std::string> InstallerRuns() const;
+    // Files left in the region's download folder.
+    std::vector<std::string> DownloadedFiles(const std::string& region) const;
+
+    static void SetLastWriteUnix(const std::filesystem::path& file, long long unixSeconds);
+    static long long UnixFromUtc8(const std::string& dtm);
+
+    TempMachine machine;
+    testnet::TestServer server;
+    std::filesystem::path workDir;
+    std::filesystem::path marker;
+    std::shared_ptr<spdlog::logger> logger;
+
+  private:
+    std::filesystem::path previousDir_;
+    std::ostringstream logStream_;
+};
+
+inline const char kDocPath[] = "/cfg/server.json";
+inline const char kSkfDll[] = "C:\\Windows\\SysWOW64\\SKFAPI20050.dll";
+
+} // namespace enginetest

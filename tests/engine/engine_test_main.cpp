@@ -1,0 +1,14 @@
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+
+int main(int argc, char** argv) {
+    // The workstations run in UTC+8; file times and document times are compared there.
+    setenv("TZ", "CST-8", 1);
+    tzset();
+    QCoreApplication app(argc, argv);
+    testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

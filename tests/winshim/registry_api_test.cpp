@@ -173,6 +173,11 @@ TEST(RegistryApi, ErrorCodesAreWindows) {
     EXPECT_EQ(RegCloseKey(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
 
     // Bad arguments.
+    DWORD reserved = 0;
+    EXPECT_EQ(RegQueryValueExA(HKEY_CURRENT_USER, "x", &reserved, nullptr, nullptr, nullptr),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegSetValueExA(HKEY_CURRENT_USER, "x", 0, REG_BINARY, nullptr, 4),
+              998L); // ERROR_NOACCESS
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, nullptr),
               ERROR_INVALID_PARAMETER);
     EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "\\Software", 0, nullptr, 0, KEY_WRITE, nullptr,

@@ -7,9 +7,11 @@
 
 #include <winshim/windows.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
+#include <istream>
+#include <ostream>
 #include <sstream>
 
 namespace quelda_reg {

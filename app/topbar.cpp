@@ -27,7 +27,11 @@ const char kRepairButtonStyle[] =
 const char kBarStyle[] = "background-color: #ff6304;color: white;";
 
 QPixmap SmallImage(const QString& file) {
-    return QPixmap(file).scaled(kSmallImage, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    const QPixmap image(file);
+    if (image.isNull()) {
+        return image; // a missing file leaves the label or button blank
+    }
+    return image.scaled(kSmallImage, Qt::KeepAspectRatio, Qt::SmoothTransformation);
 }
 
 QSpacerItem* FixedSpacer() {

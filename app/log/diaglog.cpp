@@ -21,9 +21,10 @@ std::string LogBaseFileName(const std::string& workDir) {
 
 std::shared_ptr<spdlog::logger> CreateDiagLogger(const std::string& workDir) {
     try {
-        spdlog::set_pattern(kPattern, spdlog::pattern_time_type::local);
-        // A later set-up (a new panel) takes the name over; earlier holders keep their logger.
+        // A later set-up (a new panel) takes the name over; earlier holders keep their logger,
+        // which leaves the registry first so that set_pattern keeps its CRLF formatter.
         spdlog::drop(kLoggerName);
+        spdlog::set_pattern(kPattern, spdlog::pattern_time_type::local);
         auto logger =
             spdlog::daily_logger_mt(kLoggerName, LogBaseFileName(workDir), 0, 0, false, 0);
         logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(

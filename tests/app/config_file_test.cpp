@@ -68,6 +68,10 @@ const ConfigCase kCases[] = {
     {"EmptyFile", "", false, "config read error : ", "", "", "", 960, 720},
 };
 
+void PrintTo(const ConfigCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
 class ReadConfigTest : public ::testing::TestWithParam<ConfigCase> {};
 
 TEST_P(ReadConfigTest, FillsWhatItCanAndReportsTheRest) {

@@ -51,6 +51,7 @@ TEST_F(MainWindowTest, BuildsFromConfigJson) {
     ASSERT_NE(bar, nullptr);
     EXPECT_EQ(bar->findChild<QLabel*>("titleLabel")->text(), QStringLiteral("测试标题"));
     ASSERT_NE(qobject_cast<centerWidget*>(window->centralWidget()), nullptr);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(window->findChild<QWidget*>("centralwidget"), nullptr) << "placeholder replaced";
 
     QStatusBar* status = window->statusBar();

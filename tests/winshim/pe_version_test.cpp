@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sys/stat.h>
 
 namespace {
 
@@ -158,6 +159,7 @@ TEST(PeVersion, FilesWithoutVersionFailWithWindowsErrors) {
     WriteBytes(machine.Native("C:\\nores.dll"), PeImageWithoutResources());
     WriteBytes(machine.Native("C:\\nores64.dll"), PeImageWithoutResources(true));
     std::filesystem::create_directories(machine.Native("C:\\folder.dll"));
+    ASSERT_EQ(mkfifo(machine.Native("C:\\pipe.dll").c_str(), 0600), 0); // must not block
     const struct {
         const char* path;
         DWORD error;
@@ -169,6 +171,7 @@ TEST(PeVersion, FilesWithoutVersionFailWithWindowsErrors) {
         {"C:\\nores.dll", ERROR_RESOURCE_DATA_NOT_FOUND},
         {"C:\\nores64.dll", ERROR_RESOURCE_DATA_NOT_FOUND},
         {"C:\\folder.dll", ERROR_ACCESS_DENIED},
+        {"C:\\pipe.dll", ERROR_BAD_FORMAT},
     };
     for (const auto& c : cases) {
         const VersionResult r = ReadFileVersion(c.path);

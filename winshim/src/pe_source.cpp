@@ -24,7 +24,8 @@ FileSource::~FileSource() {
 }
 
 unsigned long FileSource::Open(const std::string& nativePath) {
-    fd_ = open(nativePath.c_str(), O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: a FIFO or device must not stall the caller; regular reads ignore it.
+    fd_ = open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0)
         return errno == ENOENT ? MissingPathError(nativePath) : WindowsErrorFromErrno(errno);
     struct stat st;

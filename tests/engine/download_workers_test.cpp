@@ -83,6 +83,16 @@ TEST_F(Workers, FailedRequestsGiveMinusTwoAndLeaveNothing) {
     EXPECT_TRUE(DownloadedFiles("shanxi").empty());
 }
 
+TEST_F(Workers, ThreadWithoutALoggerStillReports) {
+    logger.reset();
+    for (const auto& w : kWorkers)
+        EXPECT_EQ(RunWorker(w, ServeInstaller("setup")).Last(w.signal), 1) << w.name;
+    json doc = BaseDocument();
+    doc["shanxi"]["tool"]["fileVersion"] = "0.1";
+    ServeDocument(doc);
+    EXPECT_EQ(Run(0).Last("CheckCAVerSig"), 1);
+}
+
 TEST_F(Workers, MissingMemberIsAnException) {
     for (const auto& w : kWorkers) {
         json doc = BaseDocument();

@@ -1,0 +1,220 @@
+// Check -> one-click repair -> automatic re-check, with nothing replaced: the main window
+// as main() builds it, the configuration server as an administrator runs it, the example
+// document, and the demo installers installing into a demo machine folder.
+#include "app/mainwindow.h"
+#include "panel/centerwidget.h"
+#include "temp_machine.h"
+
+#include <QApplication>
+#include <QDate>
+#include <QDir>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const fs::path kSource = QUELDA_SOURCE_DIR;
+const fs::path kBin = QUELDA_BIN_DIR;
+
+std::string ReadFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);)
+        out.push_back(line);
+    return out;
+}
+
+class EndToEnd : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        previousDir_ = fs::current_path();
+        workDir_ = machine_.dir().parent_path() / (machine_.dir().filename().string() + "-work");
+        fs::create_directories(workDir_);
+        fs::copy(kSource / "image", workDir_ / "image", fs::copy_options::recursive);
+        fs::copy_file(kSource / "app" / "dist" / "openIE.bat", workDir_ / "openIE.bat");
+
+        // The installers the tool starts find quelda-reg and quelda-mkpe through QUELDA_BIN.
+        qputenv("QUELDA_BIN", QByteArray::fromStdString(kBin.string()));
+        QProcess prepare;
+        prepare.start(QString::fromStdString((kSource / "examples" / "make-demo-machine").string()),
+                      {"--force", QString::fromStdString(machine_.dir().string())});
+        ASSERT_TRUE(prepare.waitForFinished(60000));
+        ASSERT_EQ(prepare.exitCode(), 0) << prepare.readAllStandardError().toStdString();
+
+        server_.setProgram(QString::fromStdString((kBin / "quelda-confserver").string()));
+        server_.setArguments(
+            {"--port", "0", "--files",
+             QString::fromStdString((kSource / "examples" / "installers").string()),
+             QString::fromStdString((kSource / "examples" / "server-config.json").string())});
+        server_.setProcessChannelMode(QProcess::SeparateChannels);
+        server_.start();
+        ASSERT_TRUE(server_.waitForStarted(10000));
+        std::string first;
+        for (int i = 0; i < 100 && first.find('\n') == std::string::npos; ++i) {
+            server_.waitForReadyRead(100);
+            first += server_.readAllStandardOutput().toStdString();
+        }
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(first, m, std::regex("listening on http://([0-9.]+:[0-9]+)")))
+            << "server said: " << first << server_.readAllStandardError().toStdString();
+        ipPort_ = m[1];
+
+        std::ofstream(workDir_ / "config.json")
+            << R"({"mainCfg": {"topTitle": "Quelda运行环境检测工具", "ipPort": ")" << ipPort_
+            << R"(", "url": "/envcheck/config.json", "width": 960, "high": 720}})";
+        fs::current_path(workDir_);
+    }
+
+    void TearDown() override {
+        fs::current_path(previousDir_);
+        server_.terminate();
+        server_.waitForFinished(5000);
+        std::error_code ec;
+        fs::remove_all(workDir_, ec);
+    }
+
+    // The main window as main() builds it. It is never destroyed: its destructor ends the
+    // process, as the program's does.
+    MainWindow* OpenWindow() {
+        auto* window = new MainWindow();
+        window->InitWindow();
+        window->show();
+        return window;
+    }
+
+    std::string Installs() const { return ReadFile(machine_.dir() / "installs.log"); }
+
+    TempMachine machine_;
+    fs::path workDir_;
+    fs::path previousDir_;
+    QProcess server_;
+    std::string ipPort_;
+};
+
+// Waits for the next FinishCheckSig and returns its two counts.
+std::pair<int, int> NextSummary(QSignalSpy& spy, int timeoutMs) {
+    int before = spy.count();
+    if (!QTest::qWaitFor([&] { return spy.count() > before; }, timeoutMs))
+        return {-100, -100};
+    const QList<QVariant> args = spy.at(before);
+    return {args.at(0).toInt(), args.at(1).toInt()};
+}
+
+TEST_F(EndToEnd, CheckFindsEveryFaultRepairFixesThemAndTheRecheckIsAllGreen) {
+    MainWindow* window = OpenWindow();
+    auto* panel = window->findChild<centerWidget*>();
+    ASSERT_NE(panel, nullptr);
+    auto* checkButton = window->findChild<QPushButton*>("checkButton");
+    auto* repairButton = window->findChild<QPushButton*>("repairButton");
+    auto* tip = window->findChild<QLabel*>("tipLabel");
+    ASSERT_TRUE(checkButton && repairButton && tip);
+
+    QSignalSpy summaries(panel, &centerWidget::FinishCheckSig);
+    QSignalSpy repairs(panel, &centerWidget::FinishRepaireSig);
+
+    // The demo machine has a fault in every row: IE, .NET, the tool (outdated) and the CA
+    // driver (outdated); three of them need an installer.
+    QTest::mouseClick(checkButton, Qt::LeftButton);
+    EXPECT_EQ(NextSummary(summaries, 20000), std::make_pair(4, 3));
+    EXPECT_EQ(tip->text(), QString("本次检测发现4个待修复项,3个控件需手动下载安装"));
+    ASSERT_TRUE(repairButton->isVisible());
+    EXPECT_EQ(repairButton->text(), QString("一键修复"));
+    EXPECT_TRUE(Installs().empty());
+
+    // One click repairs the IE settings, runs each installer once and checks again.
+    QTest::mouseClick(repairButton, Qt::LeftButton);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return repairs.count() == 1; }, 60000));
+    EXPECT_EQ(NextSummary(summaries, 20000), std::make_pair(0, 0));
+    EXPECT_EQ(tip->text(), QString("恭喜您，您的运行环境一切正常，请放心使用"));
+    EXPECT_FALSE(repairButton->isVisible());
+    EXPECT_TRUE(checkButton->isEnabled());
+
+    const std::vector<std::pair<const char*, const char*>> rows = {
+        {"netStatusLabel", "连接服务器成功"},
+        {"ieStatusLabel", "IE浏览器配置检测正常"},
+        {"netFraStatusLabel", ".net framework 4.0已安装"},
+        {"toolStatusLabel", "投标工具安装正常"},
+        {"caStatusLabel", "CA驱动版本安装正常"},
+    };
+    for (const auto& [name, text] : rows) {
+        auto* label = window->findChild<QLabel*>(name);
+        ASSERT_NE(label, nullptr) << name;
+        EXPECT_EQ(label->text(), QString(text)) << name;
+        EXPECT_EQ(label->styleSheet(), QString("color: green;")) << name;
+    }
+    for (const char* name : {"netFraButton", "ieButton", "toolButton", "caButton"})
+        EXPECT_FALSE(window->findChild<QPushButton*>(name)->isVisible()) << name;
+
+    // Every installer of the region ran exactly once.
+    std::vector<std::string> installs = Lines(Installs());
+    EXPECT_EQ(installs.size(), 4u) << Installs();
+    for (const char* installer : {"dotnetfx40 ", "bidtool ", "QdCaDriver.dll ", "QdSkfApi.dll "}) {
+        int runs = 0;
+        for (const auto& line : installs)
+            runs += line.find(installer) != std::string::npos;
+        EXPECT_EQ(runs, 1) << installer << " in\n" << Installs();
+    }
+
+    // The log holds what the check and the repair had to say, and nothing else.
+    const fs::path logFile =
+        workDir_ / "logs" /
+        ("queldatool_" + QDate::currentDate().toString("yyyy-MM-dd").toStdString() + ".txt");
+    std::vector<std::string> messages;
+    const std::regex record(R"(^\[\d\d:\d\d:\d\d [+-]\d\d:\d\d\] \[source (\S+)\] \[line \d+\] )"
+                            R"(\[thread \d+\] (.*)\r$)");
+    for (const auto& line : Lines(ReadFile(logFile))) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_match(line, m, record)) << line;
+        messages.push_back(m[1].str() + ": " + m[2].str());
+    }
+    const std::vector<std::regex> expected = {
+        // The first check: the outdated tool and CA driver.
+        std::regex(R"(checkthread\.cpp: fileVer=3\.2\.1\.0 ,verStr = 3\.1\.0\.0$)"),
+        std::regex(R"(\w+\.cpp: webfileVer=2\.1\.0\.8 ,verStr = 2\.0\.5\.3,.*file:QdCaDriver\.dll)"),
+        // The IE repair: every probe failed, every fix succeeded.
+        std::regex(R"(\w+\.cpp: CheckIESaveVerCfg failed, ret=-2)"),
+        std::regex(R"(\w+\.cpp: CheckIETrustCfg failed, ret=-1)"),
+        std::regex(R"(\w+\.cpp: CheckIESslCfg failed, ret=-1)"),
+        std::regex(R"(\w+\.cpp: CheckIEMaxConCfg failed, ret=-2)"),
+    };
+    for (const auto& want : expected) {
+        int hits = 0;
+        for (const auto& msg : messages)
+            hits += std::regex_search(msg, want);
+        EXPECT_EQ(hits, 1) << "log records matching the expectation: " << hits;
+    }
+    for (const auto& msg : messages) {
+        bool known = false;
+        for (const auto& want : expected)
+            known = known || std::regex_search(msg, want);
+        EXPECT_TRUE(known) << "unexpected log record: " << msg;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -71,6 +71,9 @@ void centerWidget::BuildWidgets() {
     rightSpacer = new QPushButton(this);
     leftSpacer->setFixedSize(5, 10);
     rightSpacer->setFixedSize(5, 10);
+    // They only keep the margins: flat, so that no button frame shows at the window's edges.
+    leftSpacer->setFlat(true);
+    rightSpacer->setFlat(true);
 
     baseIconLabel = NewLabel(this, "baseIconLabel");
     baseTitleLabel = NewLabel(this, "baseTitleLabel", "基础环境检测");

@@ -4,6 +4,7 @@
 #include "sha256_fill.h"
 
 #include <gtest/gtest.h>
+#include <ostream>
 
 namespace {
 
@@ -50,6 +51,11 @@ struct Fault {
     const char* path;
     const char* message; // a part of the expected message
 };
+
+// Names the case in test listings by what it changes, not by the struct's bytes.
+void PrintTo(const Fault& f, std::ostream* os) {
+    *os << f.pointer << "=" << (f.json ? f.json : "(removed)");
+}
 
 class OneFault : public ::testing::TestWithParam<Fault> {};
 
@@ -155,6 +161,10 @@ struct Accepted {
     const char* pointer;
     const char* json;
 };
+
+void PrintTo(const Accepted& a, std::ostream* os) {
+    *os << a.pointer << "=" << a.json;
+}
 
 class AcceptedValue : public ::testing::TestWithParam<Accepted> {};
 

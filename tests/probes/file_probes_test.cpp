@@ -16,11 +16,11 @@ const __time64_t kUntouchedTime = 12345;
 std::vector<uint8_t> PeImage(pewriter::Machine machine, bool dll, const char* version) {
     pewriter::FourPartVersion v{};
     EXPECT_TRUE(pewriter::ParseVersion(version, v)) << version;
-    pewriter::ImageSpec spec;
-    spec.machine = machine;
-    spec.dll = dll;
-    spec.version = pewriter::MakeVersionResource(v);
-    return pewriter::BuildImage(spec);
+    pewriter::ImageSpec imageSpec;
+    imageSpec.machine = machine;
+    imageSpec.dll = dll;
+    imageSpec.version = pewriter::MakeVersionResource(v);
+    return pewriter::BuildImage(imageSpec);
 }
 
 class FileVersionTime : public ::testing::Test {

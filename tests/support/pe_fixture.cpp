@@ -9,16 +9,16 @@ std::vector<uint8_t> PeImage(const std::string& version, bool x64) {
     pewriter::FourPartVersion v;
     if (!pewriter::ParseVersion(version, v))
         throw std::invalid_argument("not a version a.b.c.d: " + version);
-    pewriter::ImageSpec spec;
-    spec.machine = x64 ? pewriter::Machine::Amd64 : pewriter::Machine::I386;
-    spec.version = pewriter::MakeVersionResource(v);
-    return pewriter::BuildImage(spec);
+    pewriter::ImageSpec imageSpec;
+    imageSpec.machine = x64 ? pewriter::Machine::Amd64 : pewriter::Machine::I386;
+    imageSpec.version = pewriter::MakeVersionResource(v);
+    return pewriter::BuildImage(imageSpec);
 }
 
 std::vector<uint8_t> PeImageWithoutResources(bool x64) {
-    pewriter::ImageSpec spec;
-    spec.machine = x64 ? pewriter::Machine::Amd64 : pewriter::Machine::I386;
-    return pewriter::BuildImage(spec);
+    pewriter::ImageSpec imageSpec;
+    imageSpec.machine = x64 ? pewriter::Machine::Amd64 : pewriter::Machine::I386;
+    return pewriter::BuildImage(imageSpec);
 }
 
 void WriteBytes(const std::filesystem::path& file, const std::vector<uint8_t>& bytes) {

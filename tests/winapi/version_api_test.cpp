@@ -41,15 +41,15 @@ std::wstring StringValue(const std::vector<uint8_t>& buffer, const wchar_t* subB
 }
 
 std::vector<uint8_t> Image(pewriter::Machine machine, bool dll, const char* version) {
-    pewriter::ImageSpec spec;
-    spec.machine = machine;
-    spec.dll = dll;
+    pewriter::ImageSpec imageSpec;
+    imageSpec.machine = machine;
+    imageSpec.dll = dll;
     if (version) {
         pewriter::FourPartVersion v{};
         EXPECT_TRUE(pewriter::ParseVersion(version, v));
-        spec.version = pewriter::MakeVersionResource(v);
+        imageSpec.version = pewriter::MakeVersionResource(v);
     }
-    return pewriter::BuildImage(spec);
+    return pewriter::BuildImage(imageSpec);
 }
 
 using VersionApi = ApiTest;

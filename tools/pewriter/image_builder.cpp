@@ -98,13 +98,13 @@ uint32_t Checksum(const std::vector<uint8_t>& file, size_t checksumOffset) {
 
 } // namespace
 
-std::vector<uint8_t> BuildImage(const ImageSpec& spec) {
-    const bool pe32plus = spec.machine == Machine::Amd64;
-    const bool hasResources = spec.version.has_value();
+std::vector<uint8_t> BuildImage(const ImageSpec& imageSpec) {
+    const bool pe32plus = imageSpec.machine == Machine::Amd64;
+    const bool hasResources = imageSpec.version.has_value();
 
     std::vector<uint8_t> sectionData;
     if (hasResources)
-        sectionData = ResourceSection(BuildVersionInfo(*spec.version));
+        sectionData = ResourceSection(BuildVersionInfo(*imageSpec.version));
     else
         sectionData.assign(16, 0); // a small data section, no resource directory
     const auto virtualSize = static_cast<uint32_t>(sectionData.size());
@@ -125,7 +125,7 @@ std::vector<uint8_t> BuildImage(const ImageSpec& spec) {
     w.U16(optionalHeaderSize);
     uint16_t characteristics = 0x0002;             // EXECUTABLE_IMAGE
     characteristics |= pe32plus ? 0x0020 : 0x0100; // LARGE_ADDRESS_AWARE : 32BIT_MACHINE
-    if (spec.dll)
+    if (imageSpec.dll)
         characteristics |= 0x2000;
     w.U16(characteristics);
 
@@ -140,7 +140,7 @@ std::vector<uint8_t> BuildImage(const ImageSpec& spec) {
     w.U32(kSectionRva); // BaseOfCode
     if (!pe32plus)
         w.U32(kSectionRva); // BaseOfData
-    const uint64_t imageBase = pe32plus ? 0x180000000ull : (spec.dll ? 0x10000000u : 0x400000u);
+    const uint64_t imageBase = pe32plus ? 0x180000000ull : (imageSpec.dll ? 0x10000000u : 0x400000u);
     if (pe32plus)
         w.U64(imageBase);
     else

@@ -28,42 +28,42 @@ int main(int argc, char** argv) {
     const std::string out = argv[1];
     const std::string versionText = argv[2];
 
-    pewriter::ImageSpec spec;
+    pewriter::ImageSpec imageSpec;
     if (versionText != "none") {
         pewriter::FourPartVersion v;
         if (!pewriter::ParseVersion(versionText, v)) {
             std::fprintf(stderr, "quelda-mkpe: not a version a.b.c.d: %s\n", versionText.c_str());
             return 2;
         }
-        spec.version = pewriter::MakeVersionResource(v);
+        imageSpec.version = pewriter::MakeVersionResource(v);
     }
     for (int i = 3; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--x64") {
-            spec.machine = pewriter::Machine::Amd64;
+            imageSpec.machine = pewriter::Machine::Amd64;
         } else if (arg == "--exe") {
-            spec.dll = false;
-        } else if (arg == "--product" && i + 1 < argc && spec.version) {
-            if (!pewriter::ParseVersion(argv[++i], spec.version->productVersion)) {
+            imageSpec.dll = false;
+        } else if (arg == "--product" && i + 1 < argc && imageSpec.version) {
+            if (!pewriter::ParseVersion(argv[++i], imageSpec.version->productVersion)) {
                 std::fprintf(stderr, "quelda-mkpe: not a version a.b.c.d: %s\n", argv[i]);
                 return 2;
             }
-            for (auto& entry : spec.version->strings)
+            for (auto& entry : imageSpec.version->strings)
                 if (entry.first == "ProductVersion")
                     entry.second = argv[i];
-        } else if (arg == "--string" && i + 1 < argc && spec.version) {
+        } else if (arg == "--string" && i + 1 < argc && imageSpec.version) {
             const std::string kv = argv[++i];
             const auto eq = kv.find('=');
             if (eq == std::string::npos || eq == 0)
                 return Usage();
-            spec.version->strings.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
+            imageSpec.version->strings.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
         } else {
             return Usage();
         }
     }
 
     std::string error;
-    if (!pewriter::WriteImage(out, spec, error)) {
+    if (!pewriter::WriteImage(out, imageSpec, error)) {
         std::fprintf(stderr, "quelda-mkpe: %s\n", error.c_str());
         return 1;
     }

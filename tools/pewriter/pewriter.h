@@ -41,9 +41,9 @@ struct ImageSpec {
 std::vector<uint8_t> BuildVersionInfo(const VersionResource& version);
 
 // The whole file.
-std::vector<uint8_t> BuildImage(const ImageSpec& spec);
+std::vector<uint8_t> BuildImage(const ImageSpec& imageSpec);
 
-// Writes BuildImage(spec) to path; on failure returns false with a message in error.
-bool WriteImage(const std::string& path, const ImageSpec& spec, std::string& error);
+// Writes BuildImage(imageSpec) to path; on failure returns false with a message in error.
+bool WriteImage(const std::string& path, const ImageSpec& imageSpec, std::string& error);
 
 } // namespace pewriter

@@ -6,8 +6,8 @@
 
 namespace pewriter {
 
-bool WriteImage(const std::string& path, const ImageSpec& spec, std::string& error) {
-    const std::vector<uint8_t> image = BuildImage(spec);
+bool WriteImage(const std::string& path, const ImageSpec& imageSpec, std::string& error) {
+    const std::vector<uint8_t> image = BuildImage(imageSpec);
     std::FILE* f = std::fopen(path.c_str(), "wb");
     if (!f) {
         error = "cannot create " + path + ": " + std::strerror(errno);

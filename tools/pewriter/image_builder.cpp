@@ -140,7 +140,8 @@ std::vector<uint8_t> BuildImage(const ImageSpec& imageSpec) {
     w.U32(kSectionRva); // BaseOfCode
     if (!pe32plus)
         w.U32(kSectionRva); // BaseOfData
-    const uint64_t imageBase = pe32plus ? 0x180000000ull : (imageSpec.dll ? 0x10000000u : 0x400000u);
+    const uint64_t imageBase =
+        pe32plus ? 0x180000000ull : (imageSpec.dll ? 0x10000000u : 0x400000u);
     if (pe32plus)
         w.U64(imageBase);
     else

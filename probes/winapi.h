@@ -6,9 +6,11 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
+// clang-format off: <windows.h> must come first
 #include <windows.h>
 #include <shellapi.h>
 #include <winver.h>
+// clang-format on
 #include <ctime>
 #else
 #include <winshim/windows.h>

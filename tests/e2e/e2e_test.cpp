@@ -189,7 +189,8 @@ TEST_F(EndToEnd, CheckFindsEveryFaultRepairFixesThemAndTheRecheckIsAllGreen) {
     const std::vector<std::regex> expected = {
         // The first check: the outdated tool and CA driver.
         std::regex(R"(checkthread\.cpp: fileVer=3\.2\.1\.0 ,verStr = 3\.1\.0\.0$)"),
-        std::regex(R"(\w+\.cpp: webfileVer=2\.1\.0\.8 ,verStr = 2\.0\.5\.3,.*file:QdCaDriver\.dll)"),
+        std::regex(
+            R"(\w+\.cpp: webfileVer=2\.1\.0\.8 ,verStr = 2\.0\.5\.3,.*file:QdCaDriver\.dll)"),
         // The IE repair: every probe failed, every fix succeeded.
         std::regex(R"(\w+\.cpp: CheckIESaveVerCfg failed, ret=-2)"),
         std::regex(R"(\w+\.cpp: CheckIETrustCfg failed, ret=-1)"),

@@ -6,7 +6,8 @@
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
-// clang-format off: <windows.h> must come first
+// <windows.h> must come first.
+// clang-format off
 #include <windows.h>
 #include <shellapi.h>
 #include <winver.h>

@@ -65,7 +65,7 @@ std::string Sha256OfFile(const fs::path& file) {
 }
 
 FetchResult FetchInstaller(const std::string& host, const std::string& path, const fs::path& target,
-                           const std::string& expectedSha256) {
+                           const std::string& expectedSha256, std::exception_ptr* folderError) {
     ServerAddress address;
     if (!ParseServerAddress(host, address))
         return FetchResult::RequestFailed;
@@ -119,7 +119,10 @@ FetchResult FetchInstaller(const std::string& host, const std::string& path, con
 
     if (error) {
         Discard(temp);
-        std::rethrow_exception(error);
+        if (!folderError)
+            std::rethrow_exception(error);
+        *folderError = error;
+        return FetchResult::FolderFailed;
     }
     if (openFailed)
         return FetchResult::OpenFailed;

@@ -33,12 +33,15 @@ void CheckThread::DownloadCsharp(bool showProgress) {
         ENGINE_LOG(logger, "down c# url:{} ", installerUrl);
         std::string host, path;
         SplitHttpUrl(installerUrl, host, path);
-        const FetchResult fetched = FetchInstaller(host, path, target, sha256);
+        std::exception_ptr folderError;
+        const FetchResult fetched = FetchInstaller(host, path, target, sha256, &folderError);
         if (showProgress)
             emit UpdateProcess(50);
         if (fetched == FetchResult::RequestFailed) {
             ENGINE_LOG(logger, "req failed");
             result = -2;
+        } else if (fetched == FetchResult::FolderFailed) {
+            std::rethrow_exception(folderError);
         } else if (fetched == FetchResult::OpenFailed) {
             ENGINE_LOG(logger, "out file save failed");
             result = -1;
@@ -83,7 +86,8 @@ void CheckThread::DownloadToolVer(bool showProgress) {
         qDebug() << "thread tool Get:" << QString::fromStdString(installerUrl);
         std::string host, path;
         SplitHttpUrl(installerUrl, host, path);
-        const FetchResult fetched = FetchInstaller(host, path, target, sha256);
+        std::exception_ptr folderError;
+        const FetchResult fetched = FetchInstaller(host, path, target, sha256, &folderError);
         ENGINE_LOG(logger, "Get C# over ");
         qDebug() << QString::fromStdString(path);
         if (showProgress)
@@ -93,6 +97,8 @@ void CheckThread::DownloadToolVer(bool showProgress) {
             ENGINE_LOG(logger, " thread tool get failed ");
             result = -2;
         } else {
+            if (fetched == FetchResult::FolderFailed)
+                std::rethrow_exception(folderError);
             ENGINE_LOG(logger, "thread tool Get succes ");
             if (fetched == FetchResult::OpenFailed) {
                 qDebug() << "thread tool file open failed";

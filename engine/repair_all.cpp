@@ -42,10 +42,13 @@ void CheckThread::RepairAll() {
             const fs::path target = RegionDir(regionName) / "csharp.exe";
             std::string host, path;
             SplitHttpUrl(installerUrl, host, path);
+            std::exception_ptr folderError;
             const FetchResult fetched =
-                FetchInstaller(host, path, target, ExpectedSha256(framework));
+                FetchInstaller(host, path, target, ExpectedSha256(framework), &folderError);
             emit UpdateProcess(50);
             switch (fetched) {
+            case FetchResult::FolderFailed:
+                std::rethrow_exception(folderError);
             case FetchResult::RequestFailed:
             case FetchResult::ChecksumMismatch:
                 csharp = -2;

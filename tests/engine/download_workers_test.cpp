@@ -120,6 +120,20 @@ TEST_F(Workers, TargetThatCannotBeWrittenGivesMinusOne) {
     EXPECT_EQ(DownloadedFiles("shanxi"), (Strings{"csharp.exe", "tool.exe"})); // the folders
 }
 
+TEST_F(Workers, DownloadFolderThatCannotBeMadeFailsAfterTheResponse) {
+    std::ofstream(workDir / "shanxi") << "a file where the folder belongs";
+    for (const auto& w : kWorkers) {
+        const SignalLog log = RunWorker(w, ServeInstaller("setup"));
+        EXPECT_EQ(log.Values("UpdateProcess"), (Ints{0, 5, 50, 100})) << w.name;
+        EXPECT_EQ(log.Last(w.signal), -3) << w.name;
+    }
+    EXPECT_TRUE(InstallerRuns().empty());
+    const Strings m = Messages();
+    ASSERT_GE(m.size(), 3u);
+    EXPECT_EQ(Strings(m.end() - 2, m.end()),
+              (Strings{"Get C# over ", " thread tool get exception "}));
+}
+
 TEST_F(Workers, InstallerThatCannotStartGivesMinusFour) {
     server.ServeBytes("/files/garbage", std::string("\x7f\x01\x02 not a program"));
     for (const auto& w : kWorkers) {

@@ -96,6 +96,18 @@ TEST_F(RepairAll, NullDocumentAfterAFailedFetch) {
     EXPECT_FALSE(std::filesystem::exists(machine.Native(kSkfDll)));
 }
 
+TEST_F(RepairAll, DownloadFolderThatCannotBeMadeIsAnExceptionAfterTheResponse) {
+    std::ofstream(workDir / "shanxi") << "a file where the folder belongs";
+    json doc = BaseDocument();
+    doc["shanxi"]["framework"]["url"] = ServeInstaller("net-setup");
+    doc["shanxi"]["tool"]["url"] = ServeInstaller("tool-setup");
+    ServeDocument(doc);
+    const SignalLog log = Run(4, 0, 3);
+    EXPECT_EQ(log.Values("UpdateProcess"), (Ints{10, 50, 30, 90}));
+    EXPECT_EQ(log.Events().back(), "RepairFinishSig(3,-3,-3,0)");
+    EXPECT_TRUE(InstallerRuns().empty());
+}
+
 TEST_F(RepairAll, UndeletableSkfLibraryStillFinishes) {
     std::filesystem::create_directories(machine.Native(kSkfDll) / "inside");
     ServeDocument(BaseDocument());

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
-#include <regex>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -19,7 +18,6 @@ namespace {
 const __time64_t kCstOffset = 28800;
 // Longest URL Internet Explorer accepts. std::regex matches recursively, one stack frame
 // per character, so an unbounded URL from the server could overflow a thread's stack.
-const size_t kMaxUrlLength = 2083;
 
 void ReportException(const char* where, const std::exception& e) {
     std::fputs(where, stderr);
@@ -131,17 +129,22 @@ __time64_t ParseDateTime(const std::string& text) {
     return _mktime64(&fields) - kCstOffset;
 }
 
+// The whole URL must match "http://([^/]+)(/?.*)" (ECMAScript: "." stops at CR and LF).
+// Matched by hand, in one pass: std::regex backtracks recursively, one stack frame per
+// character, and a long URL would overflow a worker thread's stack.
 void SplitHttpUrl(const std::string& url, std::string& host, std::string& path) {
-    if (url.size() > kMaxUrlLength)
+    static const std::string scheme = "http://";
+    if (url.compare(0, scheme.size(), scheme) != 0)
         return;
-    try {
-        static const std::regex pattern("http://([^/]+)(/?.*)", std::regex::ECMAScript);
-        std::smatch match;
-        if (std::regex_match(url, match, pattern)) {
-            host = match[1].str();
-            path = match[2].str();
-        }
-    } catch (const std::exception& e) {
-        ReportException("SplitHttpUrl", e);
-    }
+    const size_t hostBegin = scheme.size();
+    const size_t slash = url.find('/', hostBegin);
+    const size_t hostEnd = slash == std::string::npos ? url.size() : slash;
+    if (hostEnd == hostBegin)
+        return;
+    // The host takes every character up to the first slash, line breaks included; what
+    // follows it must be free of them.
+    if (url.find_first_of("\r\n", hostEnd) != std::string::npos)
+        return;
+    host = url.substr(hostBegin, hostEnd - hostBegin);
+    path = url.substr(hostEnd);
 }

@@ -83,7 +83,7 @@ bool ParseMainCfg(const json& doc, MainConfig& cfg) {
 bool ReadConfig(MainConfig& cfg) {
     try {
         const std::filesystem::path path = std::filesystem::current_path() / "config.json";
-        std::ifstream in(path.string());
+        std::ifstream in(path);
         if (!in.is_open()) {
             return false;
         }

@@ -59,7 +59,8 @@ centerWidget::centerWidget(QWidget* parent) : QWidget(parent) {
     connect(caButton, &QPushButton::clicked, this, &centerWidget::DownloadCaCfg);
     connect(netFraButton, &QPushButton::clicked, this, &centerWidget::DownloadCsharpCfg);
 
-    logger = CreateDiagLogger(QDir::currentPath().toStdString());
+    // The log sink opens its file by a narrow name: the system's code page, not UTF-8.
+    logger = CreateDiagLogger(QDir::currentPath().toLocal8Bit().toStdString());
 }
 
 centerWidget::~centerWidget() = default;

@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <exception>
-#include <filesystem>
 #include <memory>
 #include <spdlog/pattern_formatter.h>
 #include <spdlog/sinks/daily_file_sink.h>
@@ -13,8 +12,13 @@ namespace {
 const char kLoggerName[] = " ";
 const char kPattern[] = "[%H:%M:%S %z] [source %s] [line %#] [thread %t] %v";
 
+// Joined as text: workDir is in the narrow code page that the sink opens files with, and a
+// round trip through std::filesystem::path would re-encode it on some Windows toolchains.
 std::string LogBaseFileName(const std::string& workDir) {
-    return (std::filesystem::path(workDir) / "logs" / "queldatool.txt").generic_string();
+    std::string base = workDir;
+    if (!base.empty() && base.back() != '/')
+        base += '/';
+    return base + "logs/queldatool.txt";
 }
 
 } // namespace

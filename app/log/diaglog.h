@@ -10,4 +10,5 @@
 // sinks and the program runs on without a file log.
 // Write lines with SPDLOG_LOGGER_CALL(logger, spdlog::level::err, "fmt {}", args) so that
 // the source file and line fields are filled.
+// workDir is in the system's narrow code page, with forward slashes.
 std::shared_ptr<spdlog::logger> CreateDiagLogger(const std::string& workDir);

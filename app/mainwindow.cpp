@@ -7,6 +7,7 @@
 
 #include <QPushButton>
 #include <QStatusBar>
+#include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
@@ -27,7 +28,11 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWi
 
 MainWindow::~MainWindow() {
     delete ui;
-    std::exit(0);
+    // Check and install threads may still be running: std::exit would destroy the
+    // process's static objects (the log registry among them) under their feet. Flush what
+    // is buffered and end at once, with status 0.
+    std::fflush(nullptr);
+    std::_Exit(0);
 }
 
 bool MainWindow::ReadConfig() {

@@ -26,12 +26,12 @@ class IESettings : public ::testing::Test {
         if (!RunningUnderWine())
             GTEST_SKIP() << "would change this computer's IE settings";
 #endif
-        DeleteTree(HKEY_CURRENT_USER, kInetKey);
-        DeleteTree(HKEY_LOCAL_MACHINE, kPolicyKey);
+        DeleteRegistryTree(HKEY_CURRENT_USER, kInetKey);
+        DeleteRegistryTree(HKEY_LOCAL_MACHINE, kPolicyKey);
     }
     void TearDown() override {
-        DeleteTree(HKEY_CURRENT_USER, kInetKey);
-        DeleteTree(HKEY_LOCAL_MACHINE, kPolicyKey);
+        DeleteRegistryTree(HKEY_CURRENT_USER, kInetKey);
+        DeleteRegistryTree(HKEY_LOCAL_MACHINE, kPolicyKey);
     }
     TempMachine machine;
 };
@@ -62,7 +62,7 @@ void RunProbeCases(const char* probeName, int (*probe)(), HKEY root, const char*
                    const char* name, const std::vector<ProbeCase>& cases) {
     for (const auto& c : cases) {
         TempMachine fresh; // a clean registry per case
-        DeleteTree(root, key);
+        DeleteRegistryTree(root, key);
         c.prepare(root, key, name);
         EXPECT_EQ(probe(), c.result) << probeName << ": " << c.what;
     }
@@ -170,7 +170,7 @@ TEST_F(IESettings, SaveVersionFixWritesThreeUnlessTheValueIsForeignOrTheKeyMissi
     };
     for (const auto& c : cases) {
         TempMachine fresh;
-        DeleteTree(HKEY_CURRENT_USER, kInetKey);
+        DeleteRegistryTree(HKEY_CURRENT_USER, kInetKey);
         c.prepare(HKEY_CURRENT_USER, kInetKey, "SyncMode5");
         EXPECT_EQ(SetIESaveVerCfg(), c.result) << c.what;
         if (c.typeAfter == REG_NONE) {

@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
-#include <ctime>
 #include <fstream>
 
 namespace fs = std::filesystem;
@@ -67,66 +65,6 @@ bool KeyExists(HKEY root, const std::string& subKey) {
 std::vector<BYTE> DwordBytes(DWORD value) {
     return {static_cast<BYTE>(value), static_cast<BYTE>(value >> 8), static_cast<BYTE>(value >> 16),
             static_cast<BYTE>(value >> 24)};
-}
-
-void DeleteTree(HKEY root, const std::string& subKey) {
-#ifdef _WIN32
-    RegDeleteTreeA(root, subKey.c_str());
-#else
-    (void)root;
-    (void)subKey;
-#endif
-}
-
-bool AnsiIsGbk() {
-#ifdef _WIN32
-    return GetACP() == 936;
-#else
-    return true;
-#endif
-}
-
-bool RunningUnderWine() {
-#ifdef _WIN32
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-    return false;
-#endif
-}
-
-namespace {
-void SetTz(const char* value) {
-#ifdef _WIN32
-    _putenv_s("TZ", value);
-    _tzset();
-#else
-    setenv("TZ", value, 1);
-    tzset();
-#endif
-}
-} // namespace
-
-ScopedTimeZone::ScopedTimeZone(const char* tz) {
-    if (const char* old = std::getenv("TZ")) {
-        previous_ = old;
-        hadPrevious_ = true;
-    }
-    SetTz(tz);
-}
-
-ScopedTimeZone::~ScopedTimeZone() {
-    if (hadPrevious_) {
-        SetTz(previous_.c_str());
-    } else {
-#ifdef _WIN32
-        _putenv_s("TZ", "");
-        _tzset();
-#else
-        unsetenv("TZ");
-        tzset();
-#endif
-    }
 }
 
 bool SetLastWriteUnixTime(const fs::path& file, int64_t unixSeconds) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "probes/winapi.h"
+#include "windows_test_env.h"
 
 #include <cstdint>
 #include <filesystem>
@@ -27,29 +28,6 @@ struct RawValue {
 RawValue ReadValue(HKEY root, const std::string& subKey, const std::string& name);
 bool KeyExists(HKEY root, const std::string& subKey);
 std::vector<BYTE> DwordBytes(DWORD value);
-
-// Removes a key and everything under it. Only needed on Windows: elsewhere each test has
-// a fresh machine folder.
-void DeleteTree(HKEY root, const std::string& subKey);
-
-// True when the ANSI functions take GBK: always over the stand-in, and on Windows when the
-// system code page is 936.
-bool AnsiIsGbk();
-// True on Windows when the process runs under Wine (a throw-away prefix).
-bool RunningUnderWine();
-
-// Sets the local time zone ("CST-8", "UTC0") for the object's lifetime.
-class ScopedTimeZone {
-  public:
-    explicit ScopedTimeZone(const char* tz);
-    ~ScopedTimeZone();
-    ScopedTimeZone(const ScopedTimeZone&) = delete;
-    ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
-
-  private:
-    std::string previous_;
-    bool hadPrevious_ = false;
-};
 
 // Sets a file's last-write time to the given Unix time (seconds, UTC).
 bool SetLastWriteUnixTime(const std::filesystem::path& file, int64_t unixSeconds);

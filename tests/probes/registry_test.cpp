@@ -13,8 +13,8 @@ const char kToolKey[] = "Software\\QueldaProbeTests\\Tool";
 class RegistryHelpers : public ::testing::Test {
   protected:
     void SetUp() override {
-        DeleteTree(HKEY_CURRENT_USER, kTestKey);
-        DeleteTree(HKEY_LOCAL_MACHINE, kTestKey);
+        DeleteRegistryTree(HKEY_CURRENT_USER, kTestKey);
+        DeleteRegistryTree(HKEY_LOCAL_MACHINE, kTestKey);
     }
     void TearDown() override { SetUp(); }
     TempMachine machine;

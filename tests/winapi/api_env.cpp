@@ -10,20 +10,12 @@ namespace apitest {
 
 const char kScratchKey[] = "Software\\QueldaWinApiTests";
 
-namespace {
-void DeleteScratchKey() {
-#ifdef _WIN32
-    RegDeleteTreeA(HKEY_CURRENT_USER, kScratchKey);
-#endif
-}
-} // namespace
-
 void ApiTest::SetUp() {
-    DeleteScratchKey();
+    DeleteRegistryTree(HKEY_CURRENT_USER, kScratchKey);
 }
 
 void ApiTest::TearDown() {
-    DeleteScratchKey();
+    DeleteRegistryTree(HKEY_CURRENT_USER, kScratchKey);
 }
 
 std::string Ansi(const fs::path& path) {
@@ -32,32 +24,6 @@ std::string Ansi(const fs::path& path) {
 
 std::string Gbk(const char* utf8) {
     return Utf8ToGbk(utf8);
-}
-
-HKEY CreateKey(HKEY root, const std::string& subKey, REGSAM access) {
-    HKEY key = nullptr;
-    EXPECT_EQ(RegCreateKeyExA(root, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, access,
-                              nullptr, &key, nullptr),
-              ERROR_SUCCESS)
-        << subKey;
-    return key;
-}
-
-LONG SetValue(HKEY key, const char* name, DWORD type, const std::string& bytes) {
-    return RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
-                          static_cast<DWORD>(bytes.size()));
-}
-
-Query QueryValue(HKEY key, const char* name) {
-    Query q;
-    DWORD size = 0;
-    q.rc = RegQueryValueExA(key, name, nullptr, &q.type, nullptr, &size);
-    if (q.rc != ERROR_SUCCESS)
-        return q;
-    std::string buf(size, '\0');
-    q.rc = RegQueryValueExA(key, name, nullptr, &q.type, reinterpret_cast<BYTE*>(&buf[0]), &size);
-    q.data = buf.substr(0, size);
-    return q;
 }
 
 void WriteFile(const fs::path& file, const std::string& bytes) {
@@ -88,15 +54,6 @@ fs::path WriteInstaller(const fs::path& dir, const std::string& nameUtf8, int ex
 #endif
     WriteFile(file, text);
     return file;
-}
-
-bool RunningUnderWine() {
-#ifdef _WIN32
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
-#else
-    return false;
-#endif
 }
 
 } // namespace apitest

@@ -2,7 +2,9 @@
 #pragma once
 
 #include "probes/winapi.h"
+#include "registry_calls.h"
 #include "temp_machine.h"
+#include "windows_test_env.h"
 
 #include <gtest/gtest.h>
 
@@ -28,17 +30,6 @@ std::string Ansi(const std::filesystem::path& path);
 // UTF-8 text as GBK bytes.
 std::string Gbk(const char* utf8);
 
-HKEY CreateKey(HKEY root, const std::string& subKey, REGSAM access = KEY_READ | KEY_WRITE);
-LONG SetValue(HKEY key, const char* name, DWORD type, const std::string& bytes);
-
-// Type and bytes of a value as RegQueryValueExA returns them (size asked first).
-struct Query {
-    LONG rc = -1;
-    DWORD type = REG_NONE;
-    std::string data;
-};
-Query QueryValue(HKEY key, const char* name);
-
 void WriteFile(const std::filesystem::path& file, const std::string& bytes);
 void WriteFile(const std::filesystem::path& file, const std::vector<uint8_t>& bytes);
 
@@ -47,7 +38,5 @@ void WriteFile(const std::filesystem::path& file, const std::vector<uint8_t>& by
 // none). Returns its path.
 std::filesystem::path WriteInstaller(const std::filesystem::path& dir, const std::string& nameUtf8,
                                      int exitCode, const std::filesystem::path& gate = {});
-
-bool RunningUnderWine();
 
 } // namespace apitest

@@ -70,6 +70,8 @@ TEST_F(FindFirstFile, FindsNamesAndWildcards) {
         {"b???.txt", "beta.txt"},
         {"?eta.*", "beta.txt"},
         {"gamma.*", "gamma"}, // ".*" also matches no extension
+        {"*", "."},           // "." and ".." come first in a folder
+        {"*.*", "."},
         {"证书*", "证书驱动.dll"},
         {"证书驱动.dll", "证书驱动.dll"},
         {"??驱动.dll", "证书驱动.dll"}, // '?' is one character, not one byte
@@ -137,6 +139,7 @@ TEST_F(FindFirstFile, FillsAttributesSizeAndLastWriteTime) {
     const Found dir = Find(In("sub"));
     ASSERT_TRUE(dir.ok);
     EXPECT_NE(dir.data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    EXPECT_EQ(dir.data.nFileSizeLow, 0u);
 
     fs::permissions(data / "beta.txt",
                     fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
@@ -157,7 +160,8 @@ TEST(FileTimeToSystemTime, KnownInstantsStayInUtc) {
         {kUnixEpochTicks, 1970, 1, 4, 1, 0, 0, 0, 0},
         {133415478401234567ull, 2023, 10, 4, 12, 1, 30, 40, 123}, // a Thursday
         {kUnixEpochTicks + 951782400ull * kTicksPerSecond, 2000, 2, 2, 29, 0, 0, 0, 0},
-        {0x7FFFFFFFFFFFFFFFull, 30828, 9, 4, 14, 2, 48, 5, 477}, // the last valid tick
+        {126227807999990000ull, 2000, 12, 0, 31, 23, 59, 59, 999}, // a Sunday
+        {0x7FFFFFFFFFFFFFFFull, 30828, 9, 4, 14, 2, 48, 5, 477},   // the last valid tick
     };
     for (const auto& c : cases) {
         const FILETIME ft = FileTime(c.ticks);
@@ -177,6 +181,8 @@ TEST(FileTimeToSystemTime, KnownInstantsStayInUtc) {
     SetLastError(0);
     EXPECT_FALSE(FileTimeToSystemTime(&negative, &st));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+    const FILETIME allOnes = FileTime(~0ull);
+    EXPECT_FALSE(FileTimeToSystemTime(&allOnes, &st));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 // codes, sizes, access rights and name rules that the probes depend on.
 #include "api_env.h"
 
+#include <cstdint>
 #include <cstring>
 
 using namespace apitest;
@@ -82,10 +83,30 @@ TEST_F(RegistryApi, HandlesAndArguments) {
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, Sub("Handles").c_str(), 0, KEY_READ, &out),
               ERROR_SUCCESS);
     RegCloseKey(out);
-    // A leading separator is a bad path.
+    // Handles that were never open.
+    HKEY bogus = reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x7777770));
+    EXPECT_EQ(RegOpenKeyExA(bogus, "x", 0, KEY_READ, &out), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(QueryValue(bogus, "v").rc, ERROR_INVALID_HANDLE);
+    EXPECT_EQ(SetValue(bogus, "x", REG_SZ, "a"), ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegCreateKeyExA(bogus, "x", 0, nullptr, 0, KEY_WRITE, nullptr, &out, nullptr),
+              ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegCloseKey(bogus), ERROR_INVALID_HANDLE);
+    // Bad arguments.
+    DWORD reserved = 0;
+    EXPECT_EQ(RegQueryValueExA(HKEY_CURRENT_USER, "x", &reserved, nullptr, nullptr, nullptr),
+              ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, nullptr),
+              ERROR_INVALID_PARAMETER);
+    HKEY writable = CreateKey(HKEY_CURRENT_USER, Sub("Handles"));
+    EXPECT_EQ(RegSetValueExA(writable, "x", 0, REG_BINARY, nullptr, 4), 998L); // ERROR_NOACCESS
+    RegCloseKey(writable);
+    // A leading separator is a bad path; a name longer than 255 characters is refused.
     EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, ("\\" + Sub("Lead")).c_str(), 0, nullptr, 0,
                               KEY_WRITE, nullptr, &out, nullptr),
               161L); // ERROR_BAD_PATHNAME
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, Sub(std::string(256, 'k')).c_str(), 0, nullptr, 0,
+                              KEY_WRITE, nullptr, &out, nullptr),
+              ERROR_INVALID_PARAMETER);
 }
 
 TEST_F(RegistryApi, AccessRightsOfTheHandleAreEnforced) {
@@ -100,6 +121,14 @@ TEST_F(RegistryApi, AccessRightsOfTheHandleAreEnforced) {
     EXPECT_EQ(SetValue(reader, "v", REG_DWORD, Le32(1)), ERROR_ACCESS_DENIED);
     EXPECT_EQ(QueryValue(reader, "v").data, Le32(100));
     RegCloseKey(reader);
+
+    HKEY all = nullptr;
+    ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, Sub("Rights").c_str(), 0,
+                            KEY_ALL_ACCESS | KEY_WOW64_32KEY, &all),
+              ERROR_SUCCESS);
+    EXPECT_EQ(SetValue(all, "v", REG_DWORD, Le32(2)), ERROR_SUCCESS);
+    EXPECT_EQ(QueryValue(all, "v").data, Le32(2));
+    RegCloseKey(all);
 }
 
 TEST_F(RegistryApi, NamesAreCaseInsensitive) {
@@ -186,10 +215,8 @@ TEST_F(RegistryApi, ValuesKeepTheirBytesAndTypes) {
 }
 
 TEST_F(RegistryApi, ChineseKeyValueNamesAndDataInTheAnsiCodePage) {
-#ifdef _WIN32
-    if (GetACP() != 936)
+    if (!AnsiIsGbk())
         GTEST_SKIP() << "the ANSI code page is not GBK";
-#endif
     const std::string keyName = Sub(Gbk("证书驱动"));
     HKEY key = CreateKey(HKEY_CURRENT_USER, keyName);
     const std::string name = Gbk("安装路径");

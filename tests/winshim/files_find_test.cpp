@@ -58,41 +58,25 @@ class FindFirstFile : public ::testing::Test {
 
 } // namespace
 
-TEST_F(FindFirstFile, FindsNamesAndWildcardsAsWindowsDoes) {
+// The stand-in's own paths: its drives, both separators, and names in sorted order. Names,
+// wildcards, error codes and the common fields are checked through the Windows API suite.
+TEST_F(FindFirstFile, MapsDrivesAndSeparatorsAndSortsNames) {
     const struct {
         const char* path;
-        const char* name; // nullptr: no match
+        const char* name;
     } cases[] = {
         {"C:\\data\\Alpha.dll", "Alpha.dll"},
         {"C:/data/Alpha.dll", "Alpha.dll"},
         {"c:\\data//Alpha.dll", "Alpha.dll"}, // the probes' "dir//file"
-        {"C:\\data\\ALPHA.DLL", "Alpha.dll"}, // names are case-insensitive
-        {"C:\\data\\sub", "sub"},             // a folder is found by its name
         {"C:\\data\\*.dll", "Alpha.dll"},     // sorted: 'A' before the Chinese name
         {"C:\\data\\*.DLL", "Alpha.dll"},
-        {"C:\\data\\b???.txt", "beta.txt"},
-        {"C:\\data\\?eta.*", "beta.txt"},
-        {"C:\\data\\gamma.*", "gamma"}, // ".*" also matches no extension
-        {"C:\\data\\*", "."},           // "." and ".." come first in a folder
-        {"C:\\data\\*.*", "."},
         {"C:\\*.txt", "top.txt"},
         {"C:\\*", "data"}, // no "." or ".." in a drive's root
-        {"C:\\data\\证书*", "证书驱动.dll"},
-        {"C:\\data\\证书驱动.dll", "证书驱动.dll"},
-        {"C:\\data\\??驱动.dll", "证书驱动.dll"}, // '?' is one character, not one byte
-        {"C:\\data\\*.exe", nullptr},
-        {"C:\\data\\alpha.dl", nullptr},
-        {"C:\\data\\b?.txt", nullptr},
     };
     for (const auto& c : cases) {
         const Found f = Find(c.path);
-        if (!c.name) {
-            EXPECT_FALSE(f.ok) << c.path;
-            EXPECT_EQ(f.error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND)) << c.path;
-        } else {
-            EXPECT_TRUE(f.ok) << c.path;
-            EXPECT_EQ(f.name, c.name) << c.path;
-        }
+        EXPECT_TRUE(f.ok) << c.path;
+        EXPECT_EQ(f.name, c.name) << c.path;
     }
 }
 
@@ -101,11 +85,7 @@ TEST_F(FindFirstFile, FailsWithWindowsErrorCodes) {
         const char* path;
         DWORD error;
     } cases[] = {
-        {"C:\\data\\missing.dll", ERROR_FILE_NOT_FOUND},
-        {"C:\\data\\sub\\", ERROR_FILE_NOT_FOUND}, // a folder with a trailing separator
-        {"C:\\data\\sub/", ERROR_FILE_NOT_FOUND},
-        {"C:\\nofolder\\x.dll", ERROR_PATH_NOT_FOUND},
-        {"C:\\nofolder\\*", ERROR_PATH_NOT_FOUND},
+        {"C:\\data\\sub/", ERROR_FILE_NOT_FOUND},        // a folder with a trailing separator
         {"C:\\data\\beta.txt\\x", ERROR_PATH_NOT_FOUND}, // a file used as a folder
         {"Q:\\x.dll", ERROR_PATH_NOT_FOUND},             // a drive that does not exist
         {"", ERROR_PATH_NOT_FOUND},
@@ -120,27 +100,14 @@ TEST_F(FindFirstFile, FailsWithWindowsErrorCodes) {
     EXPECT_EQ(FindFirstFileA("C:\\top.txt", nullptr), INVALID_HANDLE_VALUE);
 }
 
-TEST_F(FindFirstFile, FillsAttributesSizesAndTimes) {
+// The last-write time to the 100 ns tick, and no short name.
+TEST_F(FindFirstFile, KeepsTheFullTimeAndNoShortName) {
     SetModified(machine.Native("C:\\data\\Alpha.dll"), 1697074240,
                 123456789); // 2023-10-12 01:30:40.123456789 UTC
     const Found file = Find("C:\\data\\Alpha.dll");
     ASSERT_TRUE(file.ok);
-    EXPECT_EQ(file.data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
-    EXPECT_EQ(file.data.nFileSizeHigh, 0u);
-    EXPECT_EQ(file.data.nFileSizeLow, 5000u);
     EXPECT_EQ(Ticks(file.data.ftLastWriteTime), 133415478401234567ull);
     EXPECT_STREQ(file.data.cAlternateFileName, "");
-
-    const Found dir = Find("C:\\data\\sub");
-    ASSERT_TRUE(dir.ok);
-    EXPECT_NE(dir.data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY, 0u);
-    EXPECT_EQ(dir.data.nFileSizeLow, 0u);
-
-    chmod(machine.Native("C:\\data\\beta.txt").c_str(), 0444);
-    const Found readOnly = Find("C:\\data\\beta.txt");
-    ASSERT_TRUE(readOnly.ok);
-    EXPECT_NE(readOnly.data.dwFileAttributes & FILE_ATTRIBUTE_READONLY, 0u);
-    EXPECT_EQ(file.data.dwFileAttributes & FILE_ATTRIBUTE_READONLY, 0u);
 }
 
 TEST_F(FindFirstFile, LargeFileSizeSplitsIntoHighAndLow) {

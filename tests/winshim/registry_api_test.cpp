@@ -167,6 +167,18 @@ TEST(RegistryApi, ACorruptFileFailsEveryCallAndIsNeverWritten) {
     EXPECT_NE(error.message.find("dword"), std::string::npos) << error.message;
 }
 
+// Wine faults on a null key out-parameter and answers ERROR_MORE_DATA to a key name longer
+// than 255 characters; the stand-in refuses both as bad parameters.
+TEST(RegistryApi, ANullKeyOutAndAnOverlongNameAreRefused) {
+    TempMachine machine;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, nullptr),
+              ERROR_INVALID_PARAMETER);
+    HKEY out = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, std::string(256, 'k').c_str(), 0, nullptr, 0,
+                              KEY_WRITE, nullptr, &out, nullptr),
+              ERROR_INVALID_PARAMETER);
+}
+
 // Windows takes a line break in a name; the file cannot hold one, so the stand-in refuses it
 // and writes nothing.
 TEST(RegistryApi, ALineBreakInANameIsRefused) {

@@ -2,8 +2,6 @@
 
 #include <chrono>
 
-// Peak resident set size of this process in KiB, and a reset of it (Linux).
-long PeakRssKiB();
-void ResetPeakRss();
+#include "peak_rss.h"
 
 double SecondsSince(std::chrono::steady_clock::time_point start);

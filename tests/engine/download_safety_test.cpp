@@ -3,9 +3,9 @@
 #include "engine_fixture.h"
 
 #include "engine/download.h"
+#include "peak_rss.h"
 
 #include <fstream>
-#include <sys/resource.h>
 
 using namespace enginetest;
 using Strings = std::vector<std::string>;
@@ -94,21 +94,6 @@ TEST_F(DownloadSafety, Sha256IsCheckedBeforeTheInstallerStarts) {
     const std::string line =
         "sha256 mismatch file:" + (workDir / "shanxi" / "tool.exe").u8string() + " ";
     EXPECT_EQ(std::count(m.begin(), m.end(), line), 2);
-}
-
-long PeakRssKiB() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("VmHWM:", 0) == 0)
-            return std::stol(line.substr(6));
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss;
-}
-
-void ResetPeakRss() {
-    std::ofstream("/proc/self/clear_refs") << "5";
 }
 
 TEST_F(DownloadSafety, LargeBodyIsStreamedWithFlatMemory) {

@@ -34,15 +34,6 @@ char Fold(char c) {
     return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
 }
 
-bool SameCharacter(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (Fold(a[i]) != Fold(b[i]))
-            return false;
-    return true;
-}
-
 // Iterative glob with single-star backtracking: linear in practice, no recursion.
 bool Glob(const std::vector<std::string>& p, const std::vector<std::string>& n) {
     size_t pi = 0, ni = 0, starP = std::string::npos, starN = 0;
@@ -50,7 +41,7 @@ bool Glob(const std::vector<std::string>& p, const std::vector<std::string>& n) 
         if (pi < p.size() && p[pi] == "*") {
             starP = pi++;
             starN = ni;
-        } else if (pi < p.size() && (p[pi] == "?" || SameCharacter(p[pi], n[ni]))) {
+        } else if (pi < p.size() && (p[pi] == "?" || SameFileName(p[pi], n[ni]))) {
             ++pi;
             ++ni;
         } else if (starP != std::string::npos) {

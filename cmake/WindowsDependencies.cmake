@@ -29,3 +29,37 @@ if(NOT TARGET pugixml::pugixml)
     target_include_directories(pugixml_static SYSTEM PUBLIC ${QUELDA_PUGIXML_SOURCE_DIR}/src)
     add_library(pugixml::pugixml ALIAS pugixml_static)
 endif()
+
+if(QUELDA_GUI)
+    # Qt 5 built statically for Windows by scripts/setup-qt-windows (the prefix it prints).
+    set(QUELDA_QT_WINDOWS_DIR "" CACHE PATH "Qt 5 for Windows (a static MinGW build)")
+    if(QUELDA_QT_WINDOWS_DIR)
+        list(APPEND CMAKE_FIND_ROOT_PATH ${QUELDA_QT_WINDOWS_DIR})
+        set(Qt5_DIR ${QUELDA_QT_WINDOWS_DIR}/lib/cmake/Qt5)
+    endif()
+
+    # Header-only libraries: Debian's headers serve every platform, but /usr/include itself
+    # must stay out of a cross build, so only their folders are linked into one of ours.
+    set(_quelda_host_include ${CMAKE_BINARY_DIR}/host-include)
+    file(MAKE_DIRECTORY ${_quelda_host_include})
+    foreach(dir spdlog fmt nlohmann)
+        if(NOT EXISTS ${_quelda_host_include}/${dir})
+            file(CREATE_LINK /usr/include/${dir} ${_quelda_host_include}/${dir} SYMBOLIC)
+        endif()
+    endforeach()
+    add_library(spdlog::spdlog INTERFACE IMPORTED)
+    set_target_properties(spdlog::spdlog PROPERTIES
+        INTERFACE_INCLUDE_DIRECTORIES ${_quelda_host_include}
+        INTERFACE_COMPILE_DEFINITIONS "SPDLOG_FMT_EXTERNAL;FMT_HEADER_ONLY")
+    add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
+    set_target_properties(nlohmann_json::nlohmann_json PROPERTIES
+        INTERFACE_INCLUDE_DIRECTORIES ${_quelda_host_include})
+
+    # cpp-httplib's single header from Debian's source package (scripts/setup-windows).
+    set(QUELDA_HTTPLIB_SOURCE_DIR /usr/local/src/cpp-httplib
+        CACHE PATH "cpp-httplib sources (the folder holding httplib.h)")
+    add_library(PkgConfig::HTTPLIB INTERFACE IMPORTED)
+    set_target_properties(PkgConfig::HTTPLIB PROPERTIES
+        INTERFACE_INCLUDE_DIRECTORIES ${QUELDA_HTTPLIB_SOURCE_DIR}
+        INTERFACE_LINK_LIBRARIES ws2_32)
+endif()

@@ -7,23 +7,17 @@
 
 namespace fs = std::filesystem;
 
+// Registry values are GBK. They go through UTF-8 on Windows too: MinGW's std::filesystem
+// takes narrow strings byte by byte, not in the ANSI code page.
 fs::path InstallDirFromRegistryValue(const std::string& localValue) {
-#ifdef _WIN32
-    fs::path p(localValue);
-#else
     fs::path p = fs::u8path(ToNativePath(GbkToUtf8(localValue)));
-#endif
     if (!fs::is_directory(p))
         p = p.parent_path();
     return p;
 }
 
 std::string LocalPathText(const fs::path& p) {
-#ifdef _WIN32
-    return p.string();
-#else
     return Utf8ToGbk(p.u8string());
-#endif
 }
 
 std::string LogPathText(const fs::path& p) {

@@ -267,7 +267,9 @@ namespace winshim {
 std::string MachineDir();
 
 // Maps a Windows path "X:\a\b" (or "X:/a/b") to "<machine>/drive_x/a/b"; any other path
-// is returned with backslashes turned into slashes. UTF-8 in, UTF-8 out.
+// is returned with backslashes turned into slashes. Below the machine folder each component
+// is found as Windows finds it, whatever its case: the name as written when it exists,
+// else the entry that differs only in case. UTF-8 in, UTF-8 out.
 std::string MapWindowsPath(const std::string& path);
 
 } // namespace winshim

@@ -100,6 +100,15 @@ TEST_F(FileVersionTime, DirectoryEndingInASeparatorStillWorks) {
     EXPECT_EQ(version, "2.0.0.7");
 }
 
+TEST_F(FileVersionTime, FolderAndFileNamesMatchWhateverTheirCase) {
+    const fs::path dir = Dir("Program Files") / "Q" / "CA";
+    ASSERT_TRUE(WriteFileBytes(dir / "A.dll", PeImage(pewriter::Machine::I386, true, "1.2.3.4")));
+    __time64_t time = kUntouchedTime;
+    std::string version;
+    EXPECT_EQ(GetFileVersionTime(Dir("program files") / "q" / "ca", "a.DLL", time, version), 1);
+    EXPECT_EQ(version, "1.2.3.4");
+}
+
 TEST_F(FileVersionTime, ChineseFolderAndFileNames) {
     if (!AnsiIsGbk())
         GTEST_SKIP() << "the ANSI code page is not GBK";

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 
 namespace {
@@ -77,4 +79,30 @@ TEST(MapWindowsPath, DrivesMapIntoTheMachineFolder) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(winshim::MapWindowsPath(c.in), c.out) << c.in;
+}
+
+TEST(MapWindowsPath, EveryComponentIsFoundWhateverItsCase) {
+    TempMachine machine;
+    namespace fs = std::filesystem;
+    const fs::path ca = machine.dir() / "drive_c" / "Program Files" / "Q" / "CA";
+    fs::create_directories(ca);
+    for (const char* name : {"A.dll", "dup.txt", "DUP.txt", "Dup.TXT"})
+        std::ofstream(ca / name) << "x";
+    const std::string c = (machine.dir() / "drive_c").string();
+    const struct {
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"C:\\program files\\q\\ca\\a.DLL", c + "/Program Files/Q/CA/A.dll"},
+        {"C:\\PROGRAM FILES\\Q\\ca\\", c + "/Program Files/Q/CA/"},
+        // The exact name first; among other spellings the first in byte order.
+        {"C:\\Program Files\\Q\\CA\\Dup.TXT", c + "/Program Files/Q/CA/Dup.TXT"},
+        {"C:\\Program Files\\Q\\CA\\dUP.txt", c + "/Program Files/Q/CA/DUP.txt"},
+        // What does not exist keeps its spelling from the first missing component on.
+        {"C:\\program files\\Q\\New\\Sub", c + "/Program Files/Q/New/Sub"},
+        // A path already in the machine folder, joined with a name (the probes do that).
+        {c + "/program files/q/ca//A.DLL", c + "/Program Files/Q/CA//A.dll"},
+    };
+    for (const auto& t : cases)
+        EXPECT_EQ(winshim::MapWindowsPath(t.in), t.out) << t.in;
 }

@@ -11,6 +11,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <sys/stat.h>
 
@@ -312,4 +313,16 @@ TEST(PeVersion, SmallCallerBufferIsFilledConsistently) {
         EXPECT_FALSE(VerQueryValueW(buffer.data(), L"\\StringFileInfo\\040904B0\\FileVersion",
                                     reinterpret_cast<LPVOID*>(&text), &l));
     }
+}
+
+TEST(PeVersionResource, OnlyVsVersionInfoWithIdOneIsRead) {
+    std::vector<uint8_t> image = PeImage("1.2.3.4");
+    // The name directory's one entry: id 1, pointing at the language directory (offset 48).
+    const uint8_t entry[] = {1, 0, 0, 0, 48, 0, 0, 0x80};
+    auto at = std::search(image.begin(), image.end(), std::begin(entry), std::end(entry));
+    ASSERT_NE(at, image.end());
+    std::vector<uint8_t> block;
+    EXPECT_EQ(ReadMemory(image, block), static_cast<unsigned long>(ERROR_SUCCESS));
+    *at = 102; // a launcher's version resource under another id: Windows finds none
+    EXPECT_EQ(ReadMemory(image, block), static_cast<unsigned long>(ERROR_RESOURCE_NAME_NOT_FOUND));
 }

@@ -213,10 +213,11 @@ TEST_F(QueldaReg, ImportAppliesAFileWithDeletionsAndExportReadsBack) {
     fs::path exported = machine.dir() / "out.reg";
     ToolRun exp = Reg({"export", "HKLM\\SOFTWARE\\Keep", exported.string()});
     ASSERT_EQ(exp.status, 0) << exp.err;
-    EXPECT_EQ(ReadBytes(exported), "Windows Registry Editor Version 5.00\n\n"
-                                   "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Keep]\n"
-                                   "\"stay\"=\"1\"\n"
-                                   "\"new\"=hex(2):41,00,42,00,00,00\n\n");
+    EXPECT_EQ(ReadBytes(exported).compare(0, 2, "\xFF\xFE"), 0);
+    EXPECT_EQ(RegFileText(ReadBytes(exported)), "Windows Registry Editor Version 5.00\n\n"
+                                                "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Keep]\n"
+                                                "\"stay\"=\"1\"\n"
+                                                "\"new\"=hex(2):41,00,42,00,00,00\n\n");
     EXPECT_EQ(Reg({"export", "HKLM\\SOFTWARE\\Keep", exported.string()}, "n\n").status, 1);
     EXPECT_EQ(Reg({"export", "HKLM\\SOFTWARE\\Keep", exported.string(), "/y"}).status, 0);
     EXPECT_EQ(Reg({"export", "HKLM\\SOFTWARE\\Missing", exported.string(), "/y"}).status, 1);
@@ -228,9 +229,8 @@ TEST_F(QueldaReg, ImportAppliesAFileWithDeletionsAndExportReadsBack) {
 }
 
 TEST_F(QueldaReg, BadInputFailsWithAClearMessage) {
-    fs::path corrupt = machine.dir() / "corrupt.reg";
-    WriteBytes(corrupt,
-               "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n\"v\"=dword:\n");
+    fs::path notReg = machine.dir() / "not.reg";
+    WriteBytes(notReg, "Windows Registry Editor Version 6.00\n[HKEY_CURRENT_USER\\A]\n");
     struct Case {
         std::vector<std::string> args;
         std::string message;
@@ -253,7 +253,7 @@ TEST_F(QueldaReg, BadInputFailsWithAClearMessage) {
         {{"add"}, "ERROR: Invalid syntax"},
         {{"frobnicate", "HKCU\\A"}, "ERROR: Invalid syntax"},
         {{"import", (machine.dir() / "none.reg").string()}, "ERROR: Cannot open the file"},
-        {{"import", corrupt.string()}, "corrupt.reg line 3: "},
+        {{"import", notReg.string()}, "not.reg line 1: not a registry file"},
     };
     for (const Case& c : cases) {
         ToolRun run = Reg(c.args);
@@ -305,4 +305,19 @@ TEST_F(QueldaReg, TwoToolsAddingAtOnceLoseNothing) {
     ASSERT_TRUE(winshim::reg::LoadRegText(ReadBytes(RegistryFile(machine.dir())), &model, &error));
     ASSERT_NE(model.Find("HKEY_CURRENT_USER\\Race"), nullptr);
     EXPECT_EQ(model.Find("HKEY_CURRENT_USER\\Race")->values.size(), 2u * count);
+}
+
+TEST_F(QueldaReg, ImportSkipsABadValueWithAWarningAndKeepsTheRest) {
+    fs::path file = machine.dir() / "tweak.reg";
+    WriteBytes(file, "Windows Registry Editor Version 5.00\r\n\r\n"
+                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tweak]\r\n"
+                     "\"NetworkThrottlingIndex\"=dword:0ffffffff\r\n"
+                     "\"SystemResponsiveness\"=dword:00000000\r\n");
+    ToolRun run = Reg({"import", file.string()});
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find("WARNING: " + file.string() + " line 4: "), std::string::npos)
+        << run.err;
+    EXPECT_EQ(Reg({"query", "HKLM\\SOFTWARE\\Tweak"}).out,
+              "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Tweak\n"
+              "    SystemResponsiveness    REG_DWORD    0x0\n\n");
 }

@@ -46,15 +46,18 @@ TEST(RegistryApi, EveryTypeRoundTripsThroughTheApiAndTheFile) {
         ASSERT_EQ(SetValue(key, c.name, c.type, c.data), ERROR_SUCCESS) << c.name;
     ASSERT_EQ(RegCloseKey(key), ERROR_SUCCESS);
 
-    // The file holds UTF-8 text that a person (and regedit) can read.
-    std::string file = ReadBytes(RegistryFile(machine.dir()));
+    // The file holds text that a person (and regedit) can read: UTF-16 as regedit saves.
+    const std::string raw = ReadBytes(RegistryFile(machine.dir()));
+    EXPECT_EQ(raw.compare(0, 2, "\xFF\xFE"), 0);
+    std::string file = RegFileText(raw);
     EXPECT_NE(file.find("[HKEY_CURRENT_USER\\Software\\Quelda\\Round]"), std::string::npos);
     EXPECT_NE(file.find("\"sz\"=\"C:\\\\中文\""), std::string::npos) << file;
     EXPECT_NE(file.find("\"dword\"=dword:8000000a"), std::string::npos) << file;
     EXPECT_NE(file.find("\"中文\"=dword:00000001"), std::string::npos) << file;
     EXPECT_NE(file.find("@=\"default\""), std::string::npos) << file;
 
-    // Read back through a new handle after the file was re-read from disk.
+    // Read back through a new handle after the file was re-read from disk, in the UTF-8 form
+    // that earlier versions wrote.
     WriteBytes(RegistryFile(machine.dir()), file + "\n");
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Quelda\\Round", 0, KEY_READ, &key),
               ERROR_SUCCESS);
@@ -106,7 +109,7 @@ TEST(RegistryApi, TheFileKeepsTheFirstCaseOfANameAndTheLastData) {
     ASSERT_NE(created, nullptr);
     RegCloseKey(created);
 
-    std::string file = ReadBytes(RegistryFile(machine.dir()));
+    std::string file = RegFileText(ReadBytes(RegistryFile(machine.dir())));
     EXPECT_NE(file.find("[HKEY_CURRENT_USER\\Software\\MyApp\\Sub\\New]"), std::string::npos);
     EXPECT_NE(file.find("\"Name\"=\"two\""), std::string::npos) << file;
     EXPECT_EQ(file.find("NAME"), std::string::npos) << file;

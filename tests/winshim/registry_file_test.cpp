@@ -2,8 +2,11 @@
 // back keeps every value exactly.
 #include "reg_parse.h"
 #include "reg_write.h"
+#include "registry_test_util.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace winshim::reg;
 
@@ -227,9 +230,20 @@ TEST(RegistryFile, EveryValueSurvivesWritingAndReading) {
     model.Ensure("HKEY_LOCAL_MACHINE\\Empty\\Child");
     model.Ensure("HKEY_CURRENT_USER").SetValue({"root value", 4, {1, 0, 0, 0}});
 
-    std::string text = SerializeRegistry(model);
-    RegModel back = Load(text);
+    const std::string bytes = SerializeRegistry(model);
+    RegModel back = Load(bytes);
+    std::string text = RegFileText(bytes);
     EXPECT_TRUE(back.SameContent(model)) << text;
+    // As regedit saves: UTF-16LE after a byte-order mark, every line ended by CR LF.
+    EXPECT_EQ(bytes.compare(0, 2, "\xFF\xFE"), 0);
+    EXPECT_EQ(bytes.size() % 2, 0u);
+    size_t lines = 0;
+    for (size_t i = 2; i + 1 < bytes.size(); i += 2)
+        if (bytes[i] == '\n' && bytes[i + 1] == 0) {
+            ++lines;
+            EXPECT_EQ(bytes.compare(i - 2, 2, std::string("\r\0", 2)), 0) << "line " << lines;
+        }
+    EXPECT_EQ(lines, static_cast<size_t>(std::count(text.begin(), text.end(), '\n')));
     // Plain text is written readable, not as bytes.
     EXPECT_NE(text.find("\"sz\"=\"C:\\\\dir \\\"quoted\\\" 中文 ;not a comment\""),
               std::string::npos);
@@ -264,4 +278,105 @@ TEST(RegistryFile, KeyNamesFollowWindowsRules) {
         EXPECT_FALSE(NormalizeKeyPath(bad, &out)) << bad;
     EXPECT_FALSE(EqualNoCase("Straße", "STRASSE")); // one character for one, as Windows
     EXPECT_TRUE(EqualNoCase("ÄÖü", "äöÜ"));
+}
+
+namespace {
+
+struct Imported {
+    RegModel model;
+    std::vector<ParseError> warnings;
+};
+
+Imported Import(const std::string& bytes) {
+    Imported out;
+    std::vector<RegOp> ops;
+    ParseError error;
+    EXPECT_TRUE(ParseImportText(bytes, &ops, &error, &out.warnings))
+        << "line " << error.line << ": " << error.message;
+    ApplyRegOps(ops, &out.model);
+    return out;
+}
+
+std::vector<int> Lines(const std::vector<ParseError>& warnings) {
+    std::vector<int> lines;
+    for (const ParseError& w : warnings)
+        lines.push_back(w.line);
+    return lines;
+}
+
+} // namespace
+
+TEST(RegistryImport, AFileWithoutByteOrderMarkIsCodePage936WhateverItsHeader) {
+    const std::string gbkBody = "[HKEY_CURRENT_USER\\\xD6\xD0]\r\n" // 中
+                                "@=\"\xCE\xC4\"\r\n"                // 文
+                                "\"e\"=hex(2):25,41,25,d6,d0\r\n";  // %A%中, unterminated
+    for (const std::string header : {"Windows Registry Editor Version 5.00", "REGEDIT4"}) {
+        SCOPED_TRACE(header);
+        Imported in = Import(header + "\r\n\r\n" + gbkBody);
+        EXPECT_TRUE(in.warnings.empty());
+        EXPECT_EQ(Value(in.model, "HKEY_CURRENT_USER\\中", "")->data, Utf16("文"));
+        // Hex string data is code page text too; the terminator is added as regedit does.
+        EXPECT_EQ(Value(in.model, "HKEY_CURRENT_USER\\中", "e")->data, Utf16("%A%中"));
+    }
+    // UTF-8 bytes without a mark are read as Windows reads them, garbled, with a warning.
+    Imported utf8 = Import("REGEDIT4\n\n[HKEY_CURRENT_USER\\A]\n\"n\"=\"中\"\n");
+    EXPECT_EQ(Value(utf8.model, "HKEY_CURRENT_USER\\A", "n")->data, Utf16("涓?"));
+    EXPECT_EQ(Lines(utf8.warnings), std::vector<int>{4});
+}
+
+TEST(RegistryImport, BytesOutsideTheCodePageNeverSwallowTheClosingQuote) {
+    struct Case {
+        std::string raw;
+        std::string text;
+    } cases[] = {
+        {"x\xDC", "x?"},                      // a lead byte before the quote
+        {"\xDC,\\\\", "?,\\"},                // ... before a comma and an escaped backslash
+        {"\x80\xFF", "€\uF8F5"},              // single bytes that have a character
+        {"\x81\x30z", "?0z"},                 // a byte below 0x40 is no trail byte
+        {"\xA1\x40\xAA\xA1", "\uE4C6\uE000"}, // user-defined areas: private use
+        {"\xDC\x41", "蹵"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        Imported in = Import("Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\A]\n"
+                             "\"v\"=\"" +
+                             c.raw + "\"\n\"after\"=dword:1\n");
+        EXPECT_TRUE(in.warnings.empty());
+        ASSERT_NE(Value(in.model, "HKEY_CURRENT_USER\\A", "v"), nullptr);
+        EXPECT_EQ(Value(in.model, "HKEY_CURRENT_USER\\A", "v")->data, Utf16(c.text));
+        EXPECT_NE(Value(in.model, "HKEY_CURRENT_USER\\A", "after"), nullptr);
+    }
+}
+
+TEST(RegistryImport, LinesThatDoNotParseAreSkippedAndNamed) {
+    const std::string text = "Windows Registry Editor Version 5.00\n"
+                             "\"orphan\"=\"1\"\n" // 2
+                             "[HKEY_CURRENT_USER\\A]\n"
+                             "\"NetworkThrottlingIndex\"=dword:0ffffffff\n" // 4
+                             "\"ok\"=dword:10 ; a comment\n"
+                             "\"bin\"=hex:01,\\\n" // 6
+                             "  zz\n"
+                             "\"open\"=\"no end\n" // 8
+                             "garbage\n"           // 9
+                             "[HKEY_NOWHERE\\B]\n" // 10
+                             "\"lost\"=\"1\"\n"
+                             "[HKEY_USERS\\NotAHive]\n" // 12
+                             "[HKEY_USERS\\S-1-5-21-1-2-3-1001\\Software]\n"
+                             "[HKEY_CURRENT_USER\\C]\n"
+                             "\"last\"=\"\"\n";
+    Imported in = Import(AsRegeditExport(text));
+    EXPECT_EQ(Lines(in.warnings), (std::vector<int>{2, 4, 6, 8, 9, 10, 12}));
+    EXPECT_EQ(Value(in.model, "HKEY_CURRENT_USER\\A", "ok")->data, (Bytes{0x10, 0, 0, 0}));
+    EXPECT_EQ(Value(in.model, "HKEY_CURRENT_USER\\A", "NetworkThrottlingIndex"), nullptr);
+    EXPECT_EQ(in.model.Find("HKEY_NOWHERE\\B"), nullptr);
+    EXPECT_FALSE(in.model.Exists("HKEY_USERS\\NotAHive"));
+    EXPECT_TRUE(in.model.Exists("HKEY_USERS\\S-1-5-21-1-2-3-1001\\Software"));
+    EXPECT_NE(Value(in.model, "HKEY_CURRENT_USER\\C", "last"), nullptr);
+
+    // Not a registry file at all is still an error.
+    std::vector<RegOp> ops;
+    std::vector<ParseError> warnings;
+    ParseError error;
+    EXPECT_FALSE(ParseImportText("REGEDIT5\n[HKEY_CURRENT_USER\\A]\n", &ops, &error, &warnings));
+    EXPECT_EQ(error.line, 1);
 }

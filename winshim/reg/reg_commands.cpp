@@ -21,6 +21,7 @@ using namespace winshim::reg;
 namespace {
 
 const char kDone[] = "The operation completed successfully.";
+const int kExitWarnings = 2; // imported, but lines were skipped
 const char kNotFound[] =
     "ERROR: The system was unable to find the specified registry key or value.";
 
@@ -98,6 +99,20 @@ int Add(const Args& args, const std::string& key, std::istream& in, std::ostream
     if (!DataFromText(v.type, args.data.value_or(""), separator, &v.data, &error))
         return Fail(err, error);
     ParseError parse;
+    if (!IsCreatablePath(key)) {
+        bool exists = false;
+        long rc = ReadRegistry(
+            [&](const RegModel& model) -> long {
+                exists = model.Exists(key);
+                return ERROR_SUCCESS;
+            },
+            &parse);
+        if (rc != ERROR_SUCCESS)
+            return Fail(err, RegistryError(rc, parse));
+        if (!exists)
+            return Fail(err, "ERROR: Access is denied: HKEY_USERS holds only the loaded user "
+                             "hives.");
+    }
     if (value && !args.force) {
         bool exists = false;
         long rc = ReadRegistry(
@@ -238,8 +253,9 @@ int Import(const std::string& file, std::ostream& out, std::ostream& err) {
     std::ostringstream bytes;
     bytes << stream.rdbuf();
     std::vector<RegOp> ops;
+    std::vector<ParseError> warnings;
     ParseError error;
-    if (!ParseRegText(bytes.str(), &ops, &error))
+    if (!ParseImportText(bytes.str(), &ops, &error, &warnings))
         return Fail(err, "ERROR: " + file + " line " + std::to_string(error.line) + ": " +
                              error.message);
     ParseError parse;
@@ -250,7 +266,14 @@ int Import(const std::string& file, std::ostream& out, std::ostream& err) {
             return ERROR_SUCCESS;
         },
         &parse);
-    return Finish(rc, parse, out, err);
+    if (rc != ERROR_SUCCESS || warnings.empty())
+        return Finish(rc, parse, out, err);
+    // Like regedit, the rest of the file is imported; what was left out is named by line.
+    for (const ParseError& w : warnings)
+        err << "WARNING: " << file << " line " << w.line << ": " << w.message << "\n";
+    out << "The file was imported with " << warnings.size()
+        << (warnings.size() == 1 ? " warning.\n" : " warnings.\n");
+    return kExitWarnings;
 }
 
 int Export(const Args& args, const std::string& key, const std::string& file, std::istream& in,
@@ -296,7 +319,10 @@ void PrintUsage(std::ostream& out) {
            "KEY starts with HKLM, HKCU, HKCR, HKU, HKCC or a full root name, e.g.\n"
            "HKLM\\SOFTWARE\\Vendor. TYPE: REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ (items\n"
            "separated by \\0 or SEP), REG_DWORD and REG_QWORD (decimal or 0x hex), REG_BINARY\n"
-           "and REG_NONE (hex digits). Exit status 0 on success, 1 on failure.\n";
+           "and REG_NONE (hex digits). A file to import is read as Windows reads it: UTF-16\n"
+           "with a byte-order mark, otherwise in code page 936; lines that do not parse are\n"
+           "skipped with a warning. Exit status 0 on success, 1 on failure, 2 when an import\n"
+           "skipped lines.\n";
 }
 
 int RunCommand(const Args& args, std::istream& in, std::ostream& out, std::ostream& err) {

@@ -1,6 +1,8 @@
 // Where this stand-in keeps its "Windows machine", and how Windows paths map into it.
 #include <winshim/windows.h>
 
+#include "machine_case.h"
+
 #include <cctype>
 #include <cstdlib>
 #include <pwd.h>
@@ -43,19 +45,25 @@ std::string MachineDir() {
 std::string MapWindowsPath(const std::string& path) {
     const bool hasDrive =
         path.size() >= 2 && path[1] == ':' && std::isalpha(static_cast<unsigned char>(path[0]));
-    if (!hasDrive)
-        return WithSlashes(path);
-
     std::string machine = MachineDir();
     while (machine.size() > 1 && machine.back() == '/')
         machine.pop_back();
+    if (!hasDrive) {
+        // A path already mapped into the machine folder (a folder joined with a file name)
+        // is resolved below the folder too.
+        std::string native = WithSlashes(path);
+        if (native.size() > machine.size() && native.compare(0, machine.size(), machine) == 0 &&
+            native[machine.size()] == '/')
+            return ResolveCase(machine, native.substr(machine.size()));
+        return native;
+    }
     const char drive = static_cast<char>(std::tolower(static_cast<unsigned char>(path[0])));
     std::string rest = WithSlashes(path.substr(2));
     // "C:" and "C:\" both name the drive's root; "C:a" (relative to the drive's current
     // folder on Windows) is taken from the root too, as there is no current folder here.
     if (!rest.empty() && !IsSeparator(rest.front()))
         rest.insert(rest.begin(), '/');
-    return machine + "/drive_" + drive + rest;
+    return ResolveCase(machine + "/drive_" + drive, rest);
 }
 
 } // namespace winshim

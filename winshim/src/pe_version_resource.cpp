@@ -1,6 +1,7 @@
 // The walk: DOS header -> e_lfanew -> "PE\0\0" -> COFF header -> optional header (PE32 or
 // PE32+) -> data directory 2 -> section table (RVA to file offset) -> resource directory
-// type 16 -> name (id 1, else the first) -> language (the first) -> data entry -> data.
+// type 16 -> name (id 1, VS_VERSION_INFO, only) -> language (as the resource loader picks
+// it) -> data entry -> data.
 // Every read goes through ByteSource::Read, which refuses anything past the file; offsets
 // are 64-bit so no sum of 32-bit fields can wrap. The tree is walked exactly three levels
 // deep, so a directory pointing at itself cannot loop.
@@ -156,6 +157,16 @@ const DirectoryEntry* FindId(const std::vector<DirectoryEntry>& entries, uint32_
     return nullptr;
 }
 
+// The language FindResource takes for a neutral request on a Chinese (PRC) Windows: the user
+// interface language, its primary language, language neutral, English (US), then the first.
+// (Wine tries neutral before the interface language.)
+const DirectoryEntry& PickLanguage(const std::vector<DirectoryEntry>& entries) {
+    for (uint32_t lang : {0x0804u, 0x0004u, 0x0000u, 0x0409u})
+        if (const DirectoryEntry* e = FindId(entries, lang))
+            return *e;
+    return entries.front();
+}
+
 } // namespace
 
 unsigned long ReadVersionResource(const ByteSource& image, std::vector<uint8_t>& block) {
@@ -180,13 +191,13 @@ unsigned long ReadVersionResource(const ByteSource& image, std::vector<uint8_t>&
         return ERROR_RESOURCE_DATA_NOT_FOUND;
     const DirectoryEntry* name = FindId(entries, kVsVersionInfoId);
     if (!name)
-        name = &entries.front();
+        return ERROR_RESOURCE_NAME_NOT_FOUND; // a version resource of another id is not read
     if (!(name->target & kHighBit))
         return ERROR_RESOURCE_DATA_NOT_FOUND;
 
     if (!ReadDirectory(image, *resources, name->target & ~kHighBit, entries) || entries.empty())
         return ERROR_RESOURCE_DATA_NOT_FOUND;
-    const DirectoryEntry language = entries.front();
+    const DirectoryEntry language = PickLanguage(entries);
     if (language.target & kHighBit)
         return ERROR_RESOURCE_DATA_NOT_FOUND;
 

@@ -72,6 +72,46 @@ bool IsRootPath(const std::string& path) {
     return path.find('\\') == std::string::npos;
 }
 
+namespace {
+// "S-1-5-21-<n>-<n>-<n>-<n>", a user account's SID.
+bool IsUserSid(const std::string& name) {
+    const std::string prefix = "S-1-5-21-";
+    if (name.compare(0, prefix.size(), prefix) != 0)
+        return false;
+    int parts = 0;
+    size_t i = prefix.size();
+    while (i < name.size()) {
+        size_t end = name.find('-', i);
+        if (end == std::string::npos)
+            end = name.size();
+        if (end == i || name.find_first_not_of("0123456789", i) < end)
+            return false;
+        ++parts;
+        i = end + 1;
+        if (end == name.size())
+            break;
+        if (i == name.size())
+            return false;
+    }
+    return parts == 4;
+}
+} // namespace
+
+bool IsCreatablePath(const std::string& path) {
+    const std::string users = "HKEY_USERS\\";
+    if (path.compare(0, users.size(), users) != 0)
+        return true;
+    std::string hive =
+        FoldCase(path.substr(users.size(), path.find('\\', users.size()) - users.size()));
+    const std::string classes = "_CLASSES";
+    if (hive.size() > classes.size() &&
+        hive.compare(hive.size() - classes.size(), classes.size(), classes) == 0 &&
+        IsUserSid(hive.substr(0, hive.size() - classes.size())))
+        return true;
+    return hive == ".DEFAULT" || hive == "S-1-5-18" || hive == "S-1-5-19" || hive == "S-1-5-20" ||
+           IsUserSid(hive);
+}
+
 const RegKey* RegModel::Find(const std::string& path) const {
     auto it = index_.find(FoldCase(path));
     return it == index_.end() ? nullptr : &keys_[it->second];

@@ -39,6 +39,10 @@ bool NormalizeKeyPath(const std::string& path, std::string* normalized);
 // "A\B\C" -> "A\B"; "" for a root.
 std::string ParentPath(const std::string& path);
 bool IsRootPath(const std::string& path);
+// False for a key that Windows cannot create: a direct child of HKEY_USERS other than a
+// loaded hive (".DEFAULT", "S-1-5-18", "-19", "-20", and a user's "S-1-5-21-a-b-c-rid"
+// with its "_Classes"). The path must be normalized.
+bool IsCreatablePath(const std::string& path);
 
 class RegModel {
   public:

@@ -5,6 +5,7 @@
 #include <winshim/windows.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
 #include <memory>
@@ -88,6 +89,21 @@ bool WriteAll(int fd, const std::string& data) {
     return true;
 }
 
+// Says on stderr, once for each content of the file, that the registry does not parse: every
+// registry call then fails with ERROR_BADDB, which callers see only as "not found".
+void NoteBrokenFile(const std::string& path, const std::string& text, const ParseError& error) {
+    static std::mutex mutex;
+    static std::string said;
+    std::lock_guard<std::mutex> guard(mutex);
+    if (said == path + '\0' + text)
+        return;
+    said = path + '\0' + text;
+    std::fprintf(stderr,
+                 "winshim: the registry %s does not parse (line %d: %s); it is not read and "
+                 "not written until it is repaired\n",
+                 path.c_str(), error.line, error.message.c_str());
+}
+
 // The current registry, from the cache when the file has not changed. Call under a lock.
 long Load(const std::string& path, std::shared_ptr<const RegModel>* model, ParseError* error) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -111,8 +127,11 @@ long Load(const std::string& path, std::shared_ptr<const RegModel>* model, Parse
     }
     auto parsed = std::make_shared<RegModel>();
     ParseError local;
-    if (!LoadRegText(text, parsed.get(), error ? error : &local))
+    ParseError* err = error ? error : &local;
+    if (!LoadRegText(text, parsed.get(), err)) {
+        NoteBrokenFile(path, text, *err);
         return ERROR_BADDB;
+    }
     std::lock_guard<std::mutex> guard(g_cache.mutex);
     g_cache.path = path;
     g_cache.text = std::move(text);

@@ -5,7 +5,9 @@
 
 #include <clocale>
 #include <cwctype>
+#include <iconv.h>
 #include <locale.h>
+#include <memory>
 
 namespace winshim::reg {
 
@@ -25,6 +27,82 @@ std::string Utf8ToAnsi(const std::string& utf8) {
     } catch (const std::exception&) {
         return std::string();
     }
+}
+
+namespace {
+
+// One two-byte character of an iconv charset -> UTF-8; empty when it has none.
+class PairDecoder {
+  public:
+    explicit PairDecoder(const char* charset) : cd_(iconv_open("UTF-8", charset)) {}
+    ~PairDecoder() {
+        if (cd_ != reinterpret_cast<iconv_t>(-1))
+            iconv_close(cd_);
+    }
+    PairDecoder(const PairDecoder&) = delete;
+    PairDecoder& operator=(const PairDecoder&) = delete;
+
+    std::string Decode(unsigned char lead, unsigned char trail) {
+        if (cd_ == reinterpret_cast<iconv_t>(-1))
+            return std::string();
+        char in[2] = {static_cast<char>(lead), static_cast<char>(trail)};
+        char out[8];
+        char* inp = in;
+        char* outp = out;
+        size_t inLeft = 2, outLeft = sizeof out;
+        iconv(cd_, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(cd_, &inp, &inLeft, &outp, &outLeft) == static_cast<size_t>(-1) || inLeft != 0)
+            return std::string();
+        return std::string(out, static_cast<size_t>(outp - out));
+    }
+
+  private:
+    iconv_t cd_;
+};
+
+bool IsPrivateUse(const std::string& utf8) {
+    // U+E000..U+F8FF: EE 80 80 .. EF A3 BF
+    if (utf8.size() != 3)
+        return false;
+    const auto b0 = static_cast<unsigned char>(utf8[0]);
+    const auto b1 = static_cast<unsigned char>(utf8[1]);
+    return b0 == 0xEE || (b0 == 0xEF && b1 <= 0xA3);
+}
+
+} // namespace
+
+std::string Cp936ToUtf8(const std::string& bytes) {
+    std::string out;
+    out.reserve(bytes.size() + bytes.size() / 2);
+    // GBK holds the code page's characters; the user-defined areas, which the code page
+    // maps to private use, only GB 18030 has.
+    std::unique_ptr<PairDecoder> gbk, gb18030;
+    for (size_t i = 0; i < bytes.size(); ++i) {
+        const auto c = static_cast<unsigned char>(bytes[i]);
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else if (c == 0x80) {
+            out += "\xE2\x82\xAC";
+        } else if (c == 0xFF) {
+            out += "\xEF\xA3\xB5";
+        } else if (i + 1 < bytes.size() && static_cast<unsigned char>(bytes[i + 1]) >= 0x40) {
+            const auto trail = static_cast<unsigned char>(bytes[++i]);
+            if (!gbk)
+                gbk = std::make_unique<PairDecoder>("GBK");
+            std::string ch = gbk->Decode(c, trail);
+            if (ch.empty()) {
+                if (!gb18030)
+                    gb18030 = std::make_unique<PairDecoder>("GB18030");
+                ch = gb18030->Decode(c, trail);
+                if (!IsPrivateUse(ch))
+                    ch = "?";
+            }
+            out += ch;
+        } else {
+            out.push_back('?');
+        }
+    }
+    return out;
 }
 
 Bytes Utf8ToUtf16Le(const std::string& utf8) {

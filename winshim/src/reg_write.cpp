@@ -58,6 +58,21 @@ void AppendKey(const RegKey& key, std::string* out) {
 
 const char kHeader[] = "Windows Registry Editor Version 5.00\n\n";
 
+// UTF-8 text with "\n" line ends -> the file's bytes.
+std::string Encoded(const std::string& text) {
+    std::string crlf;
+    crlf.reserve(text.size() + text.size() / 16);
+    for (char c : text) {
+        if (c == '\n')
+            crlf.push_back('\r');
+        crlf.push_back(c);
+    }
+    const Bytes utf16 = Utf8ToUtf16Le(crlf);
+    std::string out = "\xFF\xFE";
+    out.append(utf16.begin(), utf16.end());
+    return out;
+}
+
 } // namespace
 
 std::string ValueLine(const RegValue& value) {
@@ -84,7 +99,7 @@ std::string SerializeRegistry(const RegModel& model) {
     std::string out = kHeader;
     for (const RegKey* key : model.TreeOrder())
         AppendKey(*key, &out);
-    return out;
+    return Encoded(out);
 }
 
 std::string SerializeSubtree(const RegModel& model, const std::string& path) {
@@ -93,7 +108,7 @@ std::string SerializeSubtree(const RegModel& model, const std::string& path) {
         out += "[" + path + "]\n\n";
     for (const RegKey* key : model.TreeOrder(path))
         AppendKey(*key, &out);
-    return out;
+    return Encoded(out);
 }
 
 } // namespace winshim::reg

@@ -107,6 +107,8 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR
             return ERROR_KEY_DELETED;
         if (model.Exists(path))
             return ERROR_SUCCESS;
+        if (!IsCreatablePath(path))
+            return ERROR_ACCESS_DENIED; // HKEY_USERS holds only the loaded hives
         model.Ensure(path, &created);
         *changed = true;
         return ERROR_SUCCESS;

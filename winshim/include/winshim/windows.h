@@ -72,6 +72,7 @@ typedef HINSTANCE__* HINSTANCE;
 #define ERROR_CANCELLED 1223L
 #define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
+#define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 
 // ---- registry (winreg.h / winnt.h) ----
 #define HKEY_CLASSES_ROOT ((HKEY)(uintptr_t)0x80000000u)
@@ -267,7 +268,9 @@ namespace winshim {
 std::string MachineDir();
 
 // Maps a Windows path "X:\a\b" (or "X:/a/b") to "<machine>/drive_x/a/b"; any other path
-// is returned with backslashes turned into slashes. UTF-8 in, UTF-8 out.
+// is returned with backslashes turned into slashes. Below the machine folder each component
+// is found as Windows finds it, whatever its case: the name as written when it exists,
+// else the entry that differs only in case. UTF-8 in, UTF-8 out.
 std::string MapWindowsPath(const std::string& path);
 
 } // namespace winshim

@@ -40,7 +40,7 @@ CheckFact RegistryValueFact(int entry, const std::string& path, const std::strin
     std::string rootName, subKey;
     read = false;
     if (SplitRegPath(path, rootName, subKey) < 0) {
-        fact.note = "not a registry path";
+        fact.note = "不是注册表路径";
         return fact;
     }
     read = RegGetStrValue(RegRootKey(rootName), subKey, key, localValue) >= 0;
@@ -91,11 +91,11 @@ void DriverFacts(const nlohmann::json& item, int index, const std::string& regio
     CheckFact timeFact = Fact("fileTime", index, versionFact.where);
     timeFact.expected = entry.fileModifyDtm;
     if (rc == -1) {
-        versionFact.note = "file not found";
+        versionFact.note = "文件不存在";
         timeFact.note = versionFact.note;
     } else {
         if (rc == -2)
-            versionFact.note = "no version resource";
+            versionFact.note = "文件没有版本信息";
         else
             versionFact.found = version;
         timeFact.found =
@@ -129,7 +129,7 @@ std::vector<CheckFact> DotNetFacts(const nlohmann::json& doc, const std::string&
         fact.expected = "present";
         std::string rootName, subKey;
         if (SplitRegPath(path, rootName, subKey) < 0) {
-            fact.note = "not a registry path";
+            fact.note = "不是注册表路径";
         } else {
             fact.ok = RegKeyExists(RegRootKey(rootName), Utf8ToGbk(subKey)) >= 0;
             fact.found = fact.ok ? "present" : "absent";
@@ -184,9 +184,9 @@ std::vector<CheckFact> ToolFacts(const nlohmann::json& doc, const std::string& r
         std::string installed;
         const int rc = GetAppConfigVersion(dir, fileName, installed);
         if (rc == -1)
-            fact.note = "file missing or not XML";
+            fact.note = "文件不存在或不是 XML";
         else if (rc < 0)
-            fact.note = "no Version entry";
+            fact.note = "文件中没有 Version 项";
         else
             fact.found = installed;
         fact.ok = rc >= 0 && installed == fileVersion;
@@ -233,7 +233,7 @@ CheckFact ServerFact(const std::string& ipPort, const ServerAddress* parsed) {
         fact.found = parsed->host + ":" + std::to_string(parsed->port);
         fact.ok = true;
     } else {
-        fact.note = "not a plain HTTP server address";
+        fact.note = "不是 HTTP 服务器地址";
     }
     return fact;
 }
@@ -255,7 +255,7 @@ CheckFact ResponseFact(const ServerAddress& address, const std::string& url, int
 CheckFact DocumentFact(std::size_t bytes, const std::string& parseError) {
     CheckFact fact = Fact("document", -1, std::string());
     fact.expected = "JSON";
-    fact.found = std::to_string(bytes) + " bytes";
+    fact.found = std::to_string(bytes);
     fact.ok = parseError.empty();
     fact.note = parseError;
     return fact;

@@ -8,6 +8,8 @@
 
 #include <QDateTime>
 
+#include <cstdlib>
+
 #ifndef QUELDA_VERSION
 #define QUELDA_VERSION "0"
 #endif
@@ -40,9 +42,14 @@ void CheckThread::RecordResults() {
 
 void CheckThread::BeginReport() {
     report_ = CheckReport();
-    QDateTime now = QDateTime::currentDateTime();
-    now.setOffsetFromUtc(now.offsetFromUtc());
-    report_.time = now.toString(Qt::ISODate).toStdString();
+    // Always with a numeric offset, also for UTC ("+00:00", not "Z").
+    const QDateTime now = QDateTime::currentDateTime();
+    const int offset = now.offsetFromUtc();
+    const int minutes = std::abs(offset) / 60;
+    report_.time = (now.toString("yyyy-MM-dd'T'HH:mm:ss") +
+                    QString::asprintf("%c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60,
+                                      minutes % 60))
+                       .toStdString();
     report_.toolVersion = QUELDA_VERSION;
     report_.region = RegionName(regionIndex);
     report_.server = ipPort;

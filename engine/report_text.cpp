@@ -87,21 +87,36 @@ bool ComparedByName(const CheckFact& fact) {
 
 std::string FactLine(const CheckFact& fact, std::size_t maxChars) {
     const std::string label = Label(fact);
-    const bool presence = fact.expected && (*fact.expected == "present" || *fact.expected == "absent");
-    auto value = [&](const std::optional<std::string>& v) {
-        return presence && v ? PresenceText(*v) : Shown(v, maxChars);
-    };
+    auto value = [&](const std::optional<std::string>& v) { return Shown(v, maxChars); };
+    const bool presence =
+        fact.expected && (*fact.expected == "present" || *fact.expected == "absent");
     std::string line;
     if (fact.entry >= 0)
         line = "驱动" + std::to_string(fact.entry + 1) + "：";
-    if (ComparedByName(fact) && fact.expected)
+    if (presence && fact.found) {
+        line += label + PresenceText(*fact.found);
+        if (!fact.ok && *fact.expected == "absent")
+            line += "，需要删除";
+    } else if (presence) {
+        line += label + "：无法检查";
+    } else if ((fact.name == "server" || fact.name == "response") && !fact.found) {
+        line += label + (fact.name == "server" ? "无效" : "：无应答");
+    } else if (fact.name == "document") {
+        line += label + "：" + value(fact.found) + " 字节" + (fact.ok ? "" : "，不是有效的 JSON");
+    } else if (fact.name == "region") {
+        line += fact.ok ? "服务器文档含区域 " + ReadableValue(fact.where, maxChars) + " 的配置"
+                        : "服务器文档缺少区域 " + ReadableValue(fact.where, maxChars) +
+                              " 的配置（当前 " + value(fact.found) + "）";
+        return line;
+    } else if (ComparedByName(fact) && fact.expected) {
         line += "需要" + label + " " + value(fact.expected) + "，当前" + label + " " +
                 value(fact.found);
-    else if (fact.expected && !fact.ok)
+    } else if (fact.expected && !fact.ok) {
         line += label + "：需要 " + value(fact.expected) + "，当前 " + value(fact.found);
-    else
+    } else {
         line += label + "：" + value(fact.found);
-    if (!fact.where.empty())
+    }
+    if (!fact.where.empty() && fact.found != fact.where)
         line += "（" + ReadableValue(fact.where, maxChars) + "）";
     if (!fact.note.empty())
         line += "，" + ReadableValue(fact.note, maxChars);

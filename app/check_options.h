@@ -7,8 +7,8 @@
 //   quelda-envcheck --check [--region shanxi|hebei|neimeng] [--report FILE|-]
 //                   [--format json|text]
 struct CheckOptions {
-    int regionIndex = 0;        // as the window's region selector: 0 shanxi, 1 hebei, 2 neimeng
-    std::string report = "-";   // a file name (local code page), or "-" for standard output
+    int regionIndex = 0;         // as the window's region selector: 0 shanxi, 1 hebei, 2 neimeng
+    std::string report = "-";    // a file name (local code page), or "-" for standard output
     std::string format = "json"; // "json" or "text"; without --format, text for a ".txt" file
 };
 

@@ -49,7 +49,8 @@ bool ParseMainCfg(const json& doc, MainConfig& cfg, std::FILE* messages) {
         auto member = [&](const char* key) -> const json* {
             auto it = mainCfg.find(key);
             if (it == mainCfg.end()) {
-                PrintParseError(messages, ("key '" + std::string(key) + "' not found in mainCfg").c_str());
+                PrintParseError(messages,
+                                ("key '" + std::string(key) + "' not found in mainCfg").c_str());
                 allRead = false;
                 return nullptr;
             }

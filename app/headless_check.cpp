@@ -74,8 +74,7 @@ int RunHeadlessCheck(const std::vector<std::string>& args) {
     thread.start();
     thread.wait();
     const CheckReport& report = thread.Report();
-    const std::string body =
-        options.format == "text" ? ReportText(report) : ReportJsonText(report);
+    const std::string body = options.format == "text" ? ReportText(report) : ReportJsonText(report);
     if (!WriteReport(options.report, body)) {
         std::fprintf(stderr, "quelda-envcheck: the report could not be written to %s\n",
                      options.report.c_str());

@@ -55,7 +55,10 @@ int main(int argc, char** argv) {
     server.ServeGbk("/cfg", BenchDocument(InstallDrivers(machine, 10)).dump());
     std::ofstream("config.json") << nlohmann::json{
         {"mainCfg",
-         {{"topTitle", "t"}, {"ipPort", server.ipPort()}, {"url", "/cfg"}, {"width", 960},
+         {{"topTitle", "t"},
+          {"ipPort", server.ipPort()},
+          {"url", "/cfg"},
+          {"width", 960},
           {"high", 720}}}}.dump();
     MainConfig config;
     config.ipPort = server.ipPort();

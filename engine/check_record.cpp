@@ -242,7 +242,8 @@ CheckFact ResponseFact(const ServerAddress& address, const std::string& url, int
                        const std::string& error) {
     const bool v6 = address.host.find(':') != std::string::npos;
     const std::string host = v6 ? "[" + address.host + "]" : address.host;
-    CheckFact fact = Fact("response", -1, "http://" + host + ":" + std::to_string(address.port) + url);
+    CheckFact fact =
+        Fact("response", -1, "http://" + host + ":" + std::to_string(address.port) + url);
     fact.expected = "HTTP 200";
     if (error.empty())
         fact.found = "HTTP " + std::to_string(status);

@@ -26,8 +26,8 @@ void CheckThread::RecordResults() {
     // Direct: the row is set on the worker thread as the result leaves it, before the
     // report signal copies the record.
     const std::pair<void (CheckThread::*)(int), int> results[] = {
-        {&CheckThread::CheckNetSig, kNetworkRow},   {&CheckThread::CheckNetFraSig, kDotNetRow},
-        {&CheckThread::CheckIESig, kIERow},         {&CheckThread::CheckToolVerSig, kToolRow},
+        {&CheckThread::CheckNetSig, kNetworkRow}, {&CheckThread::CheckNetFraSig, kDotNetRow},
+        {&CheckThread::CheckIESig, kIERow},       {&CheckThread::CheckToolVerSig, kToolRow},
         {&CheckThread::CheckCAVerSig, kCaRow},
     };
     for (const auto& [signal, row] : results)
@@ -46,10 +46,10 @@ void CheckThread::BeginReport() {
     const QDateTime now = QDateTime::currentDateTime();
     const int offset = now.offsetFromUtc();
     const int minutes = std::abs(offset) / 60;
-    report_.time = (now.toString("yyyy-MM-dd'T'HH:mm:ss") +
-                    QString::asprintf("%c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60,
-                                      minutes % 60))
-                       .toStdString();
+    report_.time =
+        (now.toString("yyyy-MM-dd'T'HH:mm:ss") +
+         QString::asprintf("%c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60, minutes % 60))
+            .toStdString();
     report_.toolVersion = QUELDA_VERSION;
     report_.region = RegionName(regionIndex);
     report_.server = ipPort;

@@ -24,11 +24,12 @@ nlohmann::json ReportJson(const CheckReport& report) {
         nlohmann::json facts = nlohmann::json::array();
         for (const CheckFact& fact : row.facts)
             facts.push_back(FactJson(fact));
-        rows.push_back({{"item", row.item},
-                        {"code", row.code ? nlohmann::json(*row.code) : nlohmann::json()},
-                        {"text", row.text},
-                        {"facts", facts},
-                        {"install", row.install.empty() ? nlohmann::json() : nlohmann::json(row.install)}});
+        rows.push_back(
+            {{"item", row.item},
+             {"code", row.code ? nlohmann::json(*row.code) : nlohmann::json()},
+             {"text", row.text},
+             {"facts", facts},
+             {"install", row.install.empty() ? nlohmann::json() : nlohmann::json(row.install)}});
     }
     return {{"version", kReportFormatVersion},
             {"time", report.time},

@@ -49,7 +49,8 @@ std::string InstallOutcomeText(int row, int code) {
     if (code >= 0)
         return "已安装，等待重新检测";
     if (row == kCaRow && code != -3)
-        return "安装失败：" + std::to_string(-code) + " 个驱动安装程序未完成（下载、校验、保存或运行失败）";
+        return "安装失败：" + std::to_string(-code) +
+               " 个驱动安装程序未完成（下载、校验、保存或运行失败）";
     switch (code) {
     case -1:
         return "安装失败：安装程序无法保存到本机";

@@ -53,8 +53,8 @@ void centerWidget::UpdateRowTooltips() {
         for (const std::string& line : RowDetailLines(lastReport.rows[row], kTooltipValueChars))
             lines << QString::fromStdString(line);
         // As rich text, so that values that look like markup are shown as they are.
-        labels[row]->setToolTip(
-            lines.isEmpty() ? QString() : Qt::convertFromPlainText(lines.join('\n')));
+        labels[row]->setToolTip(lines.isEmpty() ? QString()
+                                                : Qt::convertFromPlainText(lines.join('\n')));
     }
 }
 

@@ -73,9 +73,9 @@ std::string Decimal(DWORD value) {
 
 std::vector<IESettingState> ReadIESettingStates() {
     std::vector<IESettingState> states;
-    states.push_back(DwordState(
-        HKEY_CURRENT_USER, "HKEY_CURRENT_USER", kInternetSettings, kSyncMode5,
-        Decimal(kSyncEveryVisit), Decimal, [](DWORD v) { return v == kSyncEveryVisit; }));
+    states.push_back(DwordState(HKEY_CURRENT_USER, "HKEY_CURRENT_USER", kInternetSettings,
+                                kSyncMode5, Decimal(kSyncEveryVisit), Decimal,
+                                [](DWORD v) { return v == kSyncEveryVisit; }));
 
     IESettingState trust;
     trust.name = "ZoneMap";
@@ -89,9 +89,9 @@ std::vector<IESettingState> ReadIESettingStates() {
     states.push_back(DwordState(HKEY_CURRENT_USER, "HKEY_CURRENT_USER", kInternetSettings,
                                 kSecureProtocols, Hex(kAllProtocols), Hex,
                                 [](DWORD v) { return (v & kAllProtocols) == kAllProtocols; }));
-    states.push_back(DwordState(
-        HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", kIEPolicyMain, kMaxWebSocket,
-        Decimal(kWebSocketLimit), Decimal, [](DWORD v) { return v == kWebSocketLimit; }));
+    states.push_back(DwordState(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", kIEPolicyMain,
+                                kMaxWebSocket, Decimal(kWebSocketLimit), Decimal,
+                                [](DWORD v) { return v == kWebSocketLimit; }));
     return states;
 }
 

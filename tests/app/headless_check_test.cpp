@@ -38,7 +38,8 @@ class HeadlessCheckTest : public ::testing::Test {
         WriteConfig(true);
         // Everything in order but the .NET Framework.
         const std::string inet = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-        const std::pair<std::string, DWORD> user[] = {{"SyncMode5", 3}, {"SecureProtocols", 0x2AA0}};
+        const std::pair<std::string, DWORD> user[] = {{"SyncMode5", 3},
+                                                      {"SecureProtocols", 0x2AA0}};
         for (const auto& [name, value] : user)
             ASSERT_EQ(RegSetDwordValue(HKEY_CURRENT_USER, inet, name, &value), 1);
         const DWORD https = 2, sockets = 100;
@@ -85,8 +86,7 @@ TEST_F(HeadlessCheckTest, ExitStatusSaysWhatTheReportSays) {
     EXPECT_EQ(json::parse(ReadFile(report))["exitCode"], 0);
 
     // The region decides which section is read; this document has no "neimeng".
-    EXPECT_EQ(RunHeadlessCheck({"--check", "--region", "neimeng", "--report", report.string()}),
-              2);
+    EXPECT_EQ(RunHeadlessCheck({"--check", "--region", "neimeng", "--report", report.string()}), 2);
     EXPECT_EQ(json::parse(ReadFile(report))["region"], "neimeng");
 
     server.Stop();
@@ -116,9 +116,12 @@ TEST_F(HeadlessCheckTest, ReportOnStandardOutputKeepsConfigMessagesOff) {
 
 TEST_F(HeadlessCheckTest, BadCommandLinesExit64WithUsage) {
     const std::vector<std::vector<std::string>> lines = {
-        {"--check", "--region", "mars"},   {"--check", "--format", "xml"},
-        {"--check", "--report"},           {"--check", "--bogus"},
-        {"--check", "extra"},              {"--check", "--region", "hebei", "--region=shanxi"},
+        {"--check", "--region", "mars"},
+        {"--check", "--format", "xml"},
+        {"--check", "--report"},
+        {"--check", "--bogus"},
+        {"--check", "extra"},
+        {"--check", "--region", "hebei", "--region=shanxi"},
         {"--check", "--report="},
     };
     for (const auto& line : lines) {
@@ -133,8 +136,9 @@ TEST_F(HeadlessCheckTest, BadCommandLinesExit64WithUsage) {
 TEST_F(HeadlessCheckTest, UnwritableReportIsNotSuccess) {
     InstallNetFx();
     testing::internal::CaptureStderr();
-    EXPECT_EQ(RunHeadlessCheck({"--check", "--report", (work.dir() / "no/such/dir/r.json").string()}),
-              74);
+    EXPECT_EQ(
+        RunHeadlessCheck({"--check", "--report", (work.dir() / "no/such/dir/r.json").string()}),
+        74);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("could not be written"),
               std::string::npos);
 }

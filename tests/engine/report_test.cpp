@@ -21,10 +21,10 @@ const char kInetWhere[] =
     "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\";
 const char kPolicy[] = "SOFTWARE\\Policies\\Microsoft\\Internet Explorer\\Main";
 
-json Fact(const std::string& name, json entry, const std::string& where, json expected,
-          json found, bool ok, const std::string& note = "") {
-    return {{"name", name},         {"entry", entry}, {"where", where}, {"expected", expected},
-            {"found", found},       {"ok", ok},       {"note", note}};
+json Fact(const std::string& name, json entry, const std::string& where, json expected, json found,
+          bool ok, const std::string& note = "") {
+    return {{"name", name},   {"entry", entry}, {"where", where}, {"expected", expected},
+            {"found", found}, {"ok", ok},       {"note", note}};
 }
 
 class ReportTest : public EngineTest {
@@ -67,8 +67,9 @@ class ReportTest : public EngineTest {
         PutDword(HKEY_CURRENT_USER, kInet, "SyncMode5", 0);
         PutDword(HKEY_CURRENT_USER, kInet, "SecureProtocols", 0x0A80);
         PutDword(HKEY_LOCAL_MACHINE, kPolicy, "MaximumWebSocketConnections", 128);
-        PutRegString("计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v3.5",
-                     "Version", "3.5.30729.4926");
+        PutRegString(
+            "计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v3.5",
+            "Version", "3.5.30729.4926");
         PutToolVersion("3.1.0.0");
         PutRegString("计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Quelda\\BidTool", "InstallPath",
                      "C:\\Program Files\\Quelda\\BidTool");
@@ -85,8 +86,9 @@ class ReportTest : public EngineTest {
         PutDword(HKEY_LOCAL_MACHINE, kPolicy, "MaximumWebSocketConnections", 100);
         PutDword(HKEY_CURRENT_USER, std::string(kInet) + "\\ZoneMap\\Domains\\ebid.quelda.com",
                  "https", 2);
-        PutRegString("计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full",
-                     "Install", "1");
+        PutRegString(
+            "计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full",
+            "Install", "1");
         PutToolVersion("3.2.1.0");
         PutDriverFile("C:\\Program Files\\Quelda\\CaDriver", "QdCaDriver.dll", "2.1.0.8",
                       "2024-03-15 10:20");
@@ -97,7 +99,8 @@ class ReportTest : public EngineTest {
     }
 
     void PutToolVersion(const std::string& version) {
-        const fs::path file = machine.Native("C:\\Program Files\\Quelda\\BidTool\\QueldaBid.exe.config");
+        const fs::path file =
+            machine.Native("C:\\Program Files\\Quelda\\BidTool\\QueldaBid.exe.config");
         fs::create_directories(file.parent_path());
         std::ofstream(file) << "<configuration><appSettings><add key=\"Version\" value=\""
                             << version << "\"/></appSettings></configuration>";
@@ -163,9 +166,8 @@ class ReportTest : public EngineTest {
              {"facts",
               {Fact("SyncMode5", null, std::string(kInetWhere) + "SyncMode5", "3",
                     inOrder ? "3" : "0", inOrder),
-               Fact("ZoneMap", null,
-                    std::string(kInetWhere) + "ZoneMap\\Domains\\ebid.quelda.com", "present",
-                    inOrder ? "present" : "absent", inOrder),
+               Fact("ZoneMap", null, std::string(kInetWhere) + "ZoneMap\\Domains\\ebid.quelda.com",
+                    "present", inOrder ? "present" : "absent", inOrder),
                Fact("SecureProtocols", null, std::string(kInetWhere) + "SecureProtocols",
                     "0x00002AA0", inOrder ? "0x00002AA0" : "0x00000A80", inOrder),
                Fact("MaximumWebSocketConnections", null,

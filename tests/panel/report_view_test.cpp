@@ -42,10 +42,11 @@ class ReportViewTest : public PanelTest {
                       "fileName": "ca.dll", "fileVersion": "1.2.3.4",
                       "fileModifyDtm": "2024-03-15 10:20", "url": "http://127.0.0.1:1/none"}]}})");
         const DWORD zero = 0;
-        ASSERT_EQ(RegSetDwordValue(HKEY_CURRENT_USER,
-                                   "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
-                                   "SyncMode5", &zero),
-                  1);
+        ASSERT_EQ(
+            RegSetDwordValue(HKEY_CURRENT_USER,
+                             "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
+                             "SyncMode5", &zero),
+            1);
         ASSERT_EQ(RegSetStrValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tool", "Dir", "C:\\Tool"), 1);
         toolConfig = machine.Native("C:\\Tool\\t.config");
         fs::create_directories(toolConfig.parent_path());
@@ -77,15 +78,16 @@ TEST_F(ReportViewTest, TooltipSaysWhatEachFaultyRowFound) {
 
     EXPECT_EQ(TooltipLines(Label("netFraStatusLabel")),
               QStringList{"注册表项不存在（计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\NetFx4）"});
-    EXPECT_EQ(TooltipLines(Label("ieStatusLabel")),
-              (QStringList{
-                  QString("IE检查网页新版本（SyncMode5）：需要 3，当前 0（%1SyncMode5）").arg(kInet),
-                  QString("IE受信任站点不存在（%1ZoneMap\\Domains\\ebid.quelda.com）").arg(kInet),
-                  QString("IE安全协议（SecureProtocols）：需要 0x00002AA0，当前 未找到（%1"
-                          "SecureProtocols）")
-                      .arg(kInet),
-                  "IE最大WebSocket连接数：需要 100，当前 未找到（HKEY_LOCAL_MACHINE\\SOFTWARE\\"
-                  "Policies\\Microsoft\\Internet Explorer\\Main\\MaximumWebSocketConnections）"}));
+    EXPECT_EQ(
+        TooltipLines(Label("ieStatusLabel")),
+        (QStringList{
+            QString("IE检查网页新版本（SyncMode5）：需要 3，当前 0（%1SyncMode5）").arg(kInet),
+            QString("IE受信任站点不存在（%1ZoneMap\\Domains\\ebid.quelda.com）").arg(kInet),
+            QString("IE安全协议（SecureProtocols）：需要 0x00002AA0，当前 未找到（%1"
+                    "SecureProtocols）")
+                .arg(kInet),
+            "IE最大WebSocket连接数：需要 100，当前 未找到（HKEY_LOCAL_MACHINE\\SOFTWARE\\"
+            "Policies\\Microsoft\\Internet Explorer\\Main\\MaximumWebSocketConnections）"}));
     const QStringList tool = TooltipLines(Label("toolStatusLabel"));
     ASSERT_EQ(tool.size(), 3);
     EXPECT_EQ(tool[0], "注册表值：C:\\Tool（计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Tool\\Dir）");
@@ -95,7 +97,8 @@ TEST_F(ReportViewTest, TooltipSaysWhatEachFaultyRowFound) {
     ASSERT_EQ(ca.size(), 5);
     EXPECT_EQ(ca[2], QString("驱动1：需要版本 1.2.3.4，当前版本 1.2.3.3（%1）")
                          .arg(QString::fromStdString(caFile.u8string())));
-    EXPECT_TRUE(ca[3].startsWith("驱动1：需要修改时间 2024-03-15 10:20，当前修改时间 ")) << ca[3].toStdString();
+    EXPECT_TRUE(ca[3].startsWith("驱动1：需要修改时间 2024-03-15 10:20，当前修改时间 "))
+        << ca[3].toStdString();
     EXPECT_TRUE(ca[4].startsWith("SKFAPI20050.dll不存在（")) << ca[4].toStdString();
 
     server.Stop();

@@ -34,14 +34,14 @@ int ToInt(const json& value) {
     return value.get<int>();
 }
 
-void PrintParseError(const char* what) {
-    std::printf("json parse error:%s", what);
-    std::fflush(stdout);
+void PrintParseError(std::FILE* messages, const char* what) {
+    std::fprintf(messages, "json parse error:%s", what);
+    std::fflush(messages);
 }
 
 } // namespace
 
-bool ParseMainCfg(const json& doc, MainConfig& cfg) {
+bool ParseMainCfg(const json& doc, MainConfig& cfg, std::FILE* messages) {
     bool allRead = true;
     try {
         const json& mainCfg = doc.at("mainCfg");
@@ -49,7 +49,8 @@ bool ParseMainCfg(const json& doc, MainConfig& cfg) {
         auto member = [&](const char* key) -> const json* {
             auto it = mainCfg.find(key);
             if (it == mainCfg.end()) {
-                PrintParseError(("key '" + std::string(key) + "' not found in mainCfg").c_str());
+                PrintParseError(messages,
+                                ("key '" + std::string(key) + "' not found in mainCfg").c_str());
                 allRead = false;
                 return nullptr;
             }
@@ -75,12 +76,12 @@ bool ParseMainCfg(const json& doc, MainConfig& cfg) {
         }
         return allRead;
     } catch (const std::exception& e) {
-        PrintParseError(e.what());
+        PrintParseError(messages, e.what());
         return false;
     }
 }
 
-bool ReadConfig(MainConfig& cfg) {
+bool ReadConfig(MainConfig& cfg, std::FILE* messages) {
     try {
         const std::filesystem::path path = std::filesystem::current_path() / "config.json";
         std::ifstream in(path);
@@ -90,11 +91,11 @@ bool ReadConfig(MainConfig& cfg) {
         // Stream mode: one JSON value is read and whatever follows it is ignored.
         json doc;
         in >> doc;
-        ParseMainCfg(doc, cfg);
+        ParseMainCfg(doc, cfg, messages);
         return true;
     } catch (const std::exception& e) {
-        std::printf("config read error : %s", e.what());
-        std::fflush(stdout);
+        std::fprintf(messages, "config read error : %s", e.what());
+        std::fflush(messages);
         return false;
     }
 }

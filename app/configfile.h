@@ -2,16 +2,17 @@
 
 #include "app/mainconfig.h"
 
+#include <cstdio>
 #include <nlohmann/json_fwd.hpp>
 
 // Reads config.json from the current working directory into cfg. False when the file is
 // absent (nothing printed, cfg untouched) or does not parse ("config read error : %s" on
-// standard output). Never throws.
-bool ReadConfig(MainConfig& cfg);
+// `messages`, standard output by default). Never throws.
+bool ReadConfig(MainConfig& cfg, std::FILE* messages = stdout);
 
 // Copies mainCfg.topTitle, ipPort, url, width and high into cfg, in that order. A member of
 // the wrong type, or a root or mainCfg that is not an object, prints "json parse error:%s"
 // and stops: that member and the later ones keep their values. An absent member is reported
 // the same way but skipped, so the members after it are still read. True when all five were
 // read. Never throws.
-bool ParseMainCfg(const nlohmann::json& doc, MainConfig& cfg);
+bool ParseMainCfg(const nlohmann::json& doc, MainConfig& cfg, std::FILE* messages = stdout);

@@ -1,11 +1,21 @@
+#include "app/check_options.h"
+#include "app/headless_check.h"
 #include "app/mainwindow.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QDesktopWidget>
 #include <QFont>
 #include <QIcon>
+#include <string>
+#include <vector>
 
 int main(int argc, char* argv[]) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (WantsHeadlessCheck(args)) {
+        QCoreApplication app(argc, argv);
+        return RunHeadlessCheck(args);
+    }
     QApplication app(argc, argv);
 #ifndef _WIN32
     // The style sheets name a Windows font; render the Chinese texts with a CJK font here.

@@ -2,8 +2,6 @@
 // 100 installed CA components: wall time per run and per component.
 #include "bench_util.h"
 #include "engine/checkthread.h"
-#include "pe_fixture.h"
-#include "probes/registry.h"
 #include "temp_machine.h"
 #include "test_server.h"
 
@@ -13,34 +11,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <utime.h>
 
-namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace {
-
-json InstallDrivers(const TempMachine& machine, int count) {
-    json drivers = json::array();
-    const long long fileTime = 1697074200 + 30; // "2023-10-12 09:30" at UTC+8
-    for (int i = 0; i < count; ++i) {
-        const std::string name = "drv" + std::to_string(i) + ".dll";
-        const std::string dir = "C:\\Program Files\\CA\\" + std::to_string(i);
-        const std::string key = "SOFTWARE\\CA\\" + std::to_string(i);
-        RegSetStrValue(RegRootKey("HKEY_LOCAL_MACHINE"), key, "InstallPath", dir);
-        const fs::path file = machine.Native(dir + "\\" + name);
-        WritePe(file, "1.2.3." + std::to_string(i));
-        utimbuf t{static_cast<time_t>(fileTime), static_cast<time_t>(fileTime)};
-        utime(file.c_str(), &t);
-        drivers.push_back({{"path", "计算机\\HKEY_LOCAL_MACHINE\\" + key},
-                           {"key", "InstallPath"},
-                           {"fileName", name},
-                           {"fileVersion", "1.2.3." + std::to_string(i)},
-                           {"fileModifyDtm", "2023-10-12 09:30"},
-                           {"url", "http://127.0.0.1:1/x"}});
-    }
-    return drivers;
-}
 
 double TimeRuns(const testnet::TestServer& server, int runs, int& lastCa) {
     const auto start = std::chrono::steady_clock::now();
@@ -64,14 +38,7 @@ int main(int argc, char** argv) {
     for (int count : {1, 10, 100}) {
         TempMachine machine;
         testnet::TestServer server;
-        json doc;
-        doc["shanxi"] = {{"framework", {{"path", "计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\N"}}},
-                         {"tool",
-                          {{"path", "计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\T"},
-                           {"key", "k"},
-                           {"fileName", "t.config"},
-                           {"fileVersion", "1"}}},
-                         {"driver", InstallDrivers(machine, count)}};
+        const json doc = BenchDocument(InstallDrivers(machine, count));
         server.ServeGbk("/cfg", doc.dump());
         int ca = 0;
         TimeRuns(server, 3, ca); // warm-up

@@ -1,5 +1,6 @@
 #include "checkthread.h"
 
+#include "check_record.h"
 #include "engine_log.h"
 #include "install_paths.h"
 #include "region.h"
@@ -24,7 +25,9 @@ CheckThread::CheckThread(int mode, int regionIndex, const std::string& ipPort,
                          const std::string& url, const std::string& spareText, int repairFlags,
                          std::shared_ptr<spdlog::logger> logger)
     : regionIndex(regionIndex), ipPort(ipPort), url(url), spareText(spareText), mode(mode),
-      repairFlags(repairFlags), logger(std::move(logger)) {}
+      repairFlags(repairFlags), logger(std::move(logger)) {
+    RecordResults();
+}
 
 CheckThread::~CheckThread() = default;
 
@@ -44,13 +47,18 @@ void CheckThread::run() {
 void CheckThread::Dispatch() {
     switch (mode) {
     case 0:
+        BeginReport();
         emit CheckStartSig(1);
-        if (CheckNet() < 0)
+        if (CheckNet() < 0) {
+            emit CheckReportSig(report_);
             return;
+        }
         CheckIE();
         CheckNetFra();
         CheckToolVer();
         CheckCaVer();
+        RecordRows();
+        emit CheckReportSig(report_);
         return;
     case 1:
         CheckNet();
@@ -74,25 +82,34 @@ void CheckThread::Dispatch() {
 }
 
 int CheckThread::CheckNet() {
+    std::vector<CheckFact>& facts = report_.rows[kNetworkRow].facts;
+    facts.clear();
     ServerAddress address;
     if (!ParseServerAddress(ipPort, address)) {
+        facts.push_back(ServerFact(ipPort, nullptr));
         emit CheckNetSig(-1);
         return -1;
     }
+    facts.push_back(ServerFact(ipPort, &address));
     httplib::Client client(address.host, address.port);
     client.set_connection_timeout(3, 0);
     client.set_read_timeout(3, 0);
     auto response = client.Get(url);
+    facts.push_back(ResponseFact(address, url, response ? response->status : 0,
+                                 response ? std::string() : httplib::to_string(response.error())));
     if (!response || response->status != 200) {
         emit CheckNetSig(-1);
         return -1;
     }
     try {
         serverCfg = nlohmann::json::parse(GbkToUtf8(response->body));
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        facts.push_back(DocumentFact(response->body.size(), e.what()));
         emit CheckNetSig(-2);
         return -1;
     }
+    facts.push_back(DocumentFact(response->body.size(), std::string()));
+    facts.push_back(RegionFact(serverCfg, RegionName(regionIndex)));
     emit CheckNetSig(1);
     return 1;
 }

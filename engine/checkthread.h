@@ -1,5 +1,7 @@
 #pragma once
 
+#include "check_report.h"
+
 #include <QThread>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -17,6 +19,9 @@ class CheckThread : public QThread {
                 std::shared_ptr<spdlog::logger> logger);
     ~CheckThread() override;
 
+    // What the last check run (mode 0) found; read it once the thread has finished.
+    const CheckReport& Report() const { return report_; }
+
   signals:
     void CheckStartSig(int res);
     void CheckNetSig(int res);
@@ -29,6 +34,8 @@ class CheckThread : public QThread {
     void DownloadCsharpSig(int res);
     void UpdateProcess(int res);
     void RepairFinishSig(int flag, int csharp, int tool, int ca);
+    // The record of a check run, after the run's last result signal.
+    void CheckReportSig(const CheckReport& report);
 
   protected:
     void run() override;
@@ -46,6 +53,9 @@ class CheckThread : public QThread {
     void DownloadCaVer(bool showProgress);
     void RepairAll();
     void Dispatch();
+    void BeginReport();
+    void RecordRows();
+    void RecordResults();
 
     nlohmann::json serverCfg;
     int regionIndex;
@@ -55,4 +65,5 @@ class CheckThread : public QThread {
     int mode;
     int repairFlags;
     std::shared_ptr<spdlog::logger> logger;
+    CheckReport report_;
 };

@@ -58,6 +58,8 @@ centerWidget::centerWidget(QWidget* parent) : QWidget(parent) {
     connect(toolButton, &QPushButton::clicked, this, &centerWidget::DownloadToolCfg);
     connect(caButton, &QPushButton::clicked, this, &centerWidget::DownloadCaCfg);
     connect(netFraButton, &QPushButton::clicked, this, &centerWidget::DownloadCsharpCfg);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this, &centerWidget::ShowReportMenu);
 
     // The log sink opens its file by a narrow name: the system's code page, not UTF-8.
     logger = CreateDiagLogger(QDir::currentPath().toLocal8Bit().toStdString());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/mainconfig.h"
+#include "engine/check_report.h"
 
 #include <QPointer>
 #include <QSize>
@@ -14,6 +15,7 @@ class QComboBox;
 class QFrame;
 class QGridLayout;
 class QLabel;
+class QMenu;
 class QProgressBar;
 class QPushButton;
 class CheckThread;
@@ -30,6 +32,11 @@ class centerWidget : public QWidget {
     // Keeps the title bar's two buttons (one-click button first) and a copy of the settings,
     // then registers the "alert" URL protocol. Always returns normally.
     void SetConfig(const MainConfig& cfg, QPushButton* checkButton, QPushButton* repairButton);
+
+    // The last check's record, with this session's install outcomes.
+    const CheckReport& LastReport() const { return lastReport; }
+    // Writes the report to a file: JSON when the name ends in ".json", text otherwise.
+    bool SaveReport(const QString& path) const;
 
   signals:
     void FinishCheckSig(int needProcess, int needDown);
@@ -53,11 +60,14 @@ class centerWidget : public QWidget {
     void DownloadThreadCsharpCfg(int res);
     void UpdateProcess(int res);
     void RepairFinishSlot(int flag, int csharp, int tool, int ca);
+    void CheckReportSlot(const CheckReport& report);
 
   protected:
     // Builds the worker of one job (not started, no parent). The one place where thread
     // objects come from, so that a job's inputs can be observed and a worker replaced.
     virtual CheckThread* NewThread(int mode, int regionIndex, int repairFlags);
+    // Asks where to save the report; empty when the person cancels.
+    virtual QString AskReportPath();
 
   private:
     void BuildWidgets();
@@ -73,6 +83,10 @@ class centerWidget : public QWidget {
     void ShowResult(QLabel* statusLabel, QLabel* iconLabel, const QString& text, bool good,
                     bool fixLabelSize);
     void SetJobButtonsStyle(const QString& style);
+    void ShowReportMenu(const QPoint& pos);
+    void NoteInstall(QLabel* statusLabel, int res);
+    void NoteInstallText(int row, const std::string& outcome);
+    void UpdateRowTooltips();
 
     MainConfig config;
     QPushButton* checkButton = nullptr;
@@ -121,4 +135,5 @@ class centerWidget : public QWidget {
     QLabel* regionLabel = nullptr;
     std::shared_ptr<spdlog::logger> logger;
     QSize statusIconSize{13, 13};
+    CheckReport lastReport;
 };

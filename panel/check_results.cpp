@@ -3,12 +3,19 @@
 #include "centerwidget.h"
 
 #include "engine/checkthread.h"
+#include "engine/row_texts.h"
 #include "panel_styles.h"
 #include "status_icon.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QPushButton>
+
+namespace {
+QString RowText(int row, int res) {
+    return QString::fromStdString(RowResultText(row, res));
+}
+} // namespace
 
 void centerWidget::StartCheck(bool message) {
     if (!message)
@@ -25,6 +32,7 @@ void centerWidget::StartCheck(bool message) {
     connect(thread, &CheckThread::CheckToolVerSig, this, &centerWidget::CheckToolVerSlot);
     connect(thread, &CheckThread::CheckCAVerSig, this, &centerWidget::CheckCAVerSlot);
     connect(thread, &CheckThread::UpdateProcess, this, &centerWidget::UpdateProcess);
+    connect(thread, &CheckThread::CheckReportSig, this, &centerWidget::CheckReportSlot);
     // finished is queued behind every result of the run. A run of the latest check that
     // ends without its last result must not leave the title bar busy.
     connect(thread, &QThread::finished, this, [this, thread] {
@@ -64,10 +72,10 @@ void centerWidget::ShowResult(QLabel* statusLabel, QLabel* iconLabel, const QStr
 
 void centerWidget::CheckNetSlot(int res) {
     if (res >= 0) {
-        ShowResult(netStatusLabel, netIconLabel, "连接服务器成功", true, false);
+        ShowResult(netStatusLabel, netIconLabel, RowText(kNetworkRow, res), true, false);
         return;
     }
-    ShowResult(netStatusLabel, netIconLabel, "请检查网络连接是否正常", false, false);
+    ShowResult(netStatusLabel, netIconLabel, RowText(kNetworkRow, res), false, false);
     for (QLabel* status : {netFraStatusLabel, ieStatusLabel, toolStatusLabel, caStatusLabel})
         status->setText(QString());
     checkRunEnded = true;
@@ -76,8 +84,7 @@ void centerWidget::CheckNetSlot(int res) {
 
 void centerWidget::CheckIESlot(int res) {
     const bool good = res >= 0;
-    ShowResult(ieStatusLabel, ieIconLabel, good ? "IE浏览器配置检测正常" : "IE浏览器配置检测异常",
-               good, false);
+    ShowResult(ieStatusLabel, ieIconLabel, RowText(kIERow, res), good, false);
     ieButton->setVisible(!good);
     if (good)
         return;
@@ -87,8 +94,7 @@ void centerWidget::CheckIESlot(int res) {
 
 void centerWidget::CheckNetFraSlot(int res) {
     const bool good = res >= 0;
-    ShowResult(netFraStatusLabel, netFraIconLabel,
-               good ? ".net framework 4.0已安装" : ".net framework 4.0未安装", good, false);
+    ShowResult(netFraStatusLabel, netFraIconLabel, RowText(kDotNetRow, res), good, false);
     netFraButton->setVisible(!good);
     if (good)
         return;
@@ -99,12 +105,7 @@ void centerWidget::CheckNetFraSlot(int res) {
 
 void centerWidget::CheckToolVerSlot(int res) {
     const bool good = res >= 0;
-    QString text = "投标工具安装正常";
-    if (res == -4)
-        text = "投标工具安装版本不正确";
-    else if (!good)
-        text = "投标工具未安装";
-    ShowResult(toolStatusLabel, toolIconLabel, text, good, false);
+    ShowResult(toolStatusLabel, toolIconLabel, RowText(kToolRow, res), good, false);
     toolButton->setVisible(!good);
     if (good)
         return;
@@ -115,13 +116,6 @@ void centerWidget::CheckToolVerSlot(int res) {
 
 void centerWidget::CheckCAVerSlot(int res) {
     const bool good = res >= 0;
-    QString text = "CA驱动版本安装正常";
-    if (res == -4)
-        text = "CA驱动版本不正确";
-    else if (res == -5)
-        text = "CA驱动环境异常";
-    else if (!good)
-        text = "CA驱动未安装";
     if (!good) {
         // -5 is repaired by the same CA install, but is not counted as a download.
         caButton->setText(res == -5 ? "修复" : "下载安装");
@@ -129,7 +123,7 @@ void centerWidget::CheckCAVerSlot(int res) {
         if (res != -5)
             ++needDown;
     }
-    ShowResult(caStatusLabel, caIconLabel, text, good, false);
+    ShowResult(caStatusLabel, caIconLabel, RowText(kCaRow, res), good, false);
     caButton->setVisible(!good);
     checkRunEnded = true;
     emit FinishCheckSig(needProcess, needDown);

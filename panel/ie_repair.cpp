@@ -52,9 +52,11 @@ void centerWidget::RepaireIECfg() {
 
     if (repaired) {
         ShowResult(ieStatusLabel, ieIconLabel, "IE浏览器配置修复成功", true, true);
+        NoteInstallText(kIERow, "IE浏览器配置修复成功");
         ieButton->hide();
         return;
     }
     ieStatusLabel->setStyleSheet(panelstyle::kFault);
     ieStatusLabel->setText(iePresent ? "IE浏览器配置修复失败" : "当前电脑未安装IE浏览器");
+    NoteInstallText(kIERow, ieStatusLabel->text().toStdString());
 }

@@ -119,6 +119,7 @@ void centerWidget::ShowInstallResult(QLabel* statusLabel, QLabel* iconLabel, QPu
                                      const QString& goodText, int res) {
     const bool good = res >= 0;
     ShowResult(statusLabel, iconLabel, good ? goodText : QString("安装失败，请重试"), good, true);
+    NoteInstall(statusLabel, res);
     button->setVisible(!good);
     if (!good)
         button->setText("下载安装");

@@ -46,7 +46,7 @@ std::string VersionText(const VS_FIXEDFILEINFO& info) {
 } // namespace
 
 int GetFileVersionTime(const fs::path& dir, const std::string& fileNameUtf8, __time64_t& fileTime,
-                       std::string& version) {
+                       std::string& version, FileMinute* lastWriteUtc) {
     try {
         const std::string path = ProbePath(dir, fileNameUtf8);
 
@@ -61,6 +61,8 @@ int GetFileVersionTime(const fs::path& dir, const std::string& fileNameUtf8, __t
         std::memset(&st, 0, sizeof st);
         FileTimeToSystemTime(&found.ftLastWriteTime, &st);
         FindClose(search);
+        if (lastWriteUtc)
+            *lastWriteUtc = {st.wYear, st.wMonth, st.wDay, st.wHour, st.wMinute};
         struct tm fields;
         std::memset(&fields, 0, sizeof fields);
         fields.tm_year = st.wYear - 1900;

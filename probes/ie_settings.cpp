@@ -41,7 +41,59 @@ int CheckEquals(HKEY root, const char* key, const char* name, DWORD expected) {
         return rc;
     return value == expected ? 1 : -2;
 }
+
+std::string Hex(DWORD value) {
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text = "0x";
+    for (int shift = 28; shift >= 0; shift -= 4)
+        text += digits[(value >> shift) & 0xF];
+    return text;
+}
+
+IESettingState DwordState(HKEY root, const char* rootName, const char* key, const char* name,
+                          const std::string& expected, std::string (*show)(DWORD),
+                          bool (*accept)(DWORD)) {
+    IESettingState state;
+    state.name = name;
+    state.where = std::string(rootName) + "\\" + key + "\\" + name;
+    state.expected = expected;
+    DWORD value = 0;
+    state.present = RegGetDwordValue(root, key, name, value) >= 0;
+    if (state.present) {
+        state.found = show(value);
+        state.ok = accept(value);
+    }
+    return state;
+}
+
+std::string Decimal(DWORD value) {
+    return std::to_string(value);
+}
 } // namespace
+
+std::vector<IESettingState> ReadIESettingStates() {
+    std::vector<IESettingState> states;
+    states.push_back(DwordState(HKEY_CURRENT_USER, "HKEY_CURRENT_USER", kInternetSettings,
+                                kSyncMode5, Decimal(kSyncEveryVisit), Decimal,
+                                [](DWORD v) { return v == kSyncEveryVisit; }));
+
+    IESettingState trust;
+    trust.name = "ZoneMap";
+    trust.where = "HKEY_CURRENT_USER\\" + TrustKey();
+    trust.expected = "present";
+    trust.present = CheckIETrustCfg() >= 0;
+    trust.found = trust.present ? "present" : "absent";
+    trust.ok = trust.present;
+    states.push_back(trust);
+
+    states.push_back(DwordState(HKEY_CURRENT_USER, "HKEY_CURRENT_USER", kInternetSettings,
+                                kSecureProtocols, Hex(kAllProtocols), Hex,
+                                [](DWORD v) { return (v & kAllProtocols) == kAllProtocols; }));
+    states.push_back(DwordState(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", kIEPolicyMain,
+                                kMaxWebSocket, Decimal(kWebSocketLimit), Decimal,
+                                [](DWORD v) { return v == kWebSocketLimit; }));
+    return states;
+}
 
 int CheckIESaveVerCfg() {
     return CheckEquals(HKEY_CURRENT_USER, kInternetSettings, kSyncMode5, kSyncEveryVisit);

@@ -1,0 +1,78 @@
+#include "app/check_options.h"
+
+#include <map>
+
+const char kCheckUsage[] =
+    "usage: quelda-envcheck --check [--region shanxi|hebei|neimeng] [--report FILE|-]\n"
+    "                       [--format json|text]\n"
+    "exit status: 0 all in order, 1 something needs repair, 2 server unreachable or its\n"
+    "document unusable, 64 bad command line, 74 report not written\n";
+
+bool WantsHeadlessCheck(const std::vector<std::string>& args) {
+    for (const std::string& arg : args)
+        if (arg == "--check")
+            return true;
+    return false;
+}
+
+bool ParseCheckOptions(const std::vector<std::string>& args, CheckOptions& options,
+                       std::string& error) {
+    static const std::map<std::string, int> regions = {{"shanxi", 0}, {"hebei", 1}, {"neimeng", 2}};
+    std::map<std::string, std::string> values;
+    bool check = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string name = args[i];
+        if (name == "--check") {
+            check = true;
+            continue;
+        }
+        std::string value;
+        const std::size_t eq = name.find('=');
+        if (eq != std::string::npos) {
+            value = name.substr(eq + 1);
+            name.erase(eq);
+        }
+        if (name != "--region" && name != "--report" && name != "--format") {
+            error = "unknown argument: " + args[i];
+            return false;
+        }
+        if (eq == std::string::npos) {
+            if (i + 1 == args.size()) {
+                error = name + " needs a value";
+                return false;
+            }
+            value = args[++i];
+        }
+        if (value.empty() || !values.emplace(name, value).second) {
+            error = value.empty() ? name + " needs a value" : name + " given twice";
+            return false;
+        }
+    }
+    if (!check) {
+        error = "--check missing";
+        return false;
+    }
+    if (values.count("--region")) {
+        const auto region = regions.find(values["--region"]);
+        if (region == regions.end()) {
+            error = "unknown region: " + values["--region"];
+            return false;
+        }
+        options.regionIndex = region->second;
+    }
+    if (values.count("--report"))
+        options.report = values["--report"];
+    if (values.count("--format")) {
+        options.format = values["--format"];
+        if (options.format != "json" && options.format != "text") {
+            error = "unknown format: " + options.format;
+            return false;
+        }
+    } else {
+        const std::string& r = options.report;
+        const bool txt = r.size() >= 4 && (r.compare(r.size() - 4, 4, ".txt") == 0 ||
+                                           r.compare(r.size() - 4, 4, ".TXT") == 0);
+        options.format = txt ? "text" : "json";
+    }
+    return true;
+}

@@ -1,0 +1,23 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The command line of the check without a window:
+//   quelda-envcheck --check [--region shanxi|hebei|neimeng] [--report FILE|-]
+//                   [--format json|text]
+struct CheckOptions {
+    int regionIndex = 0;         // as the window's region selector: 0 shanxi, 1 hebei, 2 neimeng
+    std::string report = "-";    // a file name (local code page), or "-" for standard output
+    std::string format = "json"; // "json" or "text"; without --format, text for a ".txt" file
+};
+
+// Whether the arguments (without the program name) ask for the check without a window.
+bool WantsHeadlessCheck(const std::vector<std::string>& args);
+
+// False with a one-line `error` when the arguments are not a valid check command line.
+bool ParseCheckOptions(const std::vector<std::string>& args, CheckOptions& options,
+                       std::string& error);
+
+// The usage text, for standard error.
+extern const char kCheckUsage[];

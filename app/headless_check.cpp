@@ -1,0 +1,84 @@
+#include "app/headless_check.h"
+
+#include "app/check_options.h"
+#include "app/configfile.h"
+#include "app/log/diaglog.h"
+#include "engine/checkthread.h"
+#include "engine/report_json.h"
+#include "engine/report_text.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+
+#include <cstdio>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+// A GUI program started from a console has none of its own: standard streams that the
+// caller did not redirect go to the parent's console, when there is one.
+void AttachParentConsole() {
+    const auto unset = [](DWORD which) {
+        const HANDLE handle = GetStdHandle(which);
+        return handle == nullptr || handle == INVALID_HANDLE_VALUE;
+    };
+    const bool out = unset(STD_OUTPUT_HANDLE);
+    const bool err = unset(STD_ERROR_HANDLE);
+    if ((!out && !err) || !AttachConsole(ATTACH_PARENT_PROCESS))
+        return;
+    if (out)
+        (void)std::freopen("CONOUT$", "w", stdout);
+    if (err)
+        (void)std::freopen("CONOUT$", "w", stderr);
+}
+#endif
+
+bool WriteReport(const std::string& target, const std::string& body) {
+    if (target == "-") {
+        const bool written = std::fwrite(body.data(), 1, body.size(), stdout) == body.size();
+        return std::fflush(stdout) == 0 && written;
+    }
+    QSaveFile file(QFile::decodeName(target.c_str()));
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(body.data(), static_cast<qint64>(body.size()));
+    return file.commit();
+}
+
+} // namespace
+
+int RunHeadlessCheck(const std::vector<std::string>& args) {
+#ifdef _WIN32
+    AttachParentConsole();
+#endif
+    CheckOptions options;
+    std::string error;
+    if (!ParseCheckOptions(args, options, error)) {
+        std::fprintf(stderr, "quelda-envcheck: %s\n%s", error.c_str(), kCheckUsage);
+        return 64;
+    }
+    // The window's messages about config.json, kept off a report on standard output.
+    MainConfig config;
+    ReadConfig(config, options.report == "-" ? stderr : stdout);
+
+    CheckThread thread(0, options.regionIndex, config.ipPort, config.url, std::string(), 0,
+                       CreateDiagLogger(QDir::currentPath().toLocal8Bit().toStdString()));
+    thread.start();
+    thread.wait();
+    const CheckReport& report = thread.Report();
+    const std::string body = options.format == "text" ? ReportText(report) : ReportJsonText(report);
+    if (!WriteReport(options.report, body)) {
+        std::fprintf(stderr, "quelda-envcheck: the report could not be written to %s\n",
+                     options.report.c_str());
+        return 74;
+    }
+    return ReportExitCode(report);
+}

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <QMetaType>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// What one check run found, beside the result codes it signals: per row, what was expected,
+// what was found and where it was looked up. Values found on the machine are kept as they
+// are (UTF-8); formatting for people and for files happens elsewhere.
+struct CheckFact {
+    std::string name;  // stable id: "server", "registryKey", "version", "SyncMode5", ...
+    int entry = -1;    // index of the driver entry the fact belongs to, -1 for the row itself
+    std::string where; // registry path, file, URL or document member looked at
+    std::optional<std::string> expected; // none when nothing is required
+    std::optional<std::string> found;    // none when nothing was found there
+    bool ok = false;
+    std::string note; // why a value could not be read, when that is known
+};
+
+struct CheckRow {
+    std::string item;        // "network", "dotnet", "ie", "tool", "ca"
+    std::optional<int> code; // the result the row's signal carried; none when not checked
+    std::string text;        // the result text the panel shows for that code
+    std::vector<CheckFact> facts;
+    std::string install; // outcome of this session's last install or repair of the item
+};
+
+enum CheckRowIndex { kNetworkRow, kDotNetRow, kIERow, kToolRow, kCaRow, kRowCount };
+
+struct CheckReport {
+    std::string time;        // ISO 8601 with the UTC offset, when the check started
+    std::string toolVersion; // this program's version
+    std::string region;      // "shanxi", "hebei", "neimeng"
+    std::string server;      // the configured server address
+    std::string document;    // the configured document path
+    std::vector<CheckRow> rows = EmptyRows();
+
+    static std::vector<CheckRow> EmptyRows();
+};
+
+// The version of the report's JSON shape.
+inline constexpr int kReportFormatVersion = 1;
+
+// What the headless check exits with: 0 everything in order, 1 something needs repair, 2 the
+// server could not be reached or its document does not describe the region.
+int ReportExitCode(const CheckReport& report);
+
+Q_DECLARE_METATYPE(CheckReport)

@@ -1,0 +1,89 @@
+// The panel's side of the check report: a tooltip with the details on each row's result
+// text, and a context menu to copy or save the whole report.
+#include "centerwidget.h"
+
+#include "engine/report_json.h"
+#include "engine/report_text.h"
+#include "engine/row_texts.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QSaveFile>
+#include <QTextDocument>
+
+namespace {
+// Longer values are cut in the tooltip (never in the copied or saved report).
+const std::size_t kTooltipValueChars = 120;
+} // namespace
+
+void centerWidget::CheckReportSlot(const CheckReport& report) {
+    // Install outcomes belong to the session, not to one check run.
+    std::vector<std::string> installs;
+    for (const CheckRow& row : lastReport.rows)
+        installs.push_back(row.install);
+    lastReport = report;
+    for (std::size_t i = 0; i < installs.size() && i < lastReport.rows.size(); ++i)
+        lastReport.rows[i].install = installs[i];
+    UpdateRowTooltips();
+}
+
+void centerWidget::NoteInstall(QLabel* statusLabel, int res) {
+    const QLabel* labels[] = {netStatusLabel, netFraStatusLabel, ieStatusLabel, toolStatusLabel,
+                              caStatusLabel};
+    for (int row = 0; row < kRowCount; ++row)
+        if (labels[row] == statusLabel)
+            NoteInstallText(row, InstallOutcomeText(row, res));
+}
+
+void centerWidget::NoteInstallText(int row, const std::string& outcome) {
+    lastReport.rows[row].install = outcome;
+    UpdateRowTooltips();
+}
+
+void centerWidget::UpdateRowTooltips() {
+    QLabel* labels[] = {netStatusLabel, netFraStatusLabel, ieStatusLabel, toolStatusLabel,
+                        caStatusLabel};
+    for (int row = 0; row < kRowCount; ++row) {
+        QStringList lines;
+        for (const std::string& line : RowDetailLines(lastReport.rows[row], kTooltipValueChars))
+            lines << QString::fromStdString(line);
+        // As rich text, so that values that look like markup are shown as they are.
+        labels[row]->setToolTip(lines.isEmpty() ? QString()
+                                                : Qt::convertFromPlainText(lines.join('\n')));
+    }
+}
+
+QString centerWidget::AskReportPath() {
+    return QFileDialog::getSaveFileName(this, "保存检测报告", "检测报告.json",
+                                        "JSON (*.json);;文本 (*.txt)");
+}
+
+bool centerWidget::SaveReport(const QString& path) const {
+    const std::string body = path.endsWith(".json", Qt::CaseInsensitive)
+                                 ? ReportJsonText(lastReport)
+                                 : ReportText(lastReport);
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(body.data(), static_cast<qint64>(body.size()));
+    return file.commit();
+}
+
+void centerWidget::ShowReportMenu(const QPoint& pos) {
+    auto* menu = new QMenu(this);
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->addAction("复制检测报告", this, [this] {
+        QApplication::clipboard()->setText(QString::fromStdString(ReportText(lastReport)));
+    });
+    menu->addAction("保存检测报告…", this, [this] {
+        const QString path = AskReportPath();
+        if (!path.isEmpty() && !SaveReport(path))
+            QMessageBox::warning(this, "保存检测报告", "检测报告无法保存到 " + path);
+    });
+    menu->popup(mapToGlobal(pos));
+}

@@ -1,0 +1,299 @@
+// The record of a check run: what each row expected and found, for the example document on
+// the demo workstation (everything wrong, then everything in order), and hostile values.
+#include "engine_fixture.h"
+
+#include "engine/report_json.h"
+#include "engine/report_text.h"
+#include "pe_fixture.h"
+#include "probes/registry.h"
+
+#include <fstream>
+#include <regex>
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+namespace enginetest {
+namespace {
+
+const char kInet[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+const char kInetWhere[] =
+    "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\\";
+const char kPolicy[] = "SOFTWARE\\Policies\\Microsoft\\Internet Explorer\\Main";
+
+json Fact(const std::string& name, json entry, const std::string& where, json expected, json found,
+          bool ok, const std::string& note = "") {
+    return {{"name", name},   {"entry", entry}, {"where", where}, {"expected", expected},
+            {"found", found}, {"ok", ok},       {"note", note}};
+}
+
+class ReportTest : public EngineTest {
+  protected:
+    // One check run; the report as the signal carried it.
+    CheckReport Check(int region = 0) {
+        CheckThread thread(0, region, server.ipPort(), kDocPath, "", 0, logger);
+        CheckReport signalled;
+        int reports = 0;
+        QObject::connect(
+            &thread, &CheckThread::CheckReportSig, &thread,
+            [&](const CheckReport& r) {
+                signalled = r;
+                ++reports;
+            },
+            Qt::DirectConnection);
+        thread.start();
+        EXPECT_TRUE(thread.wait(60000));
+        EXPECT_EQ(reports, 1);
+        EXPECT_EQ(ReportJson(signalled), ReportJson(thread.Report()));
+        return signalled;
+    }
+
+    void ServeExample() {
+        std::ifstream in(QUELDA_EXAMPLES_DIR "/server-config.json");
+        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string base = server.Url("");
+        for (std::size_t at; (at = text.find("{{BASE}}")) != std::string::npos;)
+            text.replace(at, 8, base.substr(0, base.size() - (base.back() == '/' ? 1 : 0)));
+        server.ServeGbk(kDocPath, text);
+    }
+
+    void PutDword(HKEY root, const std::string& key, const char* name, DWORD value) {
+        ASSERT_EQ(RegSetDwordValue(root, key, name, &value), 1);
+    }
+
+    // The demo workstation: IE settings wrong, .NET 3.5 only, bidding tool 3.1.0.0, CA
+    // driver 2.0.5.3 of 2023-06-01 09:00, SKF middleware missing.
+    void MakeDemoMachine() {
+        PutDword(HKEY_CURRENT_USER, kInet, "SyncMode5", 0);
+        PutDword(HKEY_CURRENT_USER, kInet, "SecureProtocols", 0x0A80);
+        PutDword(HKEY_LOCAL_MACHINE, kPolicy, "MaximumWebSocketConnections", 128);
+        PutRegString(
+            "计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v3.5",
+            "Version", "3.5.30729.4926");
+        PutToolVersion("3.1.0.0");
+        PutRegString("计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Quelda\\BidTool", "InstallPath",
+                     "C:\\Program Files\\Quelda\\BidTool");
+        PutDriverFile("C:\\Program Files\\Quelda\\CaDriver", "QdCaDriver.dll", "2.0.5.3",
+                      "2023-06-01 09:00");
+        PutRegString("计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Quelda\\CaDriver", "InstallPath",
+                     "C:\\Program Files\\Quelda\\CaDriver");
+    }
+
+    // What the demo installers and the IE repair leave behind.
+    void RepairDemoMachine() {
+        PutDword(HKEY_CURRENT_USER, kInet, "SyncMode5", 3);
+        PutDword(HKEY_CURRENT_USER, kInet, "SecureProtocols", 0x2AA0);
+        PutDword(HKEY_LOCAL_MACHINE, kPolicy, "MaximumWebSocketConnections", 100);
+        PutDword(HKEY_CURRENT_USER, std::string(kInet) + "\\ZoneMap\\Domains\\ebid.quelda.com",
+                 "https", 2);
+        PutRegString(
+            "计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full",
+            "Install", "1");
+        PutToolVersion("3.2.1.0");
+        PutDriverFile("C:\\Program Files\\Quelda\\CaDriver", "QdCaDriver.dll", "2.1.0.8",
+                      "2024-03-15 10:20");
+        PutDriverFile("C:\\Program Files\\Quelda\\SkfMiddleware", "QdSkfApi.dll", "1.6.3.2",
+                      "2024-01-08 16:45");
+        PutRegString("计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Quelda\\SkfMiddleware", "InstallDir",
+                     "C:\\Program Files\\Quelda\\SkfMiddleware");
+    }
+
+    void PutToolVersion(const std::string& version) {
+        const fs::path file =
+            machine.Native("C:\\Program Files\\Quelda\\BidTool\\QueldaBid.exe.config");
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << "<configuration><appSettings><add key=\"Version\" value=\""
+                            << version << "\"/></appSettings></configuration>";
+    }
+
+    std::string Native(const std::string& windowsPath) const {
+        return machine.Native(windowsPath).u8string();
+    }
+
+    // The rows of the example document's shanxi section on the demo machine.
+    json ExpectedRows(bool inOrder) {
+        const std::string tool = "C:\\Program Files\\Quelda\\BidTool";
+        const std::string ca = "C:\\Program Files\\Quelda\\CaDriver";
+        const std::string skf = "C:\\Program Files\\Quelda\\SkfMiddleware";
+        const std::string reg = "计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Quelda\\";
+        const json null;
+        json caFacts = {
+            Fact("registryValue", 0, reg + "CaDriver\\InstallPath", null, ca, true),
+            Fact("installFolder", 0, "", null, Native(ca), true),
+            Fact("version", 0, Native(ca + "\\QdCaDriver.dll"), "2.1.0.8",
+                 inOrder ? "2.1.0.8" : "2.0.5.3", inOrder),
+            Fact("fileTime", 0, Native(ca + "\\QdCaDriver.dll"), "2024-03-15 10:20",
+                 inOrder ? "2024-03-15 10:20" : "2023-06-01 09:00", inOrder),
+        };
+        if (inOrder) {
+            for (const json& f :
+                 {Fact("registryValue", 1, reg + "SkfMiddleware\\InstallDir", null, skf, true),
+                  Fact("installFolder", 1, "", null, Native(skf), true),
+                  Fact("version", 1, Native(skf + "\\QdSkfApi.dll"), "1.6.3.2", "1.6.3.2", true),
+                  Fact("fileTime", 1, Native(skf + "\\QdSkfApi.dll"), "2024-01-08 16:45",
+                       "2024-01-08 16:45", true)})
+                caFacts.push_back(f);
+        } else {
+            caFacts.push_back(
+                Fact("registryValue", 1, reg + "SkfMiddleware\\InstallDir", null, null, false));
+        }
+        caFacts.push_back(Fact("skfDll", null, Native(kSkfDll), "absent", "absent", true));
+
+        const std::string doc = server.Url(kDocPath);
+        return json::array({
+            {{"item", "network"},
+             {"code", 1},
+             {"text", "连接服务器成功"},
+             {"install", null},
+             {"facts",
+              {Fact("server", null, server.ipPort(), null, server.ipPort(), true),
+               Fact("response", null, doc, "HTTP 200", "HTTP 200", true),
+               Fact("document", null, "", "JSON", std::to_string(documentBytes), true),
+               Fact("region", null, "shanxi", "object", "object", true)}}},
+            {{"item", "dotnet"},
+             {"code", inOrder ? 1 : -2},
+             {"text", inOrder ? ".net framework 4.0已安装" : ".net framework 4.0未安装"},
+             {"install", null},
+             {"facts",
+              {Fact("registryKey", null,
+                    "计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\NET Framework "
+                    "Setup\\NDP\\v4\\Full",
+                    "present", inOrder ? "present" : "absent", inOrder)}}},
+            {{"item", "ie"},
+             {"code", inOrder ? 1 : -1},
+             {"text", inOrder ? "IE浏览器配置检测正常" : "IE浏览器配置检测异常"},
+             {"install", null},
+             {"facts",
+              {Fact("SyncMode5", null, std::string(kInetWhere) + "SyncMode5", "3",
+                    inOrder ? "3" : "0", inOrder),
+               Fact("ZoneMap", null, std::string(kInetWhere) + "ZoneMap\\Domains\\ebid.quelda.com",
+                    "present", inOrder ? "present" : "absent", inOrder),
+               Fact("SecureProtocols", null, std::string(kInetWhere) + "SecureProtocols",
+                    "0x00002AA0", inOrder ? "0x00002AA0" : "0x00000A80", inOrder),
+               Fact("MaximumWebSocketConnections", null,
+                    "HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Microsoft\\Internet "
+                    "Explorer\\Main\\MaximumWebSocketConnections",
+                    "100", inOrder ? "100" : "128", inOrder)}}},
+            {{"item", "tool"},
+             {"code", inOrder ? 1 : -4},
+             {"text", inOrder ? "投标工具安装正常" : "投标工具安装版本不正确"},
+             {"install", null},
+             {"facts",
+              {Fact("registryValue", null, reg + "BidTool\\InstallPath", null, tool, true),
+               Fact("installFolder", null, "", null, Native(tool), true),
+               Fact("version", null, Native(tool + "\\QueldaBid.exe.config"), "3.2.1.0",
+                    inOrder ? "3.2.1.0" : "3.1.0.0", inOrder)}}},
+            {{"item", "ca"},
+             {"code", inOrder ? 1 : -4},
+             {"text", inOrder ? "CA驱动版本安装正常" : "CA驱动版本不正确"},
+             {"install", null},
+             {"facts", caFacts}},
+        });
+    }
+
+    std::size_t documentBytes = 0;
+};
+
+TEST_F(ReportTest, ExampleDocumentOnTheDemoMachineThenRepaired) {
+    ServeExample();
+    MakeDemoMachine();
+    for (const bool inOrder : {false, true}) {
+        SCOPED_TRACE(inOrder ? "in order" : "demo machine");
+        if (inOrder)
+            RepairDemoMachine();
+        const json report = ReportJson(Check());
+        documentBytes = std::stoul(report["rows"][0]["facts"][2]["found"].get<std::string>());
+        EXPECT_GT(documentBytes, 1000u);
+        EXPECT_EQ(report["version"], 1);
+        EXPECT_TRUE(std::regex_match(report["time"].get<std::string>(),
+                                     std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d\d:\d\d)")))
+            << report["time"];
+        EXPECT_FALSE(report["toolVersion"].get<std::string>().empty());
+        EXPECT_EQ(report["region"], "shanxi");
+        EXPECT_EQ(report["server"], server.ipPort());
+        EXPECT_EQ(report["document"], kDocPath);
+        EXPECT_EQ(report["exitCode"], inOrder ? 0 : 1);
+        const json expected = ExpectedRows(inOrder);
+        ASSERT_EQ(report["rows"].size(), expected.size());
+        for (std::size_t row = 0; row < expected.size(); ++row) {
+            SCOPED_TRACE(expected[row]["item"].get<std::string>());
+            const json& got = report["rows"][row];
+            for (const char* field : {"item", "code", "text", "install"})
+                EXPECT_EQ(got[field], expected[row][field]) << field;
+            ASSERT_EQ(got["facts"].size(), expected[row]["facts"].size()) << got["facts"].dump(1);
+            for (std::size_t f = 0; f < got["facts"].size(); ++f)
+                EXPECT_EQ(got["facts"][f], expected[row]["facts"][f]);
+        }
+    }
+}
+
+// The network row says what went wrong, and the rows that were not checked say so.
+TEST_F(ReportTest, UnusableServerAnswers) {
+    server.ServeGbk("/not-json", "{\"shanxi\": ");
+    const struct {
+        std::string url;
+        int netCode;
+        const char* lastFact;
+        json found;
+    } cases[] = {{"/missing", -1, "response", "HTTP 404"}, {"/not-json", -2, "document", "11"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.url);
+        CheckThread thread(0, 0, server.ipPort(), c.url, "", 0, logger);
+        thread.start();
+        ASSERT_TRUE(thread.wait(60000));
+        const json report = ReportJson(thread.Report());
+        EXPECT_EQ(report["exitCode"], 2);
+        EXPECT_EQ(report["rows"][0]["code"], c.netCode);
+        EXPECT_EQ(report["rows"][0]["facts"].back()["name"], c.lastFact);
+        EXPECT_EQ(report["rows"][0]["facts"].back()["found"], c.found);
+        EXPECT_FALSE(report["rows"][0]["facts"].back()["ok"].get<bool>());
+        for (int row = 1; row < 5; ++row)
+            EXPECT_TRUE(report["rows"][row]["code"].is_null());
+    }
+    // A document without the selected region cannot be checked against: exit 2 as well.
+    json doc = BaseDocument();
+    doc.erase("hebei");
+    ServeDocument(doc);
+    const CheckReport report = Check(1);
+    EXPECT_EQ(*report.rows[kNetworkRow].code, 1);
+    EXPECT_EQ(ReportExitCode(report), 2);
+}
+
+// Values from the document and the machine travel as data: the JSON parses back to the
+// very same strings; the tooltip form is escaped and cut, the file form never cut.
+TEST_F(ReportTest, HostileValuesStayValidJsonAndReadable) {
+    const std::string longName(5000, 'x');
+    const std::string quoted = "say \"hi\"\\ \x01\t\n</b><b>粗体";
+    const std::string location = "C:\\Program Files\\\"Quelda\"\\工具";
+    json doc = BaseDocument();
+    doc["shanxi"]["tool"]["fileName"] = longName + ".config";
+    doc["shanxi"]["tool"]["fileVersion"] = quoted;
+    PutRegString(doc["shanxi"]["tool"]["path"], "InstallDir", location);
+    ServeDocument(doc);
+
+    const CheckReport report = Check();
+    const json parsed = json::parse(ReportJsonText(report));
+    const json& facts = parsed["rows"][kToolRow]["facts"];
+    ASSERT_EQ(facts.size(), 3u) << facts.dump(1);
+    EXPECT_EQ(facts[0]["found"], location);
+    EXPECT_EQ(facts[2]["expected"], quoted);
+    EXPECT_NE(facts[2]["where"].get<std::string>().find(longName + ".config"), std::string::npos);
+
+    const std::vector<std::string> lines = RowDetailLines(report.rows[kToolRow], 120);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2].find('\n'), std::string::npos);
+    EXPECT_NE(lines[2].find("say \"hi\"\\ \\x01\\t\\n</b><b>粗体"), std::string::npos) << lines[2];
+    EXPECT_NE(lines[2].find("…"), std::string::npos);
+    EXPECT_LT(lines[2].size(), 600u);
+    EXPECT_NE(ReportText(report).find(longName), std::string::npos);
+
+    // Bytes that are not UTF-8 (as a GBK value read without conversion would be).
+    CheckReport raw = report;
+    raw.rows[kToolRow].facts[0].found = std::string("\xB9\xA4\xBE\xDF\xff");
+    const json back = json::parse(ReportJsonText(raw));
+    EXPECT_EQ(back["rows"][kToolRow]["facts"][0]["found"], "\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");
+    EXPECT_EQ(ReadableValue("\xB9\xA4 ok", 0), "\uFFFD\uFFFD ok");
+}
+
+} // namespace
+} // namespace enginetest

@@ -1,0 +1,162 @@
+// The check report in the window: the details behind each row's result text as a tooltip,
+// the last install's outcome kept across the re-check, and the copy/save menu.
+#include "engine/report_json.h"
+#include "engine/report_text.h"
+#include "panel_fixture.h"
+#include "pe_fixture.h"
+#include "probes/registry.h"
+#include "test_server.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QMenu>
+#include <QTextDocument>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char kInet[] = "HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\"
+                     "Internet Settings\\";
+
+QStringList TooltipLines(const QLabel* label) {
+    QTextDocument doc;
+    doc.setHtml(label->toolTip());
+    return doc.toPlainText().split('\n');
+}
+
+class ReportViewTest : public PanelTest {
+  protected:
+    // A document whose every row is faulty on the test machine in one way each.
+    void ServeFaultyWorld() {
+        server.ServeGbk("/cfg.json", R"({"shanxi": {
+          "framework": {"path": "计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\NetFx4",
+                        "url": "http://127.0.0.1:1/none"},
+          "tool": {"path": "计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Tool", "key": "Dir",
+                   "fileName": "t.config", "fileVersion": "2.0", "url": "http://127.0.0.1:1/none"},
+          "driver": [{"path": "计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Ca", "key": "Dir",
+                      "fileName": "ca.dll", "fileVersion": "1.2.3.4",
+                      "fileModifyDtm": "2024-03-15 10:20", "url": "http://127.0.0.1:1/none"}]}})");
+        const DWORD zero = 0;
+        ASSERT_EQ(
+            RegSetDwordValue(HKEY_CURRENT_USER,
+                             "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
+                             "SyncMode5", &zero),
+            1);
+        ASSERT_EQ(RegSetStrValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Tool", "Dir", "C:\\Tool"), 1);
+        toolConfig = machine.Native("C:\\Tool\\t.config");
+        fs::create_directories(toolConfig.parent_path());
+        std::ofstream(toolConfig) << "<configuration><appSettings><add key=\"Version\" "
+                                     "value=\"1.0\"/></appSettings></configuration>";
+        ASSERT_EQ(RegSetStrValue(HKEY_LOCAL_MACHINE, "SOFTWARE\\Ca", "Dir", "C:\\Ca"), 1);
+        caFile = machine.Native("C:\\Ca\\ca.dll");
+        WritePe(caFile, "1.2.3.3");
+        config.ipPort = server.ipPort();
+        config.url = "/cfg.json";
+        MakePanel();
+        panel->realWorkers = true;
+    }
+
+    void Check() {
+        checkButton->click();
+        DrainThreads();
+    }
+
+    testnet::TestServer server;
+    fs::path toolConfig;
+    fs::path caFile;
+};
+
+TEST_F(ReportViewTest, TooltipSaysWhatEachFaultyRowFound) {
+    ServeFaultyWorld();
+    Check();
+    ASSERT_EQ(Label("toolStatusLabel")->text(), "投标工具安装版本不正确");
+
+    EXPECT_EQ(TooltipLines(Label("netFraStatusLabel")),
+              QStringList{"注册表项不存在（计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\NetFx4）"});
+    EXPECT_EQ(
+        TooltipLines(Label("ieStatusLabel")),
+        (QStringList{
+            QString("IE检查网页新版本（SyncMode5）：需要 3，当前 0（%1SyncMode5）").arg(kInet),
+            QString("IE受信任站点不存在（%1ZoneMap\\Domains\\ebid.quelda.com）").arg(kInet),
+            QString("IE安全协议（SecureProtocols）：需要 0x00002AA0，当前 未找到（%1"
+                    "SecureProtocols）")
+                .arg(kInet),
+            "IE最大WebSocket连接数：需要 100，当前 未找到（HKEY_LOCAL_MACHINE\\SOFTWARE\\"
+            "Policies\\Microsoft\\Internet Explorer\\Main\\MaximumWebSocketConnections）"}));
+    const QStringList tool = TooltipLines(Label("toolStatusLabel"));
+    ASSERT_EQ(tool.size(), 3);
+    EXPECT_EQ(tool[0], "注册表值：C:\\Tool（计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Tool\\Dir）");
+    EXPECT_EQ(tool[2], QString("需要版本 2.0，当前版本 1.0（%1）")
+                           .arg(QString::fromStdString(toolConfig.u8string())));
+    const QStringList ca = TooltipLines(Label("caStatusLabel"));
+    ASSERT_EQ(ca.size(), 5);
+    EXPECT_EQ(ca[2], QString("驱动1：需要版本 1.2.3.4，当前版本 1.2.3.3（%1）")
+                         .arg(QString::fromStdString(caFile.u8string())));
+    EXPECT_TRUE(ca[3].startsWith("驱动1：需要修改时间 2024-03-15 10:20，当前修改时间 "))
+        << ca[3].toStdString();
+    EXPECT_TRUE(ca[4].startsWith("SKFAPI20050.dll不存在（")) << ca[4].toStdString();
+
+    server.Stop();
+    Check();
+    const QStringList net = TooltipLines(Label("netStatusLabel"));
+    ASSERT_EQ(net.size(), 2);
+    EXPECT_EQ(net[0], QString("服务器地址：%1").arg(QString::fromStdString(config.ipPort)));
+    EXPECT_TRUE(net[1].startsWith(QString("服务器应答：无应答（http://%1/cfg.json），")
+                                      .arg(QString::fromStdString(config.ipPort))))
+        << net[1].toStdString();
+    EXPECT_TRUE(Label("toolStatusLabel")->toolTip().isEmpty());
+}
+
+// The automatic re-check after a failed install replaces the row's text; the reason stays
+// in the tooltip.
+TEST_F(ReportViewTest, InstallOutcomeOutlivesTheRecheck) {
+    ServeFaultyWorld();
+    Check();
+    Button("toolButton")->click();
+    DrainThreads();
+    EXPECT_EQ(Label("toolStatusLabel")->text(), "投标工具安装版本不正确");
+    const QStringList tool = TooltipLines(Label("toolStatusLabel"));
+    EXPECT_EQ(tool.last(),
+              "本次安装：安装失败：下载失败（服务器无应答、状态码不是 200，或 sha256 不符）");
+    EXPECT_EQ(panel->LastReport().rows[kToolRow].install,
+              "安装失败：下载失败（服务器无应答、状态码不是 200，或 sha256 不符）");
+    EXPECT_TRUE(panel->LastReport().rows[kCaRow].install.empty());
+}
+
+TEST_F(ReportViewTest, ContextMenuCopiesAndSavesTheReport) {
+    ServeFaultyWorld();
+    Check();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5));
+    QApplication::sendEvent(Label("caStatusLabel"), &event);
+    QMenu* menu = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* m = qobject_cast<QMenu*>(w); m && m->isVisible())
+            menu = m;
+    ASSERT_NE(menu, nullptr);
+    const QList<QAction*> actions = menu->actions();
+    ASSERT_EQ(actions.size(), 2);
+    EXPECT_EQ(actions[1]->text(), "保存检测报告…");
+    EXPECT_EQ(actions[0]->text(), "复制检测报告");
+    actions[0]->trigger();
+    const QString copied = QApplication::clipboard()->text();
+    EXPECT_EQ(copied.toStdString(), ReportText(panel->LastReport()));
+    EXPECT_TRUE(copied.contains("【CA版本检测】CA驱动版本不正确"));
+    menu->close();
+
+    const fs::path json = workDir / "报告.json";
+    const fs::path text = workDir / "report.txt";
+    ASSERT_TRUE(panel->SaveReport(QString::fromStdString(json.u8string())));
+    ASSERT_TRUE(panel->SaveReport(QString::fromStdString(text.u8string())));
+    std::ifstream jsonIn(json);
+    EXPECT_EQ(nlohmann::json::parse(jsonIn), ReportJson(panel->LastReport()));
+    std::ifstream textIn(text);
+    const std::string saved((std::istreambuf_iterator<char>(textIn)), {});
+    EXPECT_EQ(saved, ReportText(panel->LastReport()));
+}
+
+} // namespace

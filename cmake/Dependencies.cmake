@@ -14,7 +14,7 @@ if(QUELDA_GUI)
     find_package(Qt5 5.11 REQUIRED COMPONENTS Core Gui Widgets Network Test)
     find_package(spdlog REQUIRED)
     find_package(nlohmann_json 3 REQUIRED)
-    pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+    include(${CMAKE_CURRENT_LIST_DIR}/Httplib.cmake)
 endif()
 
 if(NOT TARGET GTest::gtest)

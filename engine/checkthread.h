@@ -1,10 +1,14 @@
 #pragma once
 
 #include <QThread>
+#include <exception>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <spdlog/logger.h>
 #include <string>
+
+class HeldFile;
+struct FetchHooks;
 
 // One job on a thread of its own: a check (mode 0), a single installer (1 .NET Framework,
 // 2 bidding tool, 3 CA drivers) or a one-click repair (4). Results leave only by signal.
@@ -28,6 +32,9 @@ class CheckThread : public QThread {
     void DownloadCaSig(int res);
     void DownloadCsharpSig(int res);
     void UpdateProcess(int res);
+    // Bytes of the current installer received so far and its size (0 when unknown), a
+    // few times a second while it downloads.
+    void DownloadBytes(qint64 received, qint64 total);
     void RepairFinishSig(int flag, int csharp, int tool, int ca);
 
   protected:
@@ -46,6 +53,9 @@ class CheckThread : public QThread {
     void DownloadCaVer(bool showProgress);
     void RepairAll();
     void Dispatch();
+    // The hooks of one installer download: it is held in `installer`, and its bytes are
+    // reported by DownloadBytes.
+    FetchHooks InstallerHooks(HeldFile& installer, std::exception_ptr* folderError = nullptr);
 
     nlohmann::json serverCfg;
     int regionIndex;

@@ -88,7 +88,7 @@ int Export(const ServerOptions& options, Document doc, const std::optional<FileS
              it.increment(ec)) {
             if (!it->is_regular_file())
                 continue;
-            const fs::path to = files / fs::relative(it->path(), store->root());
+            const fs::path to = files / it->path().lexically_relative(store->root());
             fs::create_directories(to.parent_path(), ec);
             if (!ec)
                 fs::copy_file(it->path(), to, fs::copy_options::overwrite_existing, ec);

@@ -1,6 +1,7 @@
 #include "app/check_options.h"
 #include "app/headless_check.h"
 #include "app/mainwindow.h"
+#include "engine/part_files.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -29,5 +30,8 @@ int main(int argc, char* argv[]) {
     const QWidget* desktop = QApplication::desktop();
     window.move(CentredPosition(desktop->size(), window.size()));
     window.show();
-    return app.exec();
+    const int code = app.exec();
+    // A download still running stops and leaves no ".part" file behind.
+    AbortDownloads(std::chrono::seconds(2));
+    return code;
 }

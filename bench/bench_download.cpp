@@ -1,9 +1,11 @@
-// The installer download step against `curl -o` on the same 1 GiB body from a local
-// server: throughput of each, their ratio, and the peak memory of the download step.
-// The two alternate for a few rounds; the best round of each counts, which evens out
-// page-cache write-back and other load on the machine.
+// The installer download step against `curl -o` on the same 1 GiB body, from the project's
+// test server and from nginx (sendfile on) serving the body as a file: throughput of each,
+// their ratio, and the peak memory of the download step, per server.
+// The two clients alternate for a few rounds; the best round of each counts, which evens
+// out page-cache write-back and other load on the machine.
 #include "bench_util.h"
 #include "engine/download.h"
+#include "nginx_server.h"
 #include "test_server.h"
 
 #include <QCoreApplication>
@@ -12,23 +14,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
 
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    const std::uint64_t size = (argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1024ull) << 20;
-    const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
-    const fs::path dir = fs::temp_directory_path() / ("quelda-bench-" + std::to_string(getpid()));
-    fs::create_directories(dir);
-    testnet::TestServer server;
-    server.ServeGenerated("/big.exe", size);
-    const double mib = static_cast<double>(size) / (1 << 20);
-    const std::string command =
-        "curl -s -o '" + (dir / "curl.exe").string() + "' " + server.Url("/big.exe");
+namespace {
 
+// Runs the rounds against one server; false when a download failed.
+bool Measure(const char* name, const std::string& ipPort, std::uint64_t size, int rounds,
+             const fs::path& dir) {
+    const double mib = static_cast<double>(size) / (1 << 20);
+    const std::string url = "http://" + ipPort + "/big.exe";
+    const std::string command = "curl -s -o '" + (dir / "curl.exe").string() + "' " + url;
     double bestStep = 1e9;
     double bestCurl = 1e9;
     bool ok = true;
@@ -38,34 +37,77 @@ int main(int argc, char** argv) {
         auto start = std::chrono::steady_clock::now();
         const int curlStatus = std::system(command.c_str());
         const double curlSeconds = SecondsSince(start);
-        ok = ok && curlStatus == 0 && fs::file_size(dir / "curl.exe") == size;
-        fs::remove(dir / "curl.exe");
+        std::error_code ec;
+        ok = ok && curlStatus == 0 && fs::file_size(dir / "curl.exe", ec) == size;
+        fs::remove(dir / "curl.exe", ec);
         sync();
 
         ResetPeakRss();
         rssBefore = PeakRssKiB();
         start = std::chrono::steady_clock::now();
         const FetchResult result =
-            FetchInstaller(server.ipPort(), "/big.exe", dir / "tool.exe", std::string());
+            FetchInstaller(ipPort, "/big.exe", dir / "tool.exe", std::string());
         const double stepSeconds = SecondsSince(start);
         rssPeak = std::max(rssPeak, PeakRssKiB());
-        ok = ok && result == FetchResult::Saved && fs::file_size(dir / "tool.exe") == size;
-        fs::remove(dir / "tool.exe");
+        ok = ok && result == FetchResult::Saved && fs::file_size(dir / "tool.exe", ec) == size;
+        fs::remove(dir / "tool.exe", ec);
         sync();
 
-        std::printf("round %d: download step %.1f MiB/s, curl -o %.1f MiB/s\n", round + 1,
+        std::printf("%s round %d: download step %.1f MiB/s, curl -o %.1f MiB/s\n", name, round + 1,
                     mib / stepSeconds, mib / curlSeconds);
         bestStep = std::min(bestStep, stepSeconds);
         bestCurl = std::min(bestCurl, curlSeconds);
     }
-    fs::remove_all(dir);
-
-    std::printf("body                 %.0f MiB, best of %d rounds\n", mib, rounds);
-    std::printf("download step        %.1f MiB/s (%.2f s)\n", mib / bestStep, bestStep);
-    std::printf("curl -o              %.1f MiB/s (%.2f s)\n", mib / bestCurl, bestCurl);
-    std::printf("ratio (step / curl)  %.2f\n", bestCurl / bestStep);
-    std::printf("peak RSS             %ld KiB before, %ld KiB during the step (+%ld KiB)\n",
+    std::printf("%s: body %.0f MiB, best of %d rounds\n", name, mib, rounds);
+    std::printf("  download step        %.1f MiB/s (%.2f s)\n", mib / bestStep, bestStep);
+    std::printf("  curl -o              %.1f MiB/s (%.2f s)\n", mib / bestCurl, bestCurl);
+    std::printf("  ratio (step / curl)  %.2f\n", bestCurl / bestStep);
+    std::printf("  peak RSS             %ld KiB before, %ld KiB during the step (+%ld KiB)\n",
                 rssBefore, rssPeak, rssPeak - rssBefore);
-    std::printf("%s\n", ok ? "both complete" : "A DOWNLOAD FAILED");
+    std::printf("  %s\n", ok ? "both complete" : "A DOWNLOAD FAILED");
+    return ok;
+}
+
+// The generated body as a file, for the web server.
+bool WriteBody(const fs::path& file, std::uint64_t size) {
+    std::ofstream out(file, std::ios::binary);
+    std::string chunk(1 << 20, '\0');
+    for (std::uint64_t done = 0; done < size && out;) {
+        const std::uint64_t n = std::min<std::uint64_t>(chunk.size(), size - done);
+        for (std::uint64_t i = 0; i < n; ++i)
+            chunk[i] = testnet::TestServer::GeneratedByte(done + i);
+        out.write(chunk.data(), static_cast<std::streamsize>(n));
+        done += n;
+    }
+    return static_cast<bool>(out);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const std::uint64_t size = (argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 1024ull) << 20;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+    const fs::path dir = fs::temp_directory_path() / ("quelda-bench-" + std::to_string(getpid()));
+    fs::create_directories(dir / "site");
+    bool ok = true;
+    {
+        testnet::TestServer server;
+        server.ServeGenerated("/big.exe", size);
+        ok = Measure("test server", server.ipPort(), size, rounds, dir) && ok;
+    }
+    {
+        testnet::NginxServer nginx;
+        std::string error;
+        if (!WriteBody(dir / "site" / "big.exe", size) ||
+            !nginx.Start(dir / "site", dir / "nginx", testnet::NginxServer::FreePort(), error)) {
+            std::printf("nginx: %s\n",
+                        error.empty() ? "the body could not be written" : error.c_str());
+            ok = false;
+        } else {
+            ok = Measure("nginx", nginx.ipPort(), size, rounds, dir) && ok;
+        }
+    }
+    fs::remove_all(dir);
     return ok ? 0 : 1;
 }

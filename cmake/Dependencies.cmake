@@ -12,11 +12,11 @@ endif()
 if(QUELDA_GUI)
     set(CMAKE_AUTOMOC ON)
     find_package(Qt5 5.11 REQUIRED COMPONENTS Core Gui Widgets Network Test)
-    if(NOT WIN32)
+    if(NOT WIN32) # on Windows: cmake/WindowsDependencies.cmake
         find_package(spdlog REQUIRED)
         find_package(nlohmann_json 3 REQUIRED)
-        pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
     endif()
+    include(${CMAKE_CURRENT_LIST_DIR}/Httplib.cmake)
 endif()
 
 if(NOT TARGET GTest::gtest)

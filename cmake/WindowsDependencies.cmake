@@ -55,11 +55,4 @@ if(QUELDA_GUI)
     set_target_properties(nlohmann_json::nlohmann_json PROPERTIES
         INTERFACE_INCLUDE_DIRECTORIES ${_quelda_host_include})
 
-    # cpp-httplib's single header from Debian's source package (scripts/setup-windows).
-    set(QUELDA_HTTPLIB_SOURCE_DIR /usr/local/src/cpp-httplib
-        CACHE PATH "cpp-httplib sources (the folder holding httplib.h)")
-    add_library(PkgConfig::HTTPLIB INTERFACE IMPORTED)
-    set_target_properties(PkgConfig::HTTPLIB PROPERTIES
-        INTERFACE_INCLUDE_DIRECTORIES ${QUELDA_HTTPLIB_SOURCE_DIR}
-        INTERFACE_LINK_LIBRARIES ws2_32)
 endif()

@@ -1,6 +1,7 @@
 #include "checkthread.h"
 
 #include "check_record.h"
+#include "download.h"
 #include "engine_log.h"
 #include "install_paths.h"
 #include "region.h"
@@ -16,6 +17,7 @@
 
 #include <httplib.h>
 
+#include <chrono>
 #include <exception>
 #include <system_error>
 
@@ -30,6 +32,25 @@ CheckThread::CheckThread(int mode, int regionIndex, const std::string& ipPort,
 }
 
 CheckThread::~CheckThread() = default;
+
+FetchHooks CheckThread::InstallerHooks(HeldFile& installer, std::exception_ptr* folderError) {
+    FetchHooks hooks;
+    hooks.folderError = folderError;
+    hooks.installer = &installer;
+    hooks.logger = logger;
+    // A signal for every piece of a fast download would flood the panel's event queue.
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kInterval = std::chrono::milliseconds(250);
+    auto last = std::make_shared<Clock::time_point>(Clock::now() - kInterval);
+    hooks.progress = [this, last, kInterval](std::uint64_t received, std::uint64_t total) {
+        const Clock::time_point now = Clock::now();
+        if (now - *last < kInterval && received != total)
+            return;
+        *last = now;
+        emit DownloadBytes(static_cast<qint64>(received), static_cast<qint64>(total));
+    };
+    return hooks;
+}
 
 void CheckThread::run() {
     // Nothing may leave the thread; a run cut short here ends without its last signal.

@@ -3,10 +3,14 @@
 #include "check_report.h"
 
 #include <QThread>
+#include <exception>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <spdlog/logger.h>
 #include <string>
+
+class HeldFile;
+struct FetchHooks;
 
 // One job on a thread of its own: a check (mode 0), a single installer (1 .NET Framework,
 // 2 bidding tool, 3 CA drivers) or a one-click repair (4). Results leave only by signal.
@@ -33,6 +37,9 @@ class CheckThread : public QThread {
     void DownloadCaSig(int res);
     void DownloadCsharpSig(int res);
     void UpdateProcess(int res);
+    // Bytes of the current installer received so far and its size (0 when unknown), a
+    // few times a second while it downloads.
+    void DownloadBytes(qint64 received, qint64 total);
     void RepairFinishSig(int flag, int csharp, int tool, int ca);
     // The record of a check run, after the run's last result signal.
     void CheckReportSig(const CheckReport& report);
@@ -56,6 +63,9 @@ class CheckThread : public QThread {
     void BeginReport();
     void RecordRows();
     void RecordResults();
+    // The hooks of one installer download: it is held in `installer`, and its bytes are
+    // reported by DownloadBytes.
+    FetchHooks InstallerHooks(HeldFile& installer, std::exception_ptr* folderError = nullptr);
 
     nlohmann::json serverCfg;
     int regionIndex;

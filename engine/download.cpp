@@ -1,6 +1,13 @@
 #include "download.h"
 
+#include "download_limits.h"
+#include "download_resume.h"
+#include "engine_log.h"
+#include "install_paths.h"
+#include "part_files.h"
 #include "server_address.h"
+
+#include "probes/held_file.h"
 
 #include <QCryptographicHash>
 #include <QFile>
@@ -9,31 +16,20 @@
 #include <httplib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <fstream>
+#include <memory>
+#include <optional>
+#include <thread>
 #include <vector>
 
-#ifdef _WIN32
-#include <process.h>
-#define QUELDA_GETPID _getpid
-#else
-#include <unistd.h>
-#define QUELDA_GETPID getpid
-#endif
-
 namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
 
 namespace {
-fs::path TemporaryBeside(const fs::path& target) {
-    static std::atomic<unsigned> counter{0};
-    fs::path temp = target;
-    temp += "." + std::to_string(QUELDA_GETPID()) + "-" + std::to_string(++counter) + ".part";
-    return temp;
-}
-
 bool SameHex(std::string a, std::string b) {
     auto lower = [](std::string& s) {
         std::transform(s.begin(), s.end(), s.begin(),
@@ -44,9 +40,230 @@ bool SameHex(std::string a, std::string b) {
     return a == b;
 }
 
-void Discard(const fs::path& temp) {
+void Discard(const fs::path& file) {
     std::error_code ec;
-    fs::remove(temp, ec);
+    fs::remove(file, ec);
+}
+
+std::string Sha256OfHeld(HeldFile& file) {
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        std::size_t got = 0;
+        if (!file.Read(buffer.data(), buffer.size(), got))
+            return std::string();
+        if (got == 0)
+            break;
+        hash.addData(buffer.data(), static_cast<int>(got));
+    }
+    return hash.result().toHex().toStdString();
+}
+
+// Fails a transfer whose rate stays below the limit for the limit's time: the rate is
+// sampled at least every second, and the time below the limit runs from the first slow
+// sample until a sample at or above the limit.
+class SpeedWatch {
+  public:
+    explicit SpeedWatch(const DownloadLimits& limits)
+        : limit_(limits.lowSpeedBytesPerSecond), span_(limits.lowSpeedTime),
+          sample_(std::min<Clock::duration>(std::chrono::seconds(1), limits.lowSpeedTime / 4)) {}
+
+    void Start(std::uint64_t received) {
+        sampleTime_ = Clock::now();
+        sampleBytes_ = received;
+        slowSince_.reset();
+    }
+    // False once the transfer is too slow.
+    bool Update(std::uint64_t received) {
+        if (limit_ == 0)
+            return true;
+        const Clock::time_point now = Clock::now();
+        const auto elapsed = now - sampleTime_;
+        if (elapsed < sample_)
+            return true;
+        const double seconds = std::chrono::duration<double>(elapsed).count();
+        const bool slow = static_cast<double>(received - sampleBytes_) < limit_ * seconds;
+        if (!slow)
+            slowSince_.reset();
+        else if (!slowSince_)
+            slowSince_ = sampleTime_;
+        sampleTime_ = now;
+        sampleBytes_ = received;
+        return !(slowSince_ && now - *slowSince_ >= span_);
+    }
+
+  private:
+    double limit_;
+    Clock::duration span_;
+    Clock::duration sample_;
+    Clock::time_point sampleTime_;
+    std::uint64_t sampleBytes_ = 0;
+    std::optional<Clock::time_point> slowSince_;
+};
+
+enum class Attempt { Complete, Retry, Failed };
+
+// One download into its ".part" file, over as many requests as the limits allow.
+class Transfer {
+  public:
+    Transfer(const fs::path& target, const DownloadLimits& limits, const FetchHooks& hooks)
+        : target_(target), part_(NewPartFile(target)), limits_(limits), hooks_(hooks),
+          speed_(limits) {}
+    ~Transfer() {
+        out_.reset();
+        if (!kept_)
+            Discard(part_);
+        ForgetPartFile(part_);
+    }
+
+    Attempt Run(httplib::Client& client, const std::string& path, std::string& why);
+    // Closes the file; false when what was written did not all reach it.
+    bool Finish() {
+        if (!out_)
+            return true;
+        out_->close();
+        const bool ok = !out_->fail();
+        out_.reset();
+        return ok;
+    }
+    // Gives the file the target's name; false (and the file gone) when that fails.
+    bool Keep() {
+        std::error_code ec;
+        fs::rename(part_, target_, ec);
+        kept_ = !ec;
+        return kept_;
+    }
+
+    std::uint64_t received() const { return received_; }
+    bool sawResponse() const { return sawResponse_; }
+    std::exception_ptr folderError;
+    bool openFailed = false;
+    bool writeFailed = false;
+
+  private:
+    bool OnResponse(const httplib::Response& response, bool resuming);
+    bool OnData(const char* data, std::size_t length);
+    bool OpenPart();
+
+    fs::path target_;
+    fs::path part_;
+    DownloadLimits limits_;
+    const FetchHooks& hooks_;
+    SpeedWatch speed_;
+    std::vector<char> buffer_ = std::vector<char>(1 << 20);
+    std::unique_ptr<std::ofstream> out_;
+    std::uint64_t received_ = 0;
+    ResumePoint resume_;
+    bool sawResponse_ = false;
+    bool kept_ = false;
+    bool badResponse_ = false;
+    bool tooSlow_ = false;
+};
+
+bool Transfer::OpenPart() {
+    out_.reset();
+    // The client hands over the body in pieces; a large file buffer saves most of the
+    // write calls.
+    auto out = std::make_unique<std::ofstream>();
+    out->rdbuf()->pubsetbuf(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+    out->open(part_, std::ios::binary | std::ios::trunc);
+    if (!*out)
+        return false;
+    out_ = std::move(out);
+    return true;
+}
+
+bool Transfer::OnResponse(const httplib::Response& response, bool resuming) {
+    if (resuming && response.status == 206) {
+        std::uint64_t first = 0, total = 0;
+        if (!ParseContentRange(response.get_header_value("Content-Range"), first, total) ||
+            first != received_ || (resume_.totalKnown && total != resume_.total)) {
+            badResponse_ = true;
+            return false;
+        }
+        return true;
+    }
+    if (response.status != 200) {
+        badResponse_ = true;
+        return false;
+    }
+    // The whole body (again, when the file changed since the first response).
+    if (!sawResponse_) {
+        try {
+            fs::create_directories(target_.parent_path());
+        } catch (...) {
+            folderError = std::current_exception();
+            return false;
+        }
+        RemoveStalePartFiles(target_.parent_path());
+    }
+    sawResponse_ = true;
+    if (!OpenPart()) {
+        openFailed = true;
+        return false;
+    }
+    received_ = 0;
+    speed_.Start(0);
+    resume_ = ReadResumePoint(
+        response.get_header_value("Accept-Ranges"), response.get_header_value("ETag"),
+        response.get_header_value("Last-Modified"), response.get_header_value("Content-Length"));
+    return true;
+}
+
+bool Transfer::OnData(const char* data, std::size_t length) {
+    if (DownloadsAborted())
+        return false;
+    out_->write(data, static_cast<std::streamsize>(length));
+    if (!*out_) {
+        writeFailed = true;
+        return false;
+    }
+    received_ += length;
+    if (hooks_.progress)
+        hooks_.progress(received_, resume_.totalKnown ? resume_.total : 0);
+    if (!speed_.Update(received_)) {
+        tooSlow_ = true;
+        return false;
+    }
+    return true;
+}
+
+Attempt Transfer::Run(httplib::Client& client, const std::string& path, std::string& why) {
+    const bool resuming = received_ > 0 && resume_.CanResume();
+    httplib::Headers headers;
+    if (resuming) {
+        headers.emplace("Range", "bytes=" + std::to_string(received_) + "-");
+        headers.emplace("If-Range", resume_.validator);
+    }
+    badResponse_ = false;
+    tooSlow_ = false;
+    speed_.Start(received_);
+    auto result = client.Get(
+        path, headers,
+        [&](const httplib::Response& response) { return OnResponse(response, resuming); },
+        [&](const char* data, std::size_t length) { return OnData(data, length); });
+    if (out_ && !out_->flush())
+        writeFailed = true;
+
+    if (folderError || openFailed || writeFailed || badResponse_ || DownloadsAborted())
+        return Attempt::Failed;
+    if (result) {
+        if (received_ == 0 || (resume_.totalKnown && received_ != resume_.total))
+            return Attempt::Failed;
+        return Attempt::Complete;
+    }
+    if (tooSlow_) {
+        why = "below " + std::to_string(limits_.lowSpeedBytesPerSecond) + " B/s for " +
+              std::to_string(limits_.lowSpeedTime.count()) + " ms";
+        return Attempt::Retry;
+    }
+    const httplib::Error error = result.error();
+    if (error == httplib::Error::Connection || error == httplib::Error::ConnectionTimeout ||
+        error == httplib::Error::Read || error == httplib::Error::Write) {
+        why = httplib::to_string(error);
+        return Attempt::Retry;
+    }
+    return Attempt::Failed;
 }
 } // namespace
 
@@ -66,83 +283,65 @@ std::string Sha256OfFile(const fs::path& file) {
 
 FetchResult FetchInstaller(const std::string& host, const std::string& path, const fs::path& target,
                            const std::string& expectedSha256, std::exception_ptr* folderError) {
+    FetchHooks hooks;
+    hooks.folderError = folderError;
+    return FetchInstaller(host, path, target, expectedSha256, hooks);
+}
+
+FetchResult FetchInstaller(const std::string& host, const std::string& path, const fs::path& target,
+                           const std::string& expectedSha256, const FetchHooks& hooks) {
     ServerAddress address;
     if (!ParseServerAddress(host, address))
         return FetchResult::RequestFailed;
 
-    const fs::path temp = TemporaryBeside(target);
-    // The client hands over the body in small pieces; a large file buffer saves most of
-    // the write calls.
-    std::vector<char> fileBuffer(1 << 20);
-    std::ofstream out;
-    out.rdbuf()->pubsetbuf(fileBuffer.data(), static_cast<std::streamsize>(fileBuffer.size()));
-    bool opened = false;
-    bool openFailed = false;
-    bool writeFailed = false;
-    std::uint64_t received = 0;
-    std::exception_ptr error;
-
+    const DownloadLimits limits = CurrentDownloadLimits();
     httplib::Client client(address.host, address.port);
-    auto result = client.Get(
-        path,
-        [&](const httplib::Response& response) {
-            if (response.status != 200)
-                return false;
-            try {
-                fs::create_directories(target.parent_path());
-            } catch (...) {
-                error = std::current_exception();
-                return false;
-            }
-            out.open(temp, std::ios::binary | std::ios::trunc);
-            if (!out) {
-                openFailed = true;
-                return false;
-            }
-            opened = true;
-            return true;
-        },
-        [&](const char* data, std::size_t length) {
-            out.write(data, static_cast<std::streamsize>(length));
-            if (!out) {
-                writeFailed = true;
-                return false;
-            }
-            received += length;
-            return true;
-        });
-    if (opened) {
-        out.close();
-        if (out.fail())
-            writeFailed = true;
-    }
+    client.set_connection_timeout(limits.connectTimeout);
 
-    if (error) {
-        Discard(temp);
-        if (!folderError)
-            std::rethrow_exception(error);
-        *folderError = error;
+    Transfer transfer(target, limits, hooks);
+    Attempt attempt = Attempt::Failed;
+    for (int round = 0;; ++round) {
+        std::string why;
+        attempt = transfer.Run(client, path, why);
+        if (attempt != Attempt::Retry)
+            break;
+        if (round >= limits.retries) {
+            ENGINE_LOG(hooks.logger, "download failed after {} attempts: {} ", round + 1, why);
+            break;
+        }
+        ENGINE_LOG(hooks.logger, "download retry {}/{} at byte {}: {} ", round + 1, limits.retries,
+                   transfer.received(), why);
+        std::this_thread::sleep_for(limits.retryDelay);
+    }
+    const bool closed = transfer.Finish();
+
+    if (transfer.folderError) {
+        if (!hooks.folderError)
+            std::rethrow_exception(transfer.folderError);
+        *hooks.folderError = transfer.folderError;
         return FetchResult::FolderFailed;
     }
-    if (openFailed)
+    if (transfer.openFailed)
         return FetchResult::OpenFailed;
-    if (writeFailed) {
-        Discard(temp);
+    if (transfer.writeFailed || (transfer.sawResponse() && !closed))
         return FetchResult::WriteFailed;
-    }
-    if (!result || result->status != 200 || received == 0) {
-        Discard(temp);
+    if (attempt != Attempt::Complete)
         return FetchResult::RequestFailed;
-    }
-    if (!expectedSha256.empty() && !SameHex(Sha256OfFile(temp), expectedSha256)) {
-        Discard(temp);
-        return FetchResult::ChecksumMismatch;
-    }
-    std::error_code ec;
-    fs::rename(temp, target, ec);
-    if (ec) {
-        Discard(temp);
+    if (!transfer.Keep())
         return FetchResult::WriteFailed;
+
+    // From here until the caller has started it, the file is held so that the checked
+    // bytes are the ones that run.
+    HeldFile local;
+    HeldFile& held = hooks.installer ? *hooks.installer : local;
+    if (!held.Open(LocalPathText(target))) {
+        Discard(target);
+        return FetchResult::WriteFailed;
+    }
+    if (!expectedSha256.empty() && !SameHex(Sha256OfHeld(held), expectedSha256)) {
+        held.Close();
+        Discard(target);
+        return FetchResult::ChecksumMismatch;
     }
     return FetchResult::Saved;
 }

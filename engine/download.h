@@ -1,8 +1,15 @@
 #pragma once
 
+#include <cstdint>
 #include <exception>
 #include <filesystem>
+#include <functional>
+#include <memory>
 #include <string>
+
+#include <spdlog/logger.h>
+
+class HeldFile;
 
 enum class FetchResult {
     Saved,            // the whole body arrived with status 200 and is at the target
@@ -13,13 +20,33 @@ enum class FetchResult {
     ChecksumMismatch, // the body arrived but its SHA-256 is not the expected one
 };
 
+// What a caller may get from a download beside its result.
+struct FetchHooks {
+    // The file system's exception from creating the folder, with FolderFailed, so that
+    // the caller can report the arrived response before raising it; without it the
+    // exception is passed on.
+    std::exception_ptr* folderError = nullptr;
+    // With Saved: the target, open and held (see HeldFile) from before its SHA-256 was
+    // checked, for starting exactly the checked file.
+    HeldFile* installer = nullptr;
+    // Bytes of the body at the target so far and its whole size (0 when not announced),
+    // after every piece that arrives.
+    std::function<void(std::uint64_t received, std::uint64_t total)> progress;
+    // Where retries and time-outs are logged.
+    std::shared_ptr<spdlog::logger> logger;
+};
+
 // The download step of the installers: GET http://<host><path> and stream the body into
-// a temporary file beside `target` (its folder is created when the response is 200). The
-// file takes the target's name only when everything succeeded; otherwise nothing is left
-// behind. `expectedSha256` (hex, any case) is checked when not empty. `host` is what
-// SplitHttpUrl gives: a host with an optional ":port". The file system's exception from
-// creating the folder is stored in `folderError` with FolderFailed, so that the caller can
-// report the arrived response before raising it; without `folderError` it is passed on.
+// a temporary file beside `target` (its folder is created when the response is 200). A
+// connection error or a time-out before the body is complete is retried (see
+// DownloadLimits), resuming with a Range request when the first response allows it. The
+// complete file takes the target's name, is then opened and held, and checked against
+// `expectedSha256` (hex, any case) when that is not empty; a file that fails is removed,
+// and nothing else is left behind. `host` is what SplitHttpUrl gives: a host with an
+// optional ":port".
+FetchResult FetchInstaller(const std::string& host, const std::string& path,
+                           const std::filesystem::path& target, const std::string& expectedSha256,
+                           const FetchHooks& hooks);
 FetchResult FetchInstaller(const std::string& host, const std::string& path,
                            const std::filesystem::path& target, const std::string& expectedSha256,
                            std::exception_ptr* folderError = nullptr);

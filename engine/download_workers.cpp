@@ -9,6 +9,7 @@
 
 #include "probes/elevated.h"
 #include "probes/file_probes.h"
+#include "probes/held_file.h"
 
 #include <QDebug>
 #include <QString>
@@ -34,7 +35,9 @@ void CheckThread::DownloadCsharp(bool showProgress) {
         std::string host, path;
         SplitHttpUrl(installerUrl, host, path);
         std::exception_ptr folderError;
-        const FetchResult fetched = FetchInstaller(host, path, target, sha256, &folderError);
+        HeldFile installer;
+        const FetchResult fetched =
+            FetchInstaller(host, path, target, sha256, InstallerHooks(installer, &folderError));
         if (showProgress)
             emit UpdateProcess(50);
         if (fetched == FetchResult::RequestFailed) {
@@ -87,7 +90,9 @@ void CheckThread::DownloadToolVer(bool showProgress) {
         std::string host, path;
         SplitHttpUrl(installerUrl, host, path);
         std::exception_ptr folderError;
-        const FetchResult fetched = FetchInstaller(host, path, target, sha256, &folderError);
+        HeldFile installer;
+        const FetchResult fetched =
+            FetchInstaller(host, path, target, sha256, InstallerHooks(installer, &folderError));
         ENGINE_LOG(logger, "Get C# over ");
         qDebug() << QString::fromStdString(path);
         if (showProgress)
@@ -181,7 +186,9 @@ void CheckThread::DownloadCaVer(bool showProgress) {
             std::string host, path;
             SplitHttpUrl(installerUrl, host, path);
             ENGINE_LOG(logger, "url ={},file:{}", path, LogPathText(target));
-            const FetchResult fetched = FetchInstaller(host, path, target, ExpectedSha256(item));
+            HeldFile installer;
+            const FetchResult fetched =
+                FetchInstaller(host, path, target, ExpectedSha256(item), InstallerHooks(installer));
             if (fetched == FetchResult::RequestFailed) {
                 ENGINE_LOG(logger, "get url failed={} ", path);
                 --ca;

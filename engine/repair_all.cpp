@@ -1,5 +1,5 @@
-// Mode 4: the installers the panel selected, one after another. Writes no log records;
-// its trace goes to the debug stream only.
+// Mode 4: the installers the panel selected, one after another. Writes no log records
+// beyond the download's own retries; its trace goes to the debug stream only.
 #include "checkthread.h"
 
 #include "download.h"
@@ -9,6 +9,7 @@
 
 #include "probes/elevated.h"
 #include "probes/file_probes.h"
+#include "probes/held_file.h"
 
 #include <QDebug>
 #include <QString>
@@ -43,8 +44,10 @@ void CheckThread::RepairAll() {
             std::string host, path;
             SplitHttpUrl(installerUrl, host, path);
             std::exception_ptr folderError;
+            HeldFile installer;
             const FetchResult fetched =
-                FetchInstaller(host, path, target, ExpectedSha256(framework), &folderError);
+                FetchInstaller(host, path, target, ExpectedSha256(framework),
+                               InstallerHooks(installer, &folderError));
             emit UpdateProcess(50);
             switch (fetched) {
             case FetchResult::FolderFailed:
@@ -79,7 +82,9 @@ void CheckThread::RepairAll() {
             qDebug() << "thread tool Get:" << QString::fromStdString(installerUrl);
             std::string host, path;
             SplitHttpUrl(installerUrl, host, path);
-            const FetchResult fetched = FetchInstaller(host, path, target, ExpectedSha256(toolCfg));
+            HeldFile installer;
+            const FetchResult fetched = FetchInstaller(host, path, target, ExpectedSha256(toolCfg),
+                                                       InstallerHooks(installer));
             if (fetched == FetchResult::RequestFailed) {
                 qDebug() << "thread tool get failed";
                 tool = -2;
@@ -134,8 +139,9 @@ void CheckThread::RepairAll() {
                 const fs::path target = RegionDir(regionName) / TimeNamedInstaller();
                 std::string host, path;
                 SplitHttpUrl(installerUrl, host, path);
-                const FetchResult fetched =
-                    FetchInstaller(host, path, target, ExpectedSha256(item));
+                HeldFile installer;
+                const FetchResult fetched = FetchInstaller(host, path, target, ExpectedSha256(item),
+                                                           InstallerHooks(installer));
                 if (fetched != FetchResult::Saved || RunElevated(LocalPathText(target)) < 1)
                     --ca;
             }

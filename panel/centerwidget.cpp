@@ -70,6 +70,9 @@ centerWidget::~centerWidget() = default;
 void centerWidget::BuildWidgets() {
     progressBar = new QProgressBar(this);
     progressBar->setObjectName("progressBar");
+    downloadBytesLabel = new QLabel(this);
+    downloadBytesLabel->setObjectName("downloadBytesLabel");
+    downloadBytesLabel->hide();
     leftSpacer = new QPushButton(this);
     rightSpacer = new QPushButton(this);
     leftSpacer->setFixedSize(5, 10);
@@ -158,7 +161,10 @@ void centerWidget::PlaceWidgets() {
             gridLayout->addWidget(button, row, 4, Qt::AlignRight | Qt::AlignTop);
     };
 
-    gridLayout->addWidget(progressBar, 0, 0, 1, 5);
+    auto* progressBox = new QHBoxLayout;
+    progressBox->addWidget(progressBar, 1);
+    progressBox->addWidget(downloadBytesLabel, 0, Qt::AlignRight | Qt::AlignVCenter);
+    gridLayout->addLayout(progressBox, 0, 0, 1, 5);
 
     auto* regionBox = new QHBoxLayout;
     regionBox->addWidget(regionLabel);

@@ -59,6 +59,8 @@ class centerWidget : public QWidget {
     void DownloadThreadCaCfg(int res);
     void DownloadThreadCsharpCfg(int res);
     void UpdateProcess(int res);
+    // Bytes of the current installer beside the progress bar (total 0: size unknown).
+    void UpdateDownloadBytes(qint64 received, qint64 total);
     void RepairFinishSlot(int flag, int csharp, int tool, int ca);
     void CheckReportSlot(const CheckReport& report);
 
@@ -92,6 +94,7 @@ class centerWidget : public QWidget {
     QPushButton* checkButton = nullptr;
     QPushButton* repairButton = nullptr;
     QProgressBar* progressBar = nullptr;
+    QLabel* downloadBytesLabel = nullptr;
     QPushButton* leftSpacer = nullptr;
     QPushButton* rightSpacer = nullptr;
 
@@ -137,3 +140,6 @@ class centerWidget : public QWidget {
     QSize statusIconSize{13, 13};
     CheckReport lastReport;
 };
+
+// "已下载 12.3 MB / 48.1 MB"; without the size when it is not known (0).
+QString DownloadBytesText(qint64 received, qint64 total);

@@ -14,6 +14,10 @@
 #include <memory>
 
 namespace {
+QString Megabytes(qint64 bytes) {
+    return QString::number(static_cast<double>(bytes) / (1024.0 * 1024.0), 'f', 1) + " MB";
+}
+
 const int kNetFraBit = 1;
 const int kToolBit = 2;
 const int kCaBit = 4;
@@ -43,6 +47,7 @@ void centerWidget::StartRepair(bool /*repairFlag*/) {
     CheckThread* thread = NewThread(4, regionCombo->currentIndex(), flags);
     connect(thread, &CheckThread::RepairFinishSig, this, &centerWidget::RepairFinishSlot);
     connect(thread, &CheckThread::UpdateProcess, this, &centerWidget::UpdateProcess);
+    connect(thread, &CheckThread::DownloadBytes, this, &centerWidget::UpdateDownloadBytes);
     // A repair run that ends without its result counts as failed for every selected
     // installer, so the buttons come back and a new check starts.
     auto delivered = std::make_shared<bool>(false);
@@ -66,6 +71,7 @@ void centerWidget::StartInstallThread(int mode, void (CheckThread::*resultSig)(i
     CheckThread* thread = NewThread(mode, regionCombo->currentIndex(), 0);
     connect(thread, resultSig, this, resultSlot);
     connect(thread, &CheckThread::UpdateProcess, this, &centerWidget::UpdateProcess);
+    connect(thread, &CheckThread::DownloadBytes, this, &centerWidget::UpdateDownloadBytes);
     auto delivered = std::make_shared<bool>(false);
     connect(thread, resultSig, this, [delivered] { *delivered = true; });
     connect(thread, &QThread::finished, this, [this, delivered, resultSlot] {
@@ -115,6 +121,18 @@ void centerWidget::UpdateProcess(int res) {
     qDebug() << "center  UpdateProcess,res:" << res;
 }
 
+QString DownloadBytesText(qint64 received, qint64 total) {
+    QString text = "已下载 " + Megabytes(received);
+    if (total > 0)
+        text += " / " + Megabytes(total);
+    return text;
+}
+
+void centerWidget::UpdateDownloadBytes(qint64 received, qint64 total) {
+    downloadBytesLabel->setText(DownloadBytesText(received, total));
+    downloadBytesLabel->show();
+}
+
 void centerWidget::ShowInstallResult(QLabel* statusLabel, QLabel* iconLabel, QPushButton* button,
                                      const QString& goodText, int res) {
     const bool good = res >= 0;
@@ -129,6 +147,7 @@ void centerWidget::EndSingleInstall() {
     for (QPushButton* button : {toolButton, caButton, netFraButton})
         button->setEnabled(true);
     progressBar->hide();
+    downloadBytesLabel->hide();
     if (checkButton)
         checkButton->setEnabled(true);
     if (repairButton)
@@ -182,6 +201,7 @@ void centerWidget::RepairFinishSlot(int flag, int csharp, int tool, int ca) {
     emit FinishRepaireSig(1, 0);
 
     progressBar->hide();
+    downloadBytesLabel->hide();
     for (QPushButton* button : {caButton, toolButton, netFraButton})
         button->setEnabled(true);
     if (checkButton)

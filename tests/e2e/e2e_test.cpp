@@ -2,6 +2,7 @@
 // as main() builds it, the configuration server as an administrator runs it, the example
 // document, and the demo installers installing into a demo machine folder.
 #include "app/mainwindow.h"
+#include "nginx_server.h"
 #include "panel/centerwidget.h"
 #include "temp_machine.h"
 
@@ -43,7 +44,9 @@ std::vector<std::string> Lines(const std::string& text) {
     return out;
 }
 
-class EndToEnd : public ::testing::Test {
+// The installers and the document come from quelda-confserver, or from nginx serving what
+// `quelda-confserver --export` wrote, as an operator's web server would.
+class EndToEnd : public ::testing::TestWithParam<std::string> {
   protected:
     void SetUp() override {
         previousDir_ = fs::current_path();
@@ -60,6 +63,29 @@ class EndToEnd : public ::testing::Test {
         ASSERT_TRUE(prepare.waitForFinished(60000));
         ASSERT_EQ(prepare.exitCode(), 0) << prepare.readAllStandardError().toStdString();
 
+        if (GetParam() == "nginx")
+            StartNginx();
+        else
+            StartConfServer();
+        if (HasFatalFailure())
+            return;
+
+        std::ofstream(workDir_ / "config.json")
+            << R"({"mainCfg": {"topTitle": "Quelda运行环境检测工具", "ipPort": ")" << ipPort_
+            << R"(", "url": "/envcheck/config.json", "width": 960, "high": 720}})";
+        fs::current_path(workDir_);
+    }
+
+    void TearDown() override {
+        fs::current_path(previousDir_);
+        server_.terminate();
+        server_.waitForFinished(5000);
+        nginx_.Stop();
+        std::error_code ec;
+        fs::remove_all(workDir_, ec);
+    }
+
+    void StartConfServer() {
         server_.setProgram(QString::fromStdString((kBin / "quelda-confserver").string()));
         server_.setArguments(
             {"--port", "0", "--files",
@@ -77,19 +103,23 @@ class EndToEnd : public ::testing::Test {
         ASSERT_TRUE(std::regex_search(first, m, std::regex("listening on http://([0-9.]+:[0-9]+)")))
             << "server said: " << first << server_.readAllStandardError().toStdString();
         ipPort_ = m[1];
-
-        std::ofstream(workDir_ / "config.json")
-            << R"({"mainCfg": {"topTitle": "Quelda运行环境检测工具", "ipPort": ")" << ipPort_
-            << R"(", "url": "/envcheck/config.json", "width": 960, "high": 720}})";
-        fs::current_path(workDir_);
     }
 
-    void TearDown() override {
-        fs::current_path(previousDir_);
-        server_.terminate();
-        server_.waitForFinished(5000);
-        std::error_code ec;
-        fs::remove_all(workDir_, ec);
+    void StartNginx() {
+        const int port = testnet::NginxServer::FreePort();
+        const fs::path site = workDir_ / "site";
+        QProcess exporter;
+        exporter.start(
+            QString::fromStdString((kBin / "quelda-confserver").string()),
+            {"--export", QString::fromStdString(site.string()), "--base-url",
+             QString::fromStdString("http://127.0.0.1:" + std::to_string(port)), "--files",
+             QString::fromStdString((kSource / "examples" / "installers").string()),
+             QString::fromStdString((kSource / "examples" / "server-config.json").string())});
+        ASSERT_TRUE(exporter.waitForFinished(30000));
+        ASSERT_EQ(exporter.exitCode(), 0) << exporter.readAllStandardError().toStdString();
+        std::string error;
+        ASSERT_TRUE(nginx_.Start(site, workDir_ / "nginx", port, error)) << error;
+        ipPort_ = nginx_.ipPort();
     }
 
     // The main window as main() builds it. It is never destroyed: its destructor ends the
@@ -107,6 +137,7 @@ class EndToEnd : public ::testing::Test {
     fs::path workDir_;
     fs::path previousDir_;
     QProcess server_;
+    testnet::NginxServer nginx_;
     std::string ipPort_;
 };
 
@@ -119,7 +150,7 @@ std::pair<int, int> NextSummary(QSignalSpy& spy, int timeoutMs) {
     return {args.at(0).toInt(), args.at(1).toInt()};
 }
 
-TEST_F(EndToEnd, CheckFindsEveryFaultRepairFixesThemAndTheRecheckIsAllGreen) {
+TEST_P(EndToEnd, CheckFindsEveryFaultRepairFixesThemAndTheRecheckIsAllGreen) {
     MainWindow* window = OpenWindow();
     auto* panel = window->findChild<centerWidget*>();
     ASSERT_NE(panel, nullptr);
@@ -210,6 +241,9 @@ TEST_F(EndToEnd, CheckFindsEveryFaultRepairFixesThemAndTheRecheckIsAllGreen) {
         EXPECT_TRUE(known) << "unexpected log record: " << msg;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Servers, EndToEnd, ::testing::Values("confserver", "nginx"),
+                         [](const auto& info) { return info.param; });
 
 } // namespace
 

@@ -127,8 +127,18 @@ TEST_F(PanelTest, ProgressShowsUntilTheJobEnds) {
     panel->UpdateProcess(100);
     EXPECT_FALSE(bar->isHidden());
     EXPECT_EQ(bar->value(), 100);
+    auto* bytes = panel->findChild<QLabel*>("downloadBytesLabel");
+    EXPECT_TRUE(bytes->isHidden());
+    panel->UpdateDownloadBytes(12897485, 50436300);
+    EXPECT_FALSE(bytes->isHidden());
+    EXPECT_EQ(bytes->text(), "已下载 12.3 MB / 48.1 MB");
     panel->DownloadThreadToolCfg(1);
     EXPECT_TRUE(bar->isHidden());
+    EXPECT_TRUE(bytes->isHidden());
+    panel->UpdateDownloadBytes(1, 0);
+    panel->RepairFinishSlot(0, 0, 0, 0);
+    EXPECT_TRUE(bytes->isHidden());
+    EXPECT_EQ(DownloadBytesText(0, 0), "已下载 0.0 MB"); // size not announced
 }
 
 // Jobs whose worker ends without reporting count as failed and give the buttons back.

@@ -5,6 +5,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <fstream>
 
@@ -35,21 +36,57 @@ const std::string& PatternBuffer() {
 } // namespace
 
 struct TestServer::Route {
-    enum class Kind { Bytes, File, Generated, Truncated } kind = Kind::Bytes;
+    enum class Kind { Bytes, File, Generated, Truncated, Flaky, Trickle } kind = Kind::Bytes;
     int status = 200;
     std::string body;
     std::string contentType = "application/octet-stream";
     fs::path file;
     std::uint64_t size = 0;
     std::size_t sentBytes = 0;
+    FlakyBody flaky;
+    std::shared_ptr<std::atomic<int>> served = std::make_shared<std::atomic<int>>(0);
+    std::chrono::milliseconds interval{0};
 };
+
+namespace {
+// The flaky route: see FlakyBody.
+void ServeFlakyResponse(const FlakyBody& f, int index, const httplib::Request& req,
+                        httplib::Response& res) {
+    const bool changed = !f.changedBody.empty() && index >= 1;
+    auto body = std::make_shared<std::string>(changed ? f.changedBody : f.body);
+    const std::string etag = changed ? f.changedEtag : f.etag;
+    if (f.ranges)
+        res.set_header("Accept-Ranges", "bytes");
+    if (!etag.empty())
+        res.set_header("ETag", etag);
+    const bool partial = f.ranges && req.ranges.size() == 1 && !etag.empty() &&
+                         req.get_header_value("If-Range") == etag;
+    // The library cuts the body to the request's ranges whatever the status; a whole
+    // body must not be cut.
+    if (!partial)
+        const_cast<httplib::Request&>(req).ranges.clear();
+    const std::size_t start =
+        partial ? static_cast<std::size_t>(std::max<ssize_t>(req.ranges[0].first, 0)) : 0;
+    const bool drop = f.drops < 0 || index < f.drops;
+    const std::size_t stop = drop ? start + f.dropAfter : body->size();
+    res.status = partial ? 206 : 200;
+    res.set_content_provider(
+        body->size(), "application/octet-stream",
+        [body, stop](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            if (offset >= stop)
+                return false; // drops the connection mid-body
+            return sink.write(body->data() + offset, std::min(length, stop - offset));
+        });
+}
+} // namespace
 
 TestServer::TestServer() : server_(std::make_unique<httplib::Server>()) {
     server_->Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
         std::shared_ptr<const Route> route = Find(req.path);
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            requests_.push_back({req.method, req.path, route ? route->status : 404});
+            requests_.push_back({req.method, req.path, route ? route->status : 404,
+                                 req.get_header_value("Range"), req.get_header_value("If-Range")});
         }
         if (!route) {
             res.status = 404;
@@ -100,6 +137,18 @@ TestServer::TestServer() : server_(std::make_unique<httplib::Server>()) {
                     const std::size_t n = std::min(length, sent - offset);
                     return sink.write(body.data() + offset, n);
                 });
+            break;
+        }
+        case Route::Kind::Flaky:
+            ServeFlakyResponse(route->flaky, route->served->fetch_add(1), req, res);
+            break;
+        case Route::Kind::Trickle: {
+            const auto interval = route->interval;
+            res.set_content_provider(static_cast<std::size_t>(route->size), route->contentType,
+                                     [interval](std::size_t, std::size_t, httplib::DataSink& sink) {
+                                         std::this_thread::sleep_for(interval);
+                                         return sink.write("t", 1);
+                                     });
             break;
         }
         }
@@ -184,6 +233,22 @@ void TestServer::ServeTruncated(const std::string& path, std::string body, std::
     r->kind = Route::Kind::Truncated;
     r->body = std::move(body);
     r->sentBytes = std::min(sentBytes, r->body.size());
+    Set(path, std::move(r));
+}
+
+void TestServer::ServeFlaky(const std::string& path, FlakyBody flaky) {
+    auto r = std::make_shared<Route>();
+    r->kind = Route::Kind::Flaky;
+    r->flaky = std::move(flaky);
+    Set(path, std::move(r));
+}
+
+void TestServer::ServeTrickle(const std::string& path, std::size_t size,
+                              std::chrono::milliseconds interval) {
+    auto r = std::make_shared<Route>();
+    r->kind = Route::Kind::Trickle;
+    r->size = size;
+    r->interval = interval;
     Set(path, std::move(r));
 }
 

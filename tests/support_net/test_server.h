@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -21,6 +22,22 @@ struct RequestRecord {
     std::string method;
     std::string path;
     int status = 0;
+    std::string range;   // the Range header, if any
+    std::string ifRange; // the If-Range header, if any
+};
+
+// A body whose connection breaks: the first `drops` responses (all of them with -1) end
+// after `dropAfter` bytes of the body. With `ranges`, Range requests are answered with 206
+// when their If-Range matches the ETag. After the first drop the body may change to
+// `changedBody` with `changedEtag`.
+struct FlakyBody {
+    std::string body;
+    std::size_t dropAfter = 0;
+    int drops = 1;
+    bool ranges = true;
+    std::string etag = "\"v1\"";
+    std::string changedBody;
+    std::string changedEtag;
 };
 
 // A real HTTP server on 127.0.0.1 with a port chosen by the system, for tests and
@@ -56,6 +73,10 @@ class TestServer {
     void ServeGenerated(const std::string& path, std::uint64_t size);
     // Announces the whole body's length but closes the connection after `sentBytes`.
     void ServeTruncated(const std::string& path, std::string body, std::size_t sentBytes);
+    void ServeFlaky(const std::string& path, FlakyBody flaky);
+    // One byte every `interval`, `size` bytes in all.
+    void ServeTrickle(const std::string& path, std::size_t size,
+                      std::chrono::milliseconds interval);
     void Remove(const std::string& path);
 
     std::vector<RequestRecord> Requests() const;

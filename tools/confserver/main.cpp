@@ -10,8 +10,11 @@
 
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <pthread.h>
 #include <thread>
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -59,6 +62,47 @@ void WarnMissingFiles(const ServerOptions& options, Document doc, const FileStor
             std::fprintf(stderr, "warning: %s.url: no file %s to serve\n", slot.path.c_str(),
                          (store->root() / relative).string().c_str());
     }
+}
+
+// The document and the installer files as a static web server serves them from `dir`.
+int Export(const ServerOptions& options, Document doc, const std::optional<FileStore>& store) {
+    WarnMissingFiles(options, doc, store ? &*store : nullptr);
+    ReplacePlaceholder(doc, kBasePlaceholder, options.baseUrl);
+    std::string body, error;
+    if (!EncodeDocumentGbk(doc, body, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return kExitInvalid;
+    }
+    const fs::path root = options.exportDir;
+    const fs::path document = root / options.documentPath.substr(1);
+    std::error_code ec;
+    fs::create_directories(document.parent_path(), ec);
+    if (ec || !WriteFileAtomically(document.string(), body, error)) {
+        std::fprintf(stderr, "%s\n", ec ? ec.message().c_str() : error.c_str());
+        return kExitFailure;
+    }
+    int copied = 0;
+    if (store) {
+        const fs::path files = root / options.filesPrefix.substr(1);
+        for (fs::recursive_directory_iterator it(store->root(), ec), end; !ec && it != end;
+             it.increment(ec)) {
+            if (!it->is_regular_file())
+                continue;
+            const fs::path to = files / it->path().lexically_relative(store->root());
+            fs::create_directories(to.parent_path(), ec);
+            if (!ec)
+                fs::copy_file(it->path(), to, fs::copy_options::overwrite_existing, ec);
+            if (ec)
+                break;
+            ++copied;
+        }
+        if (ec) {
+            std::fprintf(stderr, "%s\n", ec.message().c_str());
+            return kExitFailure;
+        }
+    }
+    std::fprintf(stderr, "document and %d file(s) written to %s\n", copied, root.c_str());
+    return 0;
 }
 
 int Serve(const ServerOptions& options, Document doc, std::optional<FileStore> store) {
@@ -161,5 +205,7 @@ int main(int argc, char** argv) {
     }
     if (options.fillSha256)
         return FillDigests(options, doc, *store);
+    if (!options.exportDir.empty())
+        return Export(options, std::move(doc), store);
     return Serve(options, std::move(doc), std::move(store));
 }

@@ -98,6 +98,9 @@ bool ParseOptions(const std::vector<std::string>& args, ServerOptions& options,
         } else if (name == "--base-url") {
             if (!takeValue(options.baseUrl))
                 return false;
+        } else if (name == "--export") {
+            if (!takeValue(options.exportDir))
+                return false;
         } else if (name == "--output") {
             if (!takeValue(options.outputFile))
                 return false;
@@ -155,6 +158,14 @@ bool ParseOptions(const std::vector<std::string>& args, ServerOptions& options,
         error = "--fill-sha256 needs --files";
         return false;
     }
+    if (!options.exportDir.empty() && (options.checkOnly || options.fillSha256)) {
+        error = "--export cannot be combined with --check or --fill-sha256";
+        return false;
+    }
+    if (!options.exportDir.empty() && options.baseUrl.empty()) {
+        error = "--export needs --base-url (the address of the web server that serves it)";
+        return false;
+    }
     if (!options.outputFile.empty() && !options.fillSha256) {
         error = "--output is only used with --fill-sha256";
         return false;
@@ -179,6 +190,9 @@ and the installer files of a folder.
   --fill-sha256         write the sha256 of every installer served from DIR into the
                         document (in place, or into --output FILE) and exit
   --output FILE         with --fill-sha256: write the filled document there
+  --export DIR          write what the server would serve into DIR as static files (the
+                        GBK document at its path, the installers under their prefix), for
+                        any web server to serve from there, and exit; needs --base-url
   -h, --help            this text
 
 Exit status: 0 done, 1 run-time failure, 2 invalid document or command line.

@@ -15,6 +15,7 @@ struct ServerOptions {
     bool checkOnly = false;  // --check
     bool fillSha256 = false; // --fill-sha256
     std::string outputFile;  // --output (with --fill-sha256)
+    std::string exportDir;   // --export: write what would be served there and exit
     bool help = false;
 };
 

@@ -1,5 +1,6 @@
 // ShellExecuteExA: starts the file as a child process. There is no elevation here; "runas"
 // runs the file like "open" does.
+#include "file_object.h"
 #include "machine_ansi.h"
 #include "process_object.h"
 
@@ -23,6 +24,7 @@ constexpr DWORD kErrorNoAssociation = 1155;
 constexpr uintptr_t kSeErrPathNotFound = 3;
 constexpr uintptr_t kSeErrNoAssociation = 31;
 constexpr uintptr_t kShellSuccess = 42; // any value above 32 means success
+constexpr int kHeldFd = 3;              // a held file's descriptor in the child
 
 BOOL Fail(SHELLEXECUTEINFOA* info, DWORD error, uintptr_t shellError) {
     info->hInstApp = reinterpret_cast<HINSTANCE>(shellError);
@@ -86,8 +88,9 @@ class SpawnSetup {
     SpawnSetup& operator=(const SpawnSetup&) = delete;
 
     // A fresh child: default signal handling and mask, and no descriptors of ours beyond
-    // the standard three (Windows' shell passes no handles either).
-    void Prepare(const std::string& directory) {
+    // the standard three (Windows' shell passes no handles either) and, when a held file
+    // is started, that file as descriptor 3.
+    void Prepare(const std::string& directory, int heldFd) {
         sigset_t none, all;
         sigemptyset(&none);
         sigfillset(&all);
@@ -96,13 +99,19 @@ class SpawnSetup {
         posix_spawnattr_setsigmask(&attr_, &none);
         posix_spawnattr_setsigdefault(&attr_, &all);
         posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-        posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
+        if (heldFd >= 0) {
+            // dup2 onto itself clears close-on-exec, as a script's interpreter needs.
+            posix_spawn_file_actions_adddup2(&actions_, heldFd, kHeldFd);
+            posix_spawn_file_actions_addclosefrom_np(&actions_, kHeldFd + 1);
+        } else {
+            posix_spawn_file_actions_addclosefrom_np(&actions_, 3);
+        }
         if (!directory.empty())
             posix_spawn_file_actions_addchdir_np(&actions_, directory.c_str());
     }
 
     // posix_spawn reports a failed exec as its result, before returning.
-    int Spawn(pid_t& pid, const std::vector<std::string>& args) {
+    int Spawn(pid_t& pid, const std::string& program, const std::vector<std::string>& args) {
         std::vector<char*> argv;
         for (const std::string& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
@@ -113,7 +122,7 @@ class SpawnSetup {
         for (int attempt = 0; attempt < 50 && err == ETXTBSY; ++attempt) {
             if (attempt > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            err = posix_spawn(&pid, argv[0], &actions_, &attr_, argv.data(), environ);
+            err = posix_spawn(&pid, program.c_str(), &actions_, &attr_, argv.data(), environ);
         }
         return err;
     }
@@ -152,8 +161,10 @@ BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA* pExecInfo) {
     const std::string target =
         (!directory.empty() && !file.empty() && file[0] != '/') ? directory + "/" + file : file;
 
+    // A file held open by this process is started from its handle (see file_object.h).
+    const std::shared_ptr<FileObject> held = FileHoldingPath(target);
     struct stat st;
-    if (stat(target.c_str(), &st) != 0) {
+    if ((held ? fstat(held->fd(), &st) : stat(target.c_str(), &st)) != 0) {
         const DWORD error = errno == ENOENT ? MissingPathError(target) : ERROR_PATH_NOT_FOUND;
         return Fail(info, error, error == ERROR_PATH_NOT_FOUND ? kSeErrPathNotFound : SE_ERR_FNF);
     }
@@ -162,8 +173,11 @@ BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA* pExecInfo) {
     if (!S_ISREG(st.st_mode))
         return Fail(info, ERROR_BAD_FORMAT, ERROR_BAD_FORMAT);
     // Windows needs no run bit; an installer saved by a download has none.
-    if (!(st.st_mode & S_IXUSR) && chmod(target.c_str(), (st.st_mode & 07777) | S_IXUSR) != 0)
-        return Fail(info, ERROR_ACCESS_DENIED, SE_ERR_ACCESSDENIED);
+    if (!(st.st_mode & S_IXUSR)) {
+        const mode_t mode = (st.st_mode & 07777) | S_IXUSR;
+        if ((held ? fchmod(held->fd(), mode) : chmod(target.c_str(), mode)) != 0)
+            return Fail(info, ERROR_ACCESS_DENIED, SE_ERR_ACCESSDENIED);
+    }
 
     std::vector<std::string> args{target};
     if (info->lpParameters)
@@ -171,9 +185,10 @@ BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA* pExecInfo) {
             args.push_back(std::move(a));
 
     SpawnSetup setup;
-    setup.Prepare(directory);
+    setup.Prepare(directory, held ? held->fd() : -1);
+    const std::string program = held ? "/proc/self/fd/" + std::to_string(kHeldFd) : target;
     pid_t pid = 0;
-    if (const int err = setup.Spawn(pid, args)) {
+    if (const int err = setup.Spawn(pid, program, args)) {
         const DWORD error = StartError(err);
         return Fail(info, error,
                     error == ERROR_ACCESS_DENIED ? SE_ERR_ACCESSDENIED : ERROR_BAD_FORMAT);

@@ -1,4 +1,5 @@
-// WaitForSingleObject, GetExitCodeProcess and CloseHandle for process handles.
+// WaitForSingleObject, GetExitCodeProcess and CloseHandle for process and file handles.
+#include "file_object.h"
 #include "process_object.h"
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
@@ -26,6 +27,8 @@ BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     // Search handles are closed with FindClose only, as on Windows.
+    if (winshim::RemoveHandle<winshim::FileObject>(hObject))
+        return TRUE;
     if (!winshim::LookupHandle<winshim::ProcessObject>(hObject)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;

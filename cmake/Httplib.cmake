@@ -1,0 +1,26 @@
+# cpp-httplib, compiled into the project from its single header: Debian's compiled library
+# reads 4 KiB per receive call, fixed when it is built, which halves the download rate of
+# large installers; and it exists for Linux only. scripts/setup unpacks the header of
+# Debian's source package (the version of libcpp-httplib-dev, with Debian's patches) here.
+set(QUELDA_HTTPLIB_SOURCE_DIR /usr/local/src/cpp-httplib
+    CACHE PATH "cpp-httplib sources (the folder holding httplib.h), for every platform")
+if(NOT EXISTS ${QUELDA_HTTPLIB_SOURCE_DIR}/httplib.h)
+    message(FATAL_ERROR "cpp-httplib: no httplib.h in ${QUELDA_HTTPLIB_SOURCE_DIR} "
+                        "(run scripts/setup, or set QUELDA_HTTPLIB_SOURCE_DIR)")
+endif()
+
+# The receive buffer of one read from the socket. It lives on the reading thread's stack,
+# so it stays well below the 1 MiB that Windows gives a thread.
+set(QUELDA_HTTPLIB_RECV_BUFSIZ 131072
+    CACHE STRING "Bytes that cpp-httplib receives per read call")
+
+# Every target that includes httplib.h must see the same settings (one definition rule),
+# so they come with this target and nowhere else.
+add_library(httplib INTERFACE)
+target_include_directories(httplib SYSTEM INTERFACE ${QUELDA_HTTPLIB_SOURCE_DIR})
+target_compile_definitions(httplib
+                           INTERFACE "CPPHTTPLIB_RECV_BUFSIZ=size_t(${QUELDA_HTTPLIB_RECV_BUFSIZ}u)")
+target_link_libraries(httplib INTERFACE Threads::Threads)
+if(WIN32)
+    target_link_libraries(httplib INTERFACE ws2_32)
+endif()

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+
+// The time limits and the retries of the installer download. The defaults are the
+// product's; tests set shorter ones.
+struct DownloadLimits {
+    std::chrono::milliseconds connectTimeout{10000};
+    // A download whose rate stays below lowSpeedBytesPerSecond for lowSpeedTime fails
+    // like a time-out (as curl's --speed-limit/--speed-time).
+    std::uint64_t lowSpeedBytesPerSecond = 1024;
+    std::chrono::milliseconds lowSpeedTime{60000};
+    // Further attempts after a connection error or a time-out, and the pause before each.
+    int retries = 2;
+    std::chrono::milliseconds retryDelay{1000};
+};
+
+DownloadLimits CurrentDownloadLimits();
+void SetDownloadLimits(const DownloadLimits& limits);

@@ -33,14 +33,6 @@ endif()
 # sockets (ws2_32).
 target_link_libraries(quelda-envcheck PRIVATE advapi32 version shell32 kernel32 ws2_32)
 
-# A static Qt: the Windows platform plug-in and the native widget style are linked in;
-# their targets carry the Q_IMPORT_PLUGIN source that registers them at start-up.
-foreach(plugin QWindowsIntegrationPlugin QWindowsVistaStylePlugin)
-    if(QUELDA_QT_WINDOWS_DIR AND TARGET Qt5::${plugin})
-        target_link_libraries(quelda-envcheck PRIVATE Qt5::${plugin})
-    endif()
-endforeach()
-
 # Installed layout: the executable with image/, openIE.bat and config.json beside it, since
 # the program loads them relative to its current directory.
 install(TARGETS quelda-envcheck RUNTIME DESTINATION .)

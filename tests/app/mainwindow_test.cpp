@@ -5,8 +5,10 @@
 #include "temp_machine.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -80,6 +82,17 @@ TEST_F(MainWindowTest, PanelResultsReachTheTitleBar) {
     emit center->FinishRepaireSig(1, 0);
     EXPECT_EQ(TipLabel(window)->text(),
               QStringLiteral("修复已完成，请您重新检测确认运行环境是否正常"));
+}
+
+TEST_F(MainWindowTest, SizeIsCutToTheAvailableScreen) {
+    const QSize available = QGuiApplication::primaryScreen()->availableGeometry().size();
+    ASSERT_FALSE(available.isEmpty());
+    WriteConfig(work.dir(), R"({"topTitle": "", "ipPort": "127.0.0.1:1", "url": "/c",)"
+                            R"( "width": 60000, "high": 300})");
+    MainWindow* window = BuildWindow();
+    EXPECT_EQ(window->maximumSize(), QSize(available.width(), 300));
+    EXPECT_EQ(FittedWindowSize(60000, 60000, QSize(1280, 1024)), QSize(1280, 1024));
+    EXPECT_EQ(FittedWindowSize(800, 600, QSize()), QSize(800, 600)); // no screen known
 }
 
 TEST_F(MainWindowTest, CheckClickRunsACheckThatReportsBack) {

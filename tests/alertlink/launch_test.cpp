@@ -20,7 +20,7 @@ bool Exists(const std::wstring& path) {
 }
 
 // Runs a command line to its end; its exit code, or -1 when it did not start.
-long Run(std::wstring commandLine) {
+long RunToEnd(std::wstring commandLine) {
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
@@ -68,7 +68,7 @@ class AlertLinkLaunch : public ::testing::Test {
 
     // Starts the handler the way the registered command  "<handler>" "%1"  does.
     long OpenLink(const std::wstring& link) {
-        return Run(L"\"" + BinDir() + L"openAlertLink_testbrowser.exe\" \"" + link + L"\"");
+        return RunToEnd(L"\"" + BinDir() + L"openAlertLink_testbrowser.exe\" \"" + link + L"\"");
     }
 
     static constexpr const wchar_t* kPwned = L"C:\\pwn.txt";

@@ -5,8 +5,11 @@
 #include "panel/centerwidget.h"
 #include "ui_mainwindow.h"
 
+#include <QGuiApplication>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
@@ -20,6 +23,12 @@ QString SupportLine() {
 
 QPoint CentredPosition(const QSize& desktop, const QSize& window) {
     return QPoint((desktop.width() - window.width()) / 2, (desktop.height() - window.height()) / 2);
+}
+
+QSize FittedWindowSize(int width, int high, const QSize& available) {
+    if (available.isEmpty())
+        return QSize(width, high);
+    return QSize(std::min(width, available.width()), std::min(high, available.height()));
 }
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow) {
@@ -45,7 +54,9 @@ bool MainWindow::ParseMainCfg(const nlohmann::json& doc) {
 
 void MainWindow::InitWindow() {
     ReadConfig();
-    setFixedSize(mainConfig.width, mainConfig.high);
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    setFixedSize(FittedWindowSize(mainConfig.width, mainConfig.high,
+                                  screen ? screen->availableGeometry().size() : QSize()));
     setWindowFlags(Qt::FramelessWindowHint);
 
     topBar = new TopBar(mainConfig.topTitle, this);

@@ -37,6 +37,10 @@ class MainWindow : public QMainWindow {
     centerWidget* center = nullptr;
 };
 
+// The size of config.json, cut to the screen's available area (no cut for an empty area):
+// a larger window would only be partly visible and could need gigabytes of memory.
+QSize FittedWindowSize(int width, int high, const QSize& available);
+
 // The support telephone number shown in the status bar.
 extern const char kSupportTelephone[];
 // "技术支持：Quelda | 客服电话：" + telephone + one blank.

@@ -6,6 +6,7 @@
 #include "install_paths.h"
 #include "region.h"
 #include "server_address.h"
+#include "server_document.h"
 
 #include "probes/file_probes.h"
 #include "probes/ie_settings.h"
@@ -14,8 +15,6 @@
 
 #include <QDebug>
 #include <QString>
-
-#include <httplib.h>
 
 #include <chrono>
 #include <exception>
@@ -112,27 +111,22 @@ int CheckThread::CheckNet() {
         return -1;
     }
     facts.push_back(ServerFact(ipPort, &address));
-    httplib::Client client(address.host, address.port);
-    client.set_connection_timeout(3, 0);
-    client.set_read_timeout(3, 0);
-    auto response = client.Get(url);
-    facts.push_back(ResponseFact(address, url, response ? response->status : 0,
-                                 response ? std::string() : httplib::to_string(response.error())));
-    if (!response || response->status != 200) {
-        emit CheckNetSig(-1);
-        return -1;
+    std::string body, why;
+    DocumentAnswer answer;
+    int res = FetchServerDocument(address, url, kDocumentDeadline, body, why, &answer);
+    facts.push_back(ResponseFact(address, url, answer.status,
+                                 answer.error.empty() && res != 1 ? why : answer.error));
+    if (res == 1) {
+        res = ParseServerDocument(body, serverCfg, why);
+        facts.push_back(DocumentFact(body.size(), res == 1 ? std::string()
+                                                  : why.empty() ? "not JSON" : why));
     }
-    try {
-        serverCfg = nlohmann::json::parse(GbkToUtf8(response->body));
-    } catch (const std::exception& e) {
-        facts.push_back(DocumentFact(response->body.size(), e.what()));
-        emit CheckNetSig(-2);
-        return -1;
-    }
-    facts.push_back(DocumentFact(response->body.size(), std::string()));
-    facts.push_back(RegionFact(serverCfg, RegionName(regionIndex)));
-    emit CheckNetSig(1);
-    return 1;
+    if (!why.empty())
+        ENGINE_LOG(logger, "server document not used: {}", why);
+    if (res == 1)
+        facts.push_back(RegionFact(serverCfg, RegionName(regionIndex)));
+    emit CheckNetSig(res);
+    return res == 1 ? 1 : -1;
 }
 
 void CheckThread::CheckIE() {
@@ -146,7 +140,7 @@ void CheckThread::CheckIE() {
 void CheckThread::CheckNetFra() {
     int res = 1;
     try {
-        const nlohmann::json region = Member(serverCfg, RegionName(regionIndex));
+        const nlohmann::json& region = Member(serverCfg, RegionName(regionIndex));
         const std::string path = TextMember(Member(region, "framework"), "path");
         std::string rootName, subKey;
         if (SplitRegPath(path, rootName, subKey) < 0)
@@ -163,7 +157,7 @@ void CheckThread::CheckNetFra() {
 void CheckThread::CheckToolVer() {
     int res = 1;
     try {
-        const nlohmann::json tool = Member(Member(serverCfg, RegionName(regionIndex)), "tool");
+        const nlohmann::json& tool = Member(Member(serverCfg, RegionName(regionIndex)), "tool");
         const std::string path = TextMember(tool, "path");
         const std::string key = TextMember(tool, "key");
         const std::string fileName = TextMember(tool, "fileName");
@@ -193,7 +187,14 @@ void CheckThread::CheckCaVer() {
     const bool hebei = region == "hebei";
     const bool neimeng = region == "neimeng";
     try {
-        for (const nlohmann::json& entry : DriverEntries(Member(serverCfg, region))) {
+        std::vector<const nlohmann::json*> entries;
+        if (!DriverEntries(Member(serverCfg, region), entries)) {
+            ENGINE_LOG(logger, "driver list of region {} unreadable", region);
+            emit CheckCAVerSig(-3);
+            return;
+        }
+        for (const nlohmann::json* item : entries) {
+            const nlohmann::json& entry = *item;
             const std::string path = TextMember(entry, "path");
             const std::string key = TextMember(entry, "key");
             const std::string fileName = TextMember(entry, "fileName");

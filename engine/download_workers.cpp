@@ -16,6 +16,7 @@
 
 #include <exception>
 #include <set>
+#include <stdexcept>
 
 namespace fs = std::filesystem;
 
@@ -24,11 +25,11 @@ void CheckThread::DownloadCsharp(bool showProgress) {
     if (showProgress)
         emit UpdateProcess(0);
     try {
-        const nlohmann::json region = Member(serverCfg, RegionName(regionIndex));
+        const nlohmann::json& region = Member(serverCfg, RegionName(regionIndex));
         if (showProgress)
             emit UpdateProcess(5);
         const fs::path target = RegionDir(RegionName(regionIndex)) / "csharp.exe";
-        const nlohmann::json framework = Member(region, "framework");
+        const nlohmann::json& framework = Member(region, "framework");
         const std::string installerUrl = TextMember(framework, "url");
         const std::string sha256 = ExpectedSha256(framework);
         ENGINE_LOG(logger, "down c# url:{} ", installerUrl);
@@ -78,11 +79,11 @@ void CheckThread::DownloadToolVer(bool showProgress) {
     if (showProgress)
         emit UpdateProcess(0);
     try {
-        const nlohmann::json region = Member(serverCfg, RegionName(regionIndex));
+        const nlohmann::json& region = Member(serverCfg, RegionName(regionIndex));
         if (showProgress)
             emit UpdateProcess(5);
         const fs::path target = RegionDir(RegionName(regionIndex)) / "tool.exe";
-        const nlohmann::json tool = Member(region, "tool");
+        const nlohmann::json& tool = Member(region, "tool");
         const std::string installerUrl = TextMember(tool, "url");
         const std::string sha256 = ExpectedSha256(tool);
         ENGINE_LOG(logger, "down C# url={} ", installerUrl);
@@ -153,20 +154,24 @@ void CheckThread::DownloadCaVer(bool showProgress) {
         emit UpdateProcess(0);
     int ca = 0;
     const std::string regionName = RegionName(regionIndex);
+    bool listRead = false; // the old middleware DLL goes only after this
     try {
-        const nlohmann::json region = Member(serverCfg, regionName);
+        const nlohmann::json& region = Member(serverCfg, regionName);
         if (showProgress)
             emit UpdateProcess(1);
-        const std::vector<nlohmann::json> entries = DriverEntries(region);
+        std::vector<const nlohmann::json*> entries;
+        if (!DriverEntries(region, entries))
+            throw std::runtime_error("driver list of region " + regionName + " unreadable");
         std::set<std::string> needInstall;
-        for (const nlohmann::json& item : entries) {
-            const DriverEntry entry = ReadDriverEntry(item);
+        for (const nlohmann::json* item : entries) {
+            const DriverEntry entry = ReadDriverEntry(*item);
             ENGINE_LOG(logger, "check {} start", entry.fileName);
             if (DriverNeedsInstall(entry, true)) {
                 needInstall.insert(entry.fileName);
                 ENGINE_LOG(logger, "needInstall {} ", entry.fileName);
             }
         }
+        listRead = true;
         if (showProgress)
             emit UpdateProcess(10);
         const std::size_t count = needInstall.size();
@@ -176,7 +181,8 @@ void CheckThread::DownloadCaVer(bool showProgress) {
         int k = 1;
         auto progress = [&](int offset) { emit UpdateProcess(static_cast<int>(k * s + offset)); };
 
-        for (const nlohmann::json& item : entries) {
+        for (const nlohmann::json* itemPtr : entries) {
+            const nlohmann::json& item = *itemPtr;
             const DriverEntry entry = ReadDriverEntry(item);
             const std::string installerUrl = TextMember(item, "url");
             if (needInstall.count(entry.fileName) == 0)
@@ -225,7 +231,7 @@ void CheckThread::DownloadCaVer(bool showProgress) {
         ca = -3;
     }
     std::string error;
-    if (!RemoveSkfDll(error))
+    if (listRead && !RemoveSkfDll(error))
         ENGINE_LOG(logger, "delete failed file:{} ,error={} ", LogPathText(SkfDllPath()), error);
     if (showProgress)
         emit UpdateProcess(100);

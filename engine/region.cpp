@@ -13,32 +13,33 @@ std::string RegionName(int regionIndex) {
     }
 }
 
-nlohmann::json Member(const nlohmann::json& j, const std::string& key) {
+const nlohmann::json& Member(const nlohmann::json& j, const std::string& key) {
+    static const nlohmann::json kNull;
     if (!j.is_object())
-        return nullptr;
+        return kNull;
     auto it = j.find(key);
-    return it == j.end() ? nlohmann::json() : *it;
+    return it == j.end() ? kNull : *it;
 }
 
 std::string TextMember(const nlohmann::json& j, const std::string& key) {
     return Member(j, key).get<std::string>();
 }
 
-std::vector<nlohmann::json> DriverEntries(const nlohmann::json& region) {
-    const nlohmann::json driver = Member(region, "driver");
-    std::vector<nlohmann::json> entries;
+bool DriverEntries(const nlohmann::json& region, std::vector<const nlohmann::json*>& entries) {
+    entries.clear();
+    if (!region.is_object())
+        return false;
+    const nlohmann::json& driver = Member(region, "driver");
     if (driver.is_null())
-        return entries;
-    if (driver.is_array() || driver.is_object()) {
-        for (const auto& entry : driver) // object members iterate in key order
-            entries.push_back(entry);
-        return entries;
-    }
-    entries.push_back(driver);
-    return entries;
+        return true;
+    if (!driver.is_array())
+        return false;
+    for (const nlohmann::json& entry : driver)
+        entries.push_back(&entry);
+    return true;
 }
 
 std::string ExpectedSha256(const nlohmann::json& entry) {
-    const nlohmann::json sha = Member(entry, "sha256");
+    const nlohmann::json& sha = Member(entry, "sha256");
     return sha.is_null() ? std::string() : sha.get<std::string>();
 }

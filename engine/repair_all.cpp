@@ -16,6 +16,7 @@
 
 #include <exception>
 #include <set>
+#include <stdexcept>
 
 namespace fs = std::filesystem;
 
@@ -38,7 +39,7 @@ void CheckThread::RepairAll() {
     if (repairFlags & 1) {
         qDebug() << "thread  DownloadCsharp";
         try {
-            const nlohmann::json framework = Member(Member(serverCfg, regionName), "framework");
+            const nlohmann::json& framework = Member(Member(serverCfg, regionName), "framework");
             const std::string installerUrl = TextMember(framework, "url");
             const fs::path target = RegionDir(regionName) / "csharp.exe";
             std::string host, path;
@@ -76,7 +77,7 @@ void CheckThread::RepairAll() {
     if (repairFlags & 2) {
         qDebug() << "thread  DownloadToolVer";
         try {
-            const nlohmann::json toolCfg = Member(Member(serverCfg, regionName), "tool");
+            const nlohmann::json& toolCfg = Member(Member(serverCfg, regionName), "tool");
             const std::string installerUrl = TextMember(toolCfg, "url");
             const fs::path target = RegionDir(regionName) / "tool.exe";
             qDebug() << "thread tool Get:" << QString::fromStdString(installerUrl);
@@ -122,16 +123,21 @@ void CheckThread::RepairAll() {
 
     if (repairFlags & 4) {
         qDebug() << "thread  DownloadToolVer";
+        // The old middleware DLL goes only once the region's driver list has been read.
+        bool listRead = false;
         try {
-            const std::vector<nlohmann::json> entries =
-                DriverEntries(Member(serverCfg, regionName));
+            std::vector<const nlohmann::json*> entries;
+            if (!DriverEntries(Member(serverCfg, regionName), entries))
+                throw std::runtime_error("driver list unreadable");
             std::set<std::string> needInstall;
-            for (const nlohmann::json& item : entries) {
-                const DriverEntry entry = ReadDriverEntry(item);
+            for (const nlohmann::json* item : entries) {
+                const DriverEntry entry = ReadDriverEntry(*item);
                 if (DriverNeedsInstall(entry, false))
                     needInstall.insert(entry.fileName);
             }
-            for (const nlohmann::json& item : entries) {
+            listRead = true;
+            for (const nlohmann::json* itemPtr : entries) {
+                const nlohmann::json& item = *itemPtr;
                 const DriverEntry entry = ReadDriverEntry(item);
                 const std::string installerUrl = TextMember(item, "url");
                 if (needInstall.count(entry.fileName) == 0)
@@ -151,7 +157,7 @@ void CheckThread::RepairAll() {
         if (ca == 0)
             ca = 1;
         std::string error;
-        if (!RemoveSkfDll(error))
+        if (listRead && !RemoveSkfDll(error))
             qDebug() << "thread  SKFAPI20050.dll not deleted:" << QString::fromStdString(error);
         emit UpdateProcess(static_cast<int>(stepIndex * progressStep));
         ++stepIndex;

@@ -4,13 +4,17 @@
 #include "probes/registry.h"
 #include "probes/textconv.h"
 
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <system_error>
 
 namespace fs = std::filesystem;
 
-const char kAlertCommand[] = "\"C:\\Program Files\\alert\\openIE.bat\" \"%1\"";
+const char kAlertCommand[] = "\"C:\\Program Files\\alert\\openAlertLink.exe\" \"%1\"";
+const char kAlertHandlerFile[] = "C:\\Program Files\\alert\\openAlertLink.exe";
 const char kAlertBatchFile[] = "C:\\Program Files\\alert\\openIE.bat";
+const char kAlertHandlerName[] = "openAlertLink.exe";
 
 namespace {
 
@@ -36,16 +40,34 @@ bool EnsureDpiAwarenessOff() {
     return RegSetDwordValue(HKEY_LOCAL_MACHINE, subKey, "dpiAwareness", &zero) > 0;
 }
 
-bool CopyBatchFileOnce(const fs::path& sourceDir) {
+std::string FileContent(const fs::path& file, bool& ok) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    ok = in.is_open() && !in.bad();
+    return text.str();
+}
+
+// Copies `source` to the Windows path `windowsTarget`. An existing target is kept, unless
+// `replaceDifferent` and its content differs (a newer handler replaces an older one).
+bool CopyBeside(const fs::path& source, const char* windowsTarget, bool replaceDifferent) {
     std::error_code ec;
-    const fs::path target = fs::u8path(ToNativePath(kAlertBatchFile));
-    if (fs::exists(target, ec))
-        return true;
+    const fs::path target = fs::u8path(ToNativePath(windowsTarget));
+    if (fs::exists(target, ec)) {
+        if (!replaceDifferent)
+            return true;
+        bool sourceRead = false, targetRead = false;
+        const std::string wanted = FileContent(source, sourceRead);
+        if (sourceRead && FileContent(target, targetRead) == wanted && targetRead)
+            return true;
+        return sourceRead &&
+               fs::copy_file(source, target, fs::copy_options::overwrite_existing, ec) && !ec;
+    }
     fs::create_directories(target.parent_path(), ec);
     if (ec)
         return false;
     // copy_options::none fails rather than overwrite a file that appeared meanwhile.
-    return fs::copy_file(sourceDir / "openIE.bat", target, fs::copy_options::none, ec) && !ec;
+    return fs::copy_file(source, target, fs::copy_options::none, ec) && !ec;
 }
 
 } // namespace
@@ -56,6 +78,7 @@ bool RegisterAlertUrlProtocol(const fs::path& sourceDir) {
     ok = EnsureStrValue(HKEY_CLASSES_ROOT, "alert\\DefaultIcon", "", "iexplore.exe,1") && ok;
     ok = EnsureDpiAwarenessOff() && ok;
     ok = EnsureStrValue(HKEY_CLASSES_ROOT, "alert\\shell\\open\\command", "", kAlertCommand) && ok;
-    ok = CopyBatchFileOnce(sourceDir) && ok;
+    ok = CopyBeside(sourceDir / kAlertHandlerName, kAlertHandlerFile, true) && ok;
+    ok = CopyBeside(sourceDir / "openIE.bat", kAlertBatchFile, false) && ok;
     return ok;
 }

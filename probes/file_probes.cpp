@@ -117,15 +117,21 @@ int GetAppConfigVersion(const fs::path& dir, const std::string& fileNameUtf8,
 }
 
 __time64_t ParseDateTime(const std::string& text) {
-    int year = 0, month = 0, day = 0, hour = 0, minute = 0;
-    std::sscanf(text.c_str(), "%d-%d-%d %d:%d", &year, &month, &day, &hour, &minute);
+    long long year = 0, month = 0, day = 0, hour = 0, minute = 0;
+    std::sscanf(text.c_str(), "%lld-%lld-%lld %lld:%lld", &year, &month, &day, &hour, &minute);
+    // Fields beyond any date are read as unparsable text is (year 0, before the range of
+    // _mktime64), before they reach int arithmetic. Smaller overflows (month 13, minute
+    // 75) stay for _mktime64 to normalise.
+    const auto within = [](long long v) { return v >= 0 && v <= 9999; };
+    if (!within(year) || !within(month) || !within(day) || !within(hour) || !within(minute))
+        year = month = day = hour = minute = 0;
     struct tm fields;
     std::memset(&fields, 0, sizeof fields);
-    fields.tm_year = year - 1900;
-    fields.tm_mon = month - 1;
-    fields.tm_mday = day;
-    fields.tm_hour = hour;
-    fields.tm_min = minute;
+    fields.tm_year = static_cast<int>(year) - 1900;
+    fields.tm_mon = static_cast<int>(month) - 1;
+    fields.tm_mday = static_cast<int>(day);
+    fields.tm_hour = static_cast<int>(hour);
+    fields.tm_min = static_cast<int>(minute);
     fields.tm_sec = 0;
     fields.tm_isdst = 0;
     return _mktime64(&fields) - kCstOffset;

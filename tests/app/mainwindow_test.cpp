@@ -5,8 +5,10 @@
 #include "temp_machine.h"
 
 #include <QApplication>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -62,8 +64,13 @@ TEST_F(MainWindowTest, BuildsFromConfigJson) {
 
 TEST_F(MainWindowTest, DefaultsWithoutConfigJson) {
     MainWindow* window = BuildWindow();
-    EXPECT_EQ(window->minimumSize(), QSize(960, 720));
-    EXPECT_EQ(window->maximumSize(), QSize(960, 720));
+    EXPECT_EQ(window->Config().width, 960);
+    EXPECT_EQ(window->Config().high, 720);
+    // The offscreen screen is smaller than that: the window takes what is available.
+    const QSize fitted =
+        QSize(960, 720).boundedTo(QGuiApplication::primaryScreen()->availableGeometry().size());
+    EXPECT_EQ(window->minimumSize(), fitted);
+    EXPECT_EQ(window->maximumSize(), fitted);
     EXPECT_EQ(window->menuWidget()->findChild<QLabel*>("titleLabel")->text(), "");
     EXPECT_EQ(window->Config().ipPort, "");
     EXPECT_EQ(window->Config().url, "");
@@ -80,6 +87,17 @@ TEST_F(MainWindowTest, PanelResultsReachTheTitleBar) {
     emit center->FinishRepaireSig(1, 0);
     EXPECT_EQ(TipLabel(window)->text(),
               QStringLiteral("修复已完成，请您重新检测确认运行环境是否正常"));
+}
+
+TEST_F(MainWindowTest, SizeIsCutToTheAvailableScreen) {
+    const QSize available = QGuiApplication::primaryScreen()->availableGeometry().size();
+    ASSERT_FALSE(available.isEmpty());
+    WriteConfig(work.dir(), R"({"topTitle": "", "ipPort": "127.0.0.1:1", "url": "/c",)"
+                            R"( "width": 60000, "high": 300})");
+    MainWindow* window = BuildWindow();
+    EXPECT_EQ(window->maximumSize(), QSize(available.width(), 300));
+    EXPECT_EQ(FittedWindowSize(60000, 60000, QSize(1280, 1024)), QSize(1280, 1024));
+    EXPECT_EQ(FittedWindowSize(800, 600, QSize()), QSize(800, 600)); // no screen known
 }
 
 TEST_F(MainWindowTest, CheckClickRunsACheckThatReportsBack) {

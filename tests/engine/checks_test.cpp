@@ -272,13 +272,15 @@ TEST_F(CaCheck, MissingMemberIsAnExceptionRecord) {
     EXPECT_EQ(CheckRegion(0, json::array({"not an object"})), -3);
 }
 
-TEST_F(CaCheck, DriverObjectIsReadInKeyOrder) {
+TEST_F(CaCheck, DriverObjectIsNotReadEntryByEntry) {
     json split = InstalledDriver("a.dll", "1.0.0.0", "2023-10-12 09:30");
     split["path"] = "HKEY_LOCAL_MACHINE";
     json unread = InstalledDriver("b.dll", "1.0.0.0", "2023-10-12 09:30");
     unread["key"] = "Nope";
-    EXPECT_EQ(CheckRegion(0, json{{"z", split}, {"a", unread}}), -2);
-    EXPECT_EQ(CheckRegion(0, json{{"a", split}, {"z", unread}}), -1);
+    // Only an array is a driver list; an object is as unreadable as a string.
+    EXPECT_EQ(CheckRegion(0, json{{"z", split}, {"a", unread}}), -3);
+    EXPECT_EQ(CheckRegion(0, json{{"a", InstalledDriver("c.dll", "1.0.0.0", "2023-10-12 09:30")}}),
+              -3);
 }
 
 } // namespace

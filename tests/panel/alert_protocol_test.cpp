@@ -33,11 +33,12 @@ TEST_F(PanelTest, AlertProtocolRegisteredOnCleanMachine) {
     EXPECT_EQ(ReadStr("alert", "URL Protocol"), "");
     EXPECT_EQ(ReadStr("alert\\DefaultIcon"), "iexplore.exe,1");
     EXPECT_EQ(ReadStr("alert\\shell\\open\\command"),
-              "\"C:\\Program Files\\alert\\openIE.bat\" \"%1\"");
+              "\"C:\\Program Files\\alert\\openAlertLink.exe\" \"%1\"");
     DWORD dpi = 7;
     EXPECT_EQ(RegGetDwordValue(HKEY_LOCAL_MACHINE, kDpiKey, "dpiAwareness", dpi), 1);
     EXPECT_EQ(dpi, 0u);
     EXPECT_EQ(FileText(machine.Native(kAlertBatchFile)), FileText(workDir / "openIE.bat"));
+    EXPECT_EQ(FileText(machine.Native(kAlertHandlerFile)), "MZ handler");
 }
 
 TEST_F(PanelTest, AlertProtocolRewritesOnlyWhatDiffers) {
@@ -48,7 +49,10 @@ TEST_F(PanelTest, AlertProtocolRewritesOnlyWhatDiffers) {
     // Equal as read, though stored as text: left as it is.
     ASSERT_EQ(RegSetStrValue(HKEY_LOCAL_MACHINE, kDpiKey, "dpiAwareness", "0"), 1);
     std::ofstream(machine.Native(kAlertBatchFile)) << "kept";
+    // An older handler is replaced; the batch file is only ever copied once.
+    std::ofstream(machine.Native(kAlertHandlerFile)) << "MZ old handler";
     MakePanel();
+    EXPECT_EQ(FileText(machine.Native(kAlertHandlerFile)), "MZ handler");
     EXPECT_EQ(ReadStr("alert\\shell\\open\\command"), kAlertCommand);
     DWORD dpi = 7;
     EXPECT_EQ(RegGetDwordValue(HKEY_LOCAL_MACHINE, kDpiKey, "dpiAwareness", dpi), 2);

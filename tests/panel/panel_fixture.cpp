@@ -60,6 +60,7 @@ void PanelTest::SetUp() {
         image.save(QString::fromStdString((workDir / "image" / file).string()));
     }
     std::ofstream(workDir / "openIE.bat") << "@echo off\r\nrem test copy\r\n";
+    std::ofstream(workDir / "openAlertLink.exe") << "MZ handler";
     previousDir = fs::current_path();
     fs::current_path(workDir);
 }

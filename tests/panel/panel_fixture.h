@@ -53,8 +53,8 @@ class RecordingPanel : public centerWidget {
 };
 
 // Per test: a machine folder, a working directory with one solid-colour image per icon
-// file and an openIE.bat, and a panel wired to two title-bar buttons the way the title
-// bar wires them.
+// file, an openIE.bat and an "alert:" handler, and a panel wired to two title-bar buttons the way
+// the title bar wires them.
 class PanelTest : public ::testing::Test {
   protected:
     void SetUp() override;

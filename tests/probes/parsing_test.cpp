@@ -30,6 +30,14 @@ TEST(ParseDateTime, ReadsLocalTimeToTheMinuteMinusEightHours) {
         {"CST-8", "", -1 - kEightHours},
         {"CST-8", "yesterday", -1 - kEightHours},
         {"CST-8", "1960-01-01 00:00", -1 - kEightHours},
+        // Fields beyond any date read as unparsable text, without overflow on the way.
+        {"CST-8", "-2147483648-10-12 09:30", -1 - kEightHours},
+        {"CST-8", "2147483647-10-12 09:30", -1 - kEightHours},
+        {"CST-8", "2023--2147483648-12 09:30", -1 - kEightHours},
+        {"CST-8", "2023-10-12 99999999999999999999:30", -1 - kEightHours},
+        {"CST-8", "2023-10-12 09:-5", -1 - kEightHours},
+        // Small overflows are normalised as before: month 13 is January of the next year.
+        {"CST-8", "2022-13-12 09:30", 1673487000 - kEightHours},
     };
     for (const auto& c : cases) {
         ScopedTimeZone tz(c.tz);

@@ -3,12 +3,16 @@
 #include "temp_machine.h"
 
 #include "reg_parse.h"
+#include "reg_store.h"
 
 #include <winshim/windows.h>
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fcntl.h>
 #include <string>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -91,4 +95,30 @@ TEST(RegistryConcurrency, ProcessesAddingAtOnceLoseNothing) {
         EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     }
     ExpectAllValues(machine.dir(), prefixes, count);
+}
+
+TEST(RegistryConcurrency, LockHeldElsewhereFailsTheCallAfterTheWait) {
+    TempMachine machine;
+    ASSERT_TRUE(AddValues("before", 1));
+    // Another process's lock: flock conflicts between open file descriptions, even here.
+    const std::string lockFile = (machine.dir() / "registry.reg.lock").string();
+    const int fd = ::open(lockFile.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+    winshim::reg::SetLockWait(std::chrono::milliseconds(300));
+
+    const auto start = std::chrono::steady_clock::now();
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Race", 0, KEY_READ, &key),
+              ERROR_LOCK_VIOLATION);
+    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Other", 0, nullptr, 0, KEY_WRITE,
+                              nullptr, &key, nullptr),
+              ERROR_LOCK_VIOLATION);
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, std::chrono::milliseconds(600));
+    EXPECT_LT(elapsed, std::chrono::seconds(5));
+
+    ::close(fd); // released: the calls work again
+    EXPECT_TRUE(AddValues("after", 1));
+    winshim::reg::SetLockWait(std::chrono::seconds(10));
 }

@@ -4,7 +4,9 @@
 
 #include <winshim/windows.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
@@ -13,6 +15,7 @@
 #include <shared_mutex>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace winshim::reg {
@@ -30,20 +33,37 @@ struct Cache {
     std::shared_ptr<const RegModel> model;
 } g_cache;
 
-// flock on the lock file beside the registry; released when the object goes.
+std::atomic<long long> g_lockWaitMs{10000};
+
+// flock on the lock file beside the registry, waiting at most g_lockWaitMs for another
+// process to release it; released when the object goes.
 class FileLock {
   public:
     FileLock(const std::string& path, bool exclusive, bool create) {
         fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
         if (fd_ < 0)
             fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0)
+        if (fd_ < 0) {
+            error_ = errno;
             return;
-        int rc;
-        do
-            rc = ::flock(fd_, exclusive ? LOCK_EX : LOCK_SH);
-        while (rc != 0 && errno == EINTR);
-        locked_ = rc == 0;
+        }
+        const auto deadline =
+            std::chrono::steady_clock::now() + std::chrono::milliseconds(g_lockWaitMs.load());
+        for (;;) {
+            if (::flock(fd_, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) {
+                locked_ = true;
+                return;
+            }
+            if (errno != EWOULDBLOCK && errno != EINTR) {
+                error_ = errno;
+                return;
+            }
+            if (std::chrono::steady_clock::now() >= deadline) {
+                timedOut_ = true;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
     }
     ~FileLock() {
         if (fd_ >= 0)
@@ -52,10 +72,15 @@ class FileLock {
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
     bool locked() const { return locked_; }
+    // Another process held the lock for longer than the wait.
+    bool timedOut() const { return timedOut_; }
+    int error() const { return error_; }
 
   private:
     int fd_ = -1;
     bool locked_ = false;
+    bool timedOut_ = false;
+    int error_ = 0;
 };
 
 long WriteError(int err) {
@@ -173,6 +198,10 @@ long Replace(const std::string& path, const std::string& text) {
 
 } // namespace
 
+void SetLockWait(std::chrono::milliseconds wait) {
+    g_lockWaitMs = wait.count();
+}
+
 std::string RegistryFilePath() {
     return (std::filesystem::u8path(winshim::MachineDir()) / "registry.reg").u8string();
 }
@@ -183,6 +212,8 @@ long ReadRegistry(const std::function<long(const RegModel&)>& read, ParseError* 
     // Without a lock file (a missing or read-only folder) the read still sees a whole file,
     // since every write replaces the file by a rename.
     FileLock processes(path + ".lock", false, false);
+    if (processes.timedOut())
+        return ERROR_LOCK_VIOLATION;
     std::shared_ptr<const RegModel> model;
     long rc = Load(path, &model, error);
     if (rc != ERROR_SUCCESS)
@@ -201,8 +232,10 @@ long ModifyRegistry(const std::function<long(RegModel&, bool* changed)>& change,
     std::filesystem::create_directories(std::filesystem::u8path(path).parent_path(), ec);
     std::unique_lock<std::shared_mutex> threads(g_threads);
     FileLock processes(path + ".lock", true, true);
+    if (processes.timedOut())
+        return ERROR_LOCK_VIOLATION;
     if (!processes.locked())
-        return WriteError(errno);
+        return WriteError(processes.error());
     std::shared_ptr<const RegModel> current;
     long rc = Load(path, &current, error);
     if (rc != ERROR_SUCCESS)

@@ -10,16 +10,22 @@
 #include "reg_model.h"
 #include "reg_parse.h"
 
+#include <chrono>
 #include <functional>
 #include <string>
 
 namespace winshim::reg {
 
+// How long an operation waits for another process's lock on the registry file before it
+// fails with ERROR_LOCK_VIOLATION (10 s; tests shorten it).
+void SetLockWait(std::chrono::milliseconds wait);
+
 // <machine>/registry.reg
 std::string RegistryFilePath();
 
 // Runs read on the current registry. Returns read's result, or ERROR_BADDB when the file
-// does not parse (details in *error), ERROR_CANTREAD when it cannot be read.
+// does not parse (details in *error), ERROR_CANTREAD when it cannot be read,
+// ERROR_LOCK_VIOLATION when another process keeps the registry locked.
 long ReadRegistry(const std::function<long(const RegModel&)>& read, ParseError* error = nullptr);
 
 // Runs change on a copy of the current registry; when it returns ERROR_SUCCESS and set

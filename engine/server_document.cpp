@@ -1,0 +1,126 @@
+#include "server_document.h"
+
+#include "probes/textconv.h"
+
+#include <httplib.h>
+
+#include <condition_variable>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+// Stops the client's transfer from a thread of its own once the deadline passes: the
+// client's own time-outs apply to each read, so a server that trickles bytes would never
+// trip them. The request may be in any phase, connecting, headers or body.
+class Deadline {
+  public:
+    Deadline(httplib::Client& client, std::chrono::milliseconds limit)
+        : watcher_([this, &client, limit] {
+              std::unique_lock<std::mutex> lock(mutex_);
+              if (!done_cv_.wait_for(lock, limit, [this] { return done_; })) {
+                  passed_ = true;
+                  lock.unlock();
+                  client.stop();
+              }
+          }) {}
+    ~Deadline() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            done_ = true;
+        }
+        done_cv_.notify_one();
+        watcher_.join();
+    }
+    Deadline(const Deadline&) = delete;
+    Deadline& operator=(const Deadline&) = delete;
+
+    bool passed() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return passed_;
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable done_cv_;
+    bool done_ = false;
+    bool passed_ = false;
+    std::thread watcher_; // last: starts once the members above exist
+};
+
+struct TooDeep : std::runtime_error {
+    TooDeep() : std::runtime_error("too deep") {}
+};
+
+} // namespace
+
+int FetchServerDocument(const ServerAddress& address, const std::string& path,
+                        std::chrono::milliseconds deadline, std::string& body, std::string& why,
+                        DocumentAnswer* answer) {
+    body.clear();
+    why.clear();
+    httplib::Client client(address.host, address.port);
+    client.set_connection_timeout(3, 0);
+    client.set_read_timeout(3, 0);
+    bool tooLarge = false;
+    bool ok = false;
+    bool late = false;
+    {
+        Deadline watch(client, deadline);
+        auto response = client.Get(
+            path.c_str(),
+            [](const httplib::Response& r) { return r.status == 200; }, // no body otherwise
+            [&](const char* data, std::size_t length) {
+                if (length > kMaxDocumentBytes - body.size()) {
+                    tooLarge = true;
+                    return false;
+                }
+                body.append(data, length);
+                return true;
+            });
+        ok = response && response->status == 200;
+        late = watch.passed();
+        if (answer) {
+            answer->status = response ? response->status : 0;
+            answer->error = response ? std::string() : httplib::to_string(response.error());
+        }
+    }
+    if (tooLarge) {
+        why = "the document is larger than " + std::to_string(kMaxDocumentBytes) + " bytes";
+        body.clear();
+        return -2;
+    }
+    if (late) {
+        why = "no complete answer within " + std::to_string(deadline.count()) + " ms";
+        body.clear();
+        return -1;
+    }
+    if (!ok) {
+        body.clear();
+        return -1;
+    }
+    return 1;
+}
+
+int ParseServerDocument(const std::string& gbkBody, nlohmann::json& doc, std::string& why) {
+    why.clear();
+    // Called before each value is added; the depth of a container start is the number of
+    // containers around it.
+    const auto refuseDeep = [](int depth, nlohmann::json::parse_event_t event, nlohmann::json&) {
+        if ((event == nlohmann::json::parse_event_t::object_start ||
+             event == nlohmann::json::parse_event_t::array_start) &&
+            depth >= kMaxDocumentDepth)
+            throw TooDeep();
+        return true;
+    };
+    try {
+        doc = nlohmann::json::parse(GbkToUtf8(gbkBody), refuseDeep);
+        return 1;
+    } catch (const TooDeep&) {
+        why = "the document nests deeper than " + std::to_string(kMaxDocumentDepth) + " levels";
+    } catch (const std::exception&) {
+    }
+    doc = nlohmann::json();
+    return -2;
+}

@@ -201,9 +201,12 @@ std::vector<CheckFact> CaFacts(const nlohmann::json& doc, const std::string& reg
     std::vector<CheckFact> facts;
     int index = 0;
     try {
-        for (const nlohmann::json& item : DriverEntries(Member(doc, region))) {
+        std::vector<const nlohmann::json*> entries;
+        if (!DriverEntries(Member(doc, region), entries))
+            facts.push_back(ErrorFact("driver list unreadable"));
+        for (const nlohmann::json* item : entries) {
             try {
-                DriverFacts(item, index, region, facts);
+                DriverFacts(*item, index, region, facts);
             } catch (const std::exception& e) {
                 CheckFact fact = ErrorFact(e.what());
                 fact.entry = index;
@@ -265,7 +268,7 @@ CheckFact DocumentFact(std::size_t bytes, const std::string& parseError) {
 CheckFact RegionFact(const nlohmann::json& doc, const std::string& region) {
     CheckFact fact = Fact("region", -1, region);
     fact.expected = "object";
-    const nlohmann::json section = Member(doc, region);
+    const nlohmann::json& section = Member(doc, region);
     if (!section.is_null())
         fact.found = section.type_name();
     fact.ok = section.is_object();

@@ -18,10 +18,11 @@ int main(int argc, char* argv[]) {
         return RunHeadlessCheck(args);
     }
     QApplication app(argc, argv);
-#ifndef _WIN32
-    // The style sheets name a Windows font; render the Chinese texts with a CJK font here.
-    QFont::insertSubstitution("Microsoft YaHei", "WenQuanYi Micro Hei");
-#endif
+    // The style sheets name "Microsoft YaHei". Where it is missing (Linux, Wine, Windows
+    // without it), a CJK sans-serif font instead, so that Latin text is not drawn by a serif
+    // fallback while the Chinese comes from another font.
+    QFont::insertSubstitutions("Microsoft YaHei",
+                               {"Microsoft YaHei UI", "SimHei", "WenQuanYi Micro Hei"});
     MainWindow window;
     window.setWindowTitle(QStringLiteral("Quelda运行环境检测工具"));
     window.setWindowIcon(QIcon("image/logo_.png"));

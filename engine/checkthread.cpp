@@ -118,8 +118,9 @@ int CheckThread::CheckNet() {
                                  answer.error.empty() && res != 1 ? why : answer.error));
     if (res == 1) {
         res = ParseServerDocument(body, serverCfg, why);
-        facts.push_back(DocumentFact(body.size(), res == 1 ? std::string()
-                                                  : why.empty() ? "not JSON" : why));
+        facts.push_back(DocumentFact(body.size(), res == 1      ? std::string()
+                                                  : why.empty() ? "not JSON"
+                                                                : why));
     }
     if (!why.empty())
         ENGINE_LOG(logger, "server document not used: {}", why);

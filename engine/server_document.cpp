@@ -64,13 +64,17 @@ int FetchServerDocument(const ServerAddress& address, const std::string& path,
     client.set_connection_timeout(3, 0);
     client.set_read_timeout(3, 0);
     bool tooLarge = false;
+    int status = 0;
     bool ok = false;
     bool late = false;
     {
         Deadline watch(client, deadline);
         auto response = client.Get(
             path.c_str(),
-            [](const httplib::Response& r) { return r.status == 200; }, // no body otherwise
+            [&](const httplib::Response& r) {
+                status = r.status;
+                return r.status == 200; // no body otherwise
+            },
             [&](const char* data, std::size_t length) {
                 if (length > kMaxDocumentBytes - body.size()) {
                     tooLarge = true;
@@ -82,8 +86,8 @@ int FetchServerDocument(const ServerAddress& address, const std::string& path,
         ok = response && response->status == 200;
         late = watch.passed();
         if (answer) {
-            answer->status = response ? response->status : 0;
-            answer->error = response ? std::string() : httplib::to_string(response.error());
+            answer->status = status;
+            answer->error = status ? std::string() : httplib::to_string(response.error());
         }
     }
     if (tooLarge) {

@@ -21,7 +21,7 @@ struct File {
 };
 
 struct RegistryValue {
-    const wchar_t* key; // under HKEY_LOCAL_MACHINE
+    const wchar_t* key;  // under HKEY_LOCAL_MACHINE
     const wchar_t* name; // nullptr: the key's default value
     DWORD type;
     const wchar_t* text; // REG_SZ
@@ -99,8 +99,7 @@ bool MakeDirs(const std::wstring& dir) {
     for (size_t i = 3; i <= dir.size(); ++i) { // past "C:\"
         if (i == dir.size() || dir[i] == L'\\') {
             const std::wstring part = dir.substr(0, i);
-            if (!CreateDirectoryW(part.c_str(), nullptr) &&
-                GetLastError() != ERROR_ALREADY_EXISTS)
+            if (!CreateDirectoryW(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
                 return false;
         }
     }
@@ -145,8 +144,8 @@ bool WriteAppConfig(const std::wstring& dir, const char* version) {
                                         "value=\"https://bid.quelda.example/\" />\r\n"
                                         "    <add key=\"Version\" value=\"") +
                             version + "\" />\r\n  </appSettings>\r\n</configuration>\r\n";
-    return WriteBytes(dir + L"\\QueldaBid.exe.config", xml.data(),
-                      static_cast<DWORD>(xml.size()), nullptr);
+    return WriteBytes(dir + L"\\QueldaBid.exe.config", xml.data(), static_cast<DWORD>(xml.size()),
+                      nullptr);
 }
 
 bool SetValue(const RegistryValue& value) {
@@ -160,8 +159,8 @@ bool SetValue(const RegistryValue& value) {
                             reinterpret_cast<const BYTE*>(&value.number), sizeof(DWORD));
     } else {
         const DWORD bytes = static_cast<DWORD>((wcslen(value.text) + 1) * sizeof(wchar_t));
-        rc = RegSetValueExW(key, value.name, 0, REG_SZ,
-                            reinterpret_cast<const BYTE*>(value.text), bytes);
+        rc = RegSetValueExW(key, value.name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.text),
+                            bytes);
     }
     RegCloseKey(key);
     return rc == ERROR_SUCCESS;

@@ -230,6 +230,13 @@ std::vector<CheckFact> CaFacts(const nlohmann::json& doc, const std::string& reg
     return facts;
 }
 
+CheckFact RegistryStoreFact(long error) {
+    CheckFact fact = Fact("registryStore", -1, "HKEY_LOCAL_MACHINE\\SOFTWARE");
+    fact.expected = "readable";
+    fact.note = "Windows 错误 " + std::to_string(error);
+    return fact;
+}
+
 CheckFact ServerFact(const std::string& ipPort, const ServerAddress* parsed) {
     CheckFact fact = Fact("server", -1, ipPort);
     if (parsed) {

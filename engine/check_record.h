@@ -15,6 +15,10 @@ std::vector<CheckFact> IEFacts();
 std::vector<CheckFact> ToolFacts(const nlohmann::json& doc, const std::string& region);
 std::vector<CheckFact> CaFacts(const nlohmann::json& doc, const std::string& region);
 
+// The registry itself could not be read (Windows error `error`): the fact that explains every
+// registry-based row.
+CheckFact RegistryStoreFact(long error);
+
 // The network row's facts, one per step of fetching the document.
 CheckFact ServerFact(const std::string& ipPort, const ServerAddress* parsed);
 CheckFact ResponseFact(const ServerAddress& address, const std::string& url, int status,

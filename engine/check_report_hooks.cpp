@@ -3,8 +3,11 @@
 #include "checkthread.h"
 
 #include "check_record.h"
+#include "engine_log.h"
 #include "region.h"
 #include "row_texts.h"
+
+#include "probes/registry.h"
 
 #include <QDateTime>
 
@@ -62,4 +65,12 @@ void CheckThread::RecordRows() {
     report_.rows[kIERow].facts = IEFacts();
     report_.rows[kToolRow].facts = ToolFacts(serverCfg, region);
     report_.rows[kCaRow].facts = CaFacts(serverCfg, region);
+    // A registry that cannot be read fails every row below the network one; say why first.
+    long error = 0;
+    if (CheckRegistryReadable(error) < 0) {
+        ENGINE_LOG(logger, "registry cannot be read, error={}", error);
+        const CheckFact fact = RegistryStoreFact(error);
+        for (int row : {kDotNetRow, kIERow, kToolRow, kCaRow})
+            report_.rows[row].facts.insert(report_.rows[row].facts.begin(), fact);
+    }
 }

@@ -59,6 +59,8 @@ std::string Label(const CheckFact& fact) {
         return "文档内容";
     if (fact.name == "registryKey")
         return "注册表项";
+    if (fact.name == "registryStore")
+        return "注册表";
     if (fact.name == "registryValue")
         return "注册表值";
     if (fact.name == "installFolder")
@@ -101,6 +103,8 @@ std::string FactLine(const CheckFact& fact, std::size_t maxChars) {
         line += label + "：无法检查";
     } else if ((fact.name == "server" || fact.name == "response") && !fact.found) {
         line += label + (fact.name == "server" ? "无效" : "：无应答");
+    } else if (fact.name == "registryStore") {
+        line += label + "无法读取";
     } else if (fact.name == "document") {
         line += label + "：" + value(fact.found) + " 字节" + (fact.ok ? "" : "，不是有效的 JSON");
     } else if (fact.name == "region") {

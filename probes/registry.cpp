@@ -76,6 +76,25 @@ int RegKeyExists(HKEY root, const std::string& subKey) {
     return 1;
 }
 
+int CheckRegistryReadable(long& error) {
+    HKEY key = nullptr;
+    error = RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ | KEY_WOW64_64KEY, &key);
+    if (error == ERROR_SUCCESS) {
+        RegCloseKey(key);
+        return 1;
+    }
+    switch (error) {
+    case ERROR_BADDB:
+    case ERROR_CANTOPEN:
+    case ERROR_CANTREAD:
+    case ERROR_LOCK_VIOLATION:
+        return -1;
+    default: // a machine without the key, or rights: not a fault of the store
+        error = ERROR_SUCCESS;
+        return 1;
+    }
+}
+
 int RegGetStrValue(HKEY root, const std::string& subKeyUtf8, const std::string& valueNameUtf8,
                    std::string& value) {
     std::string subKey = Utf8ToGbk(subKeyUtf8);

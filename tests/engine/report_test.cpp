@@ -259,6 +259,27 @@ TEST_F(ReportTest, UnusableServerAnswers) {
     EXPECT_EQ(ReportExitCode(report), 2);
 }
 
+#ifndef _WIN32
+// A registry store that does not parse fails every registry row; the record and the log
+// say why instead of leaving only red rows.
+TEST_F(ReportTest, UnreadableRegistryIsNamedInEveryRegistryRow) {
+    ServeDocument(BaseDocument());
+    std::ofstream(machine.dir() / "registry.reg") << "Windows Registry Editor Version 5.00\n\n"
+                                                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\n\"x\"=";
+    const CheckReport report = Check();
+    for (int row : {kDotNetRow, kIERow, kToolRow, kCaRow}) {
+        SCOPED_TRACE(row);
+        ASSERT_FALSE(report.rows[row].facts.empty());
+        EXPECT_EQ(report.rows[row].facts[0].name, "registryStore");
+        EXPECT_EQ(RowDetailLines(report.rows[row], 120)[0],
+                  "注册表无法读取（HKEY_LOCAL_MACHINE\\SOFTWARE），Windows 错误 1009");
+    }
+    const std::vector<std::string> messages = Messages();
+    EXPECT_NE(std::find(messages.begin(), messages.end(), "registry cannot be read, error=1009"),
+              messages.end());
+}
+#endif
+
 // Values from the document and the machine travel as data: the JSON parses back to the
 // very same strings; the tooltip form is escaped and cut, the file form never cut.
 TEST_F(ReportTest, HostileValuesStayValidJsonAndReadable) {

@@ -28,6 +28,12 @@ else()
                                 COMPILE_DEFINITIONS QUELDA_EMBED_MANIFEST)
 endif()
 
+# MinGW release builds ship without the symbol table of the static Qt libraries (a third of
+# the file).
+if(MINGW)
+    target_link_options(quelda-envcheck PRIVATE $<$<CONFIG:Release,MinSizeRel>:-s>)
+endif()
+
 # The Windows libraries the program calls: the registry (advapi32), version resources
 # (version), the shell (shell32), files and processes (kernel32), and the HTTP client's
 # sockets (ws2_32).

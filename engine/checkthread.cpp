@@ -51,6 +51,11 @@ FetchHooks CheckThread::InstallerHooks(HeldFile& installer, std::exception_ptr* 
     return hooks;
 }
 
+void CheckThread::EmitInstallOutcome(int row, const std::string& outcome) {
+    if (!outcome.empty())
+        emit InstallOutcomeSig(row, QString::fromStdString(outcome));
+}
+
 void CheckThread::run() {
     // Nothing may leave the thread; a run cut short here ends without its last signal.
     try {

@@ -2,6 +2,7 @@
 
 #include "check_report.h"
 
+#include <QString>
 #include <QThread>
 #include <exception>
 #include <memory>
@@ -41,6 +42,10 @@ class CheckThread : public QThread {
     // few times a second while it downloads.
     void DownloadBytes(qint64 received, qint64 total);
     void RepairFinishSig(int flag, int csharp, int tool, int ca);
+    // How an install of a row's item (a CheckRowIndex) ended, in Chinese ("下载失败：HTTP
+    // 404", "安装程序退出码 1603", ...), just before that item's Download...Sig; not sent
+    // when the job ended on a document fault.
+    void InstallOutcomeSig(int row, const QString& outcome);
     // The record of a check run, after the run's last result signal.
     void CheckReportSig(const CheckReport& report);
 
@@ -66,6 +71,7 @@ class CheckThread : public QThread {
     // The hooks of one installer download: it is held in `installer`, and its bytes are
     // reported by DownloadBytes.
     FetchHooks InstallerHooks(HeldFile& installer, std::exception_ptr* folderError = nullptr);
+    void EmitInstallOutcome(int row, const std::string& outcome);
 
     nlohmann::json serverCfg;
     int regionIndex;

@@ -139,6 +139,7 @@ class Transfer {
     std::exception_ptr folderError;
     bool openFailed = false;
     bool writeFailed = false;
+    int lastStatus = 0;
 
   private:
     bool OnResponse(const httplib::Response& response, bool resuming);
@@ -174,6 +175,7 @@ bool Transfer::OpenPart() {
 }
 
 bool Transfer::OnResponse(const httplib::Response& response, bool resuming) {
+    lastStatus = response.status;
     if (resuming && response.status == 206) {
         std::uint64_t first = 0, total = 0;
         if (!ParseContentRange(response.get_header_value("Content-Range"), first, total) ||
@@ -290,6 +292,8 @@ FetchResult FetchInstaller(const std::string& host, const std::string& path, con
 
 FetchResult FetchInstaller(const std::string& host, const std::string& path, const fs::path& target,
                            const std::string& expectedSha256, const FetchHooks& hooks) {
+    if (hooks.httpStatus)
+        *hooks.httpStatus = 0;
     ServerAddress address;
     if (!ParseServerAddress(host, address))
         return FetchResult::RequestFailed;
@@ -314,6 +318,8 @@ FetchResult FetchInstaller(const std::string& host, const std::string& path, con
         std::this_thread::sleep_for(limits.retryDelay);
     }
     const bool closed = transfer.Finish();
+    if (hooks.httpStatus)
+        *hooks.httpStatus = transfer.lastStatus;
 
     if (transfer.folderError) {
         if (!hooks.folderError)

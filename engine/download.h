@@ -32,6 +32,8 @@ struct FetchHooks {
     // Bytes of the body at the target so far and its whole size (0 when not announced),
     // after every piece that arrives.
     std::function<void(std::uint64_t received, std::uint64_t total)> progress;
+    // The HTTP status of the last response, 0 when none arrived.
+    int* httpStatus = nullptr;
     // Where retries and time-outs are logged.
     std::shared_ptr<spdlog::logger> logger;
 };

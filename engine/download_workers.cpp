@@ -4,6 +4,7 @@
 #include "download.h"
 #include "driver_entry.h"
 #include "engine_log.h"
+#include "install_outcome.h"
 #include "install_paths.h"
 #include "region.h"
 
@@ -15,13 +16,17 @@
 #include <QString>
 
 #include <exception>
+#include <optional>
 #include <set>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
 void CheckThread::DownloadCsharp(bool showProgress) {
     int result = 0;
+    std::string outcome;
     if (showProgress)
         emit UpdateProcess(0);
     try {
@@ -37,8 +42,11 @@ void CheckThread::DownloadCsharp(bool showProgress) {
         SplitHttpUrl(installerUrl, host, path);
         std::exception_ptr folderError;
         HeldFile installer;
-        const FetchResult fetched =
-            FetchInstaller(host, path, target, sha256, InstallerHooks(installer, &folderError));
+        int status = 0;
+        FetchHooks hooks = InstallerHooks(installer, &folderError);
+        hooks.httpStatus = &status;
+        const FetchResult fetched = FetchInstaller(host, path, target, sha256, hooks);
+        outcome = FetchOutcomeText(fetched, status);
         if (showProgress)
             emit UpdateProcess(50);
         if (fetched == FetchResult::RequestFailed) {
@@ -60,7 +68,9 @@ void CheckThread::DownloadCsharp(bool showProgress) {
                 result = -2;
             } else {
                 ENGINE_LOG(logger, "save c# install:{} ", LogPathText(target));
-                const int code = RunElevated(LocalPathText(target));
+                std::optional<unsigned long> exitCode;
+                const int code = RunElevated(LocalPathText(target), &exitCode);
+                outcome = RunOutcomeText(code, exitCode);
                 ENGINE_LOG(logger, "install c# code:{} ", code);
                 result = code > 0 ? 1 : -4;
             }
@@ -71,11 +81,13 @@ void CheckThread::DownloadCsharp(bool showProgress) {
     }
     if (showProgress)
         emit UpdateProcess(100);
+    EmitInstallOutcome(kDotNetRow, outcome);
     emit DownloadCsharpSig(result);
 }
 
 void CheckThread::DownloadToolVer(bool showProgress) {
     int result = 0;
+    std::string outcome;
     if (showProgress)
         emit UpdateProcess(0);
     try {
@@ -92,8 +104,11 @@ void CheckThread::DownloadToolVer(bool showProgress) {
         SplitHttpUrl(installerUrl, host, path);
         std::exception_ptr folderError;
         HeldFile installer;
-        const FetchResult fetched =
-            FetchInstaller(host, path, target, sha256, InstallerHooks(installer, &folderError));
+        int status = 0;
+        FetchHooks hooks = InstallerHooks(installer, &folderError);
+        hooks.httpStatus = &status;
+        const FetchResult fetched = FetchInstaller(host, path, target, sha256, hooks);
+        outcome = FetchOutcomeText(fetched, status);
         ENGINE_LOG(logger, "Get C# over ");
         qDebug() << QString::fromStdString(path);
         if (showProgress)
@@ -125,7 +140,9 @@ void CheckThread::DownloadToolVer(bool showProgress) {
                     ENGINE_LOG(logger, "thread tool write success ");
                     qDebug() << "thread tool write success";
                     ENGINE_LOG(logger, "start install : {} ", LogPathText(target));
-                    const int code = RunElevated(LocalPathText(target));
+                    std::optional<unsigned long> exitCode;
+                    const int code = RunElevated(LocalPathText(target), &exitCode);
+                    outcome = RunOutcomeText(code, exitCode);
                     ENGINE_LOG(logger, " install code: {} ", code);
                     if (code < 1) {
                         qDebug() << "thread tool install failed";
@@ -146,6 +163,7 @@ void CheckThread::DownloadToolVer(bool showProgress) {
     }
     if (showProgress)
         emit UpdateProcess(100);
+    EmitInstallOutcome(kToolRow, outcome);
     emit DownloadToolSig(result);
 }
 
@@ -154,7 +172,9 @@ void CheckThread::DownloadCaVer(bool showProgress) {
         emit UpdateProcess(0);
     int ca = 0;
     const std::string regionName = RegionName(regionIndex);
-    bool listRead = false; // the old middleware DLL goes only after this
+    bool listRead = false;             // the old middleware DLL goes only after this
+    std::vector<std::string> failures; // "<file name>：<outcome>" of each installer that failed
+    std::string outcome;
     try {
         const nlohmann::json& region = Member(serverCfg, regionName);
         if (showProgress)
@@ -193,8 +213,13 @@ void CheckThread::DownloadCaVer(bool showProgress) {
             SplitHttpUrl(installerUrl, host, path);
             ENGINE_LOG(logger, "url ={},file:{}", path, LogPathText(target));
             HeldFile installer;
+            int status = 0;
+            FetchHooks hooks = InstallerHooks(installer);
+            hooks.httpStatus = &status;
             const FetchResult fetched =
-                FetchInstaller(host, path, target, ExpectedSha256(item), InstallerHooks(installer));
+                FetchInstaller(host, path, target, ExpectedSha256(item), hooks);
+            if (fetched != FetchResult::Saved)
+                failures.push_back(entry.fileName + "：" + FetchOutcomeText(fetched, status));
             if (fetched == FetchResult::RequestFailed) {
                 ENGINE_LOG(logger, "get url failed={} ", path);
                 --ca;
@@ -217,7 +242,12 @@ void CheckThread::DownloadCaVer(bool showProgress) {
                 --ca;
             } else {
                 ENGINE_LOG(logger, "installCmd ={}", LogPathText(target));
-                if (RunElevated(LocalPathText(target)) < 1) {
+                std::optional<unsigned long> exitCode;
+                const int code = RunElevated(LocalPathText(target), &exitCode);
+                const std::string ran = RunOutcomeText(code, exitCode);
+                if (ran != kInstalledOutcome)
+                    failures.push_back(entry.fileName + "：" + ran);
+                if (code < 1) {
                     ENGINE_LOG(logger, "file ={} install failed", LogPathText(target));
                     --ca;
                 }
@@ -226,6 +256,7 @@ void CheckThread::DownloadCaVer(bool showProgress) {
         }
         if (ca == 0)
             ca = 1;
+        outcome = CaOutcomeText(failures);
     } catch (const std::exception& e) {
         ENGINE_LOG(logger, "exception happend : {} ", e.what());
         ca = -3;
@@ -235,5 +266,6 @@ void CheckThread::DownloadCaVer(bool showProgress) {
         ENGINE_LOG(logger, "delete failed file:{} ,error={} ", LogPathText(SkfDllPath()), error);
     if (showProgress)
         emit UpdateProcess(100);
+    EmitInstallOutcome(kCaRow, outcome);
     emit DownloadCaSig(ca);
 }

@@ -4,6 +4,7 @@
 
 #include "download.h"
 #include "driver_entry.h"
+#include "install_outcome.h"
 #include "install_paths.h"
 #include "region.h"
 
@@ -15,8 +16,11 @@
 #include <QString>
 
 #include <exception>
+#include <optional>
 #include <set>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -38,6 +42,7 @@ void CheckThread::RepairAll() {
 
     if (repairFlags & 1) {
         qDebug() << "thread  DownloadCsharp";
+        std::string outcome;
         try {
             const nlohmann::json& framework = Member(Member(serverCfg, regionName), "framework");
             const std::string installerUrl = TextMember(framework, "url");
@@ -46,9 +51,12 @@ void CheckThread::RepairAll() {
             SplitHttpUrl(installerUrl, host, path);
             std::exception_ptr folderError;
             HeldFile installer;
+            int status = 0;
+            FetchHooks hooks = InstallerHooks(installer, &folderError);
+            hooks.httpStatus = &status;
             const FetchResult fetched =
-                FetchInstaller(host, path, target, ExpectedSha256(framework),
-                               InstallerHooks(installer, &folderError));
+                FetchInstaller(host, path, target, ExpectedSha256(framework), hooks);
+            outcome = FetchOutcomeText(fetched, status);
             emit UpdateProcess(50);
             switch (fetched) {
             case FetchResult::FolderFailed:
@@ -61,14 +69,19 @@ void CheckThread::RepairAll() {
             case FetchResult::WriteFailed:
                 csharp = -1;
                 break;
-            case FetchResult::Saved:
-                csharp = RunElevated(LocalPathText(target)) > 0 ? 1 : -4;
+            case FetchResult::Saved: {
+                std::optional<unsigned long> exitCode;
+                const int code = RunElevated(LocalPathText(target), &exitCode);
+                outcome = RunOutcomeText(code, exitCode);
+                csharp = code > 0 ? 1 : -4;
                 break;
+            }
             }
         } catch (const std::exception&) {
             csharp = -3;
         }
         emit UpdateProcess(static_cast<int>(progressStep));
+        EmitInstallOutcome(kDotNetRow, outcome);
         emit DownloadCsharpSig(csharp);
         qDebug() << "thread  UpdateProcess:" << 2 * progressStep;
         stepIndex = 3;
@@ -76,6 +89,7 @@ void CheckThread::RepairAll() {
 
     if (repairFlags & 2) {
         qDebug() << "thread  DownloadToolVer";
+        std::string outcome;
         try {
             const nlohmann::json& toolCfg = Member(Member(serverCfg, regionName), "tool");
             const std::string installerUrl = TextMember(toolCfg, "url");
@@ -84,8 +98,12 @@ void CheckThread::RepairAll() {
             std::string host, path;
             SplitHttpUrl(installerUrl, host, path);
             HeldFile installer;
-            const FetchResult fetched = FetchInstaller(host, path, target, ExpectedSha256(toolCfg),
-                                                       InstallerHooks(installer));
+            int status = 0;
+            FetchHooks hooks = InstallerHooks(installer);
+            hooks.httpStatus = &status;
+            const FetchResult fetched =
+                FetchInstaller(host, path, target, ExpectedSha256(toolCfg), hooks);
+            outcome = FetchOutcomeText(fetched, status);
             if (fetched == FetchResult::RequestFailed) {
                 qDebug() << "thread tool get failed";
                 tool = -2;
@@ -102,7 +120,10 @@ void CheckThread::RepairAll() {
                     tool = -2;
                 } else {
                     qDebug() << "thread tool write success";
-                    if (RunElevated(LocalPathText(target)) > 0) {
+                    std::optional<unsigned long> exitCode;
+                    const int code = RunElevated(LocalPathText(target), &exitCode);
+                    outcome = RunOutcomeText(code, exitCode);
+                    if (code > 0) {
                         qDebug() << "thread tool install success";
                         tool = 1;
                     } else {
@@ -117,6 +138,7 @@ void CheckThread::RepairAll() {
         }
         emit UpdateProcess(static_cast<int>(stepIndex * progressStep));
         ++stepIndex;
+        EmitInstallOutcome(kToolRow, outcome);
         emit DownloadToolSig(tool);
         qDebug() << "thread  UpdateProcess:" << stepIndex * progressStep;
     }
@@ -125,6 +147,8 @@ void CheckThread::RepairAll() {
         qDebug() << "thread  DownloadToolVer";
         // The old middleware DLL goes only once the region's driver list has been read.
         bool listRead = false;
+        std::vector<std::string> failures;
+        std::string outcome;
         try {
             std::vector<const nlohmann::json*> entries;
             if (!DriverEntries(Member(serverCfg, regionName), entries))
@@ -146,11 +170,25 @@ void CheckThread::RepairAll() {
                 std::string host, path;
                 SplitHttpUrl(installerUrl, host, path);
                 HeldFile installer;
-                const FetchResult fetched = FetchInstaller(host, path, target, ExpectedSha256(item),
-                                                           InstallerHooks(installer));
-                if (fetched != FetchResult::Saved || RunElevated(LocalPathText(target)) < 1)
+                int status = 0;
+                FetchHooks hooks = InstallerHooks(installer);
+                hooks.httpStatus = &status;
+                const FetchResult fetched =
+                    FetchInstaller(host, path, target, ExpectedSha256(item), hooks);
+                if (fetched != FetchResult::Saved) {
+                    failures.push_back(entry.fileName + "：" + FetchOutcomeText(fetched, status));
+                    --ca;
+                    continue;
+                }
+                std::optional<unsigned long> exitCode;
+                const int code = RunElevated(LocalPathText(target), &exitCode);
+                const std::string ran = RunOutcomeText(code, exitCode);
+                if (ran != kInstalledOutcome)
+                    failures.push_back(entry.fileName + "：" + ran);
+                if (code < 1)
                     --ca;
             }
+            outcome = CaOutcomeText(failures);
         } catch (const std::exception&) {
             ca = -3;
         }
@@ -161,6 +199,7 @@ void CheckThread::RepairAll() {
             qDebug() << "thread  SKFAPI20050.dll not deleted:" << QString::fromStdString(error);
         emit UpdateProcess(static_cast<int>(stepIndex * progressStep));
         ++stepIndex;
+        EmitInstallOutcome(kCaRow, outcome);
         emit DownloadCaSig(ca);
         qDebug() << "thread  UpdateProcess:" << stepIndex * progressStep;
     }

@@ -7,6 +7,7 @@
 #include <QSize>
 #include <QString>
 #include <QWidget>
+#include <array>
 #include <memory>
 #include <spdlog/logger.h>
 #include <string>
@@ -63,6 +64,9 @@ class centerWidget : public QWidget {
     void UpdateDownloadBytes(qint64 received, qint64 total);
     void RepairFinishSlot(int flag, int csharp, int tool, int ca);
     void CheckReportSlot(const CheckReport& report);
+    // The install job's own account of how a row's install ended; the row's record takes it
+    // instead of the text derived from the result code that follows.
+    void InstallOutcomeSlot(int row, const QString& outcome);
 
   protected:
     // Builds the worker of one job (not started, no parent). The one place where thread
@@ -139,6 +143,8 @@ class centerWidget : public QWidget {
     std::shared_ptr<spdlog::logger> logger;
     QSize statusIconSize{13, 13};
     CheckReport lastReport;
+    // Outcomes of the running install job not yet matched with their row's result code.
+    std::array<std::string, kRowCount> pendingOutcomes;
 };
 
 // "已下载 12.3 MB / 48.1 MB"; without the size when it is not known (0).

@@ -36,8 +36,16 @@ void centerWidget::NoteInstall(QLabel* statusLabel, int res) {
     const QLabel* labels[] = {netStatusLabel, netFraStatusLabel, ieStatusLabel, toolStatusLabel,
                               caStatusLabel};
     for (int row = 0; row < kRowCount; ++row)
-        if (labels[row] == statusLabel)
-            NoteInstallText(row, InstallOutcomeText(row, res));
+        if (labels[row] == statusLabel) {
+            std::string outcome;
+            outcome.swap(pendingOutcomes[row]);
+            NoteInstallText(row, outcome.empty() ? InstallOutcomeText(row, res) : outcome);
+        }
+}
+
+void centerWidget::InstallOutcomeSlot(int row, const QString& outcome) {
+    if (row >= 0 && row < kRowCount)
+        pendingOutcomes[row] = outcome.toStdString();
 }
 
 void centerWidget::NoteInstallText(int row, const std::string& outcome) {

@@ -44,7 +44,9 @@ void centerWidget::StartRepair(bool /*repairFlag*/) {
         flags |= bit;
     }
 
+    pendingOutcomes = {};
     CheckThread* thread = NewThread(4, regionCombo->currentIndex(), flags);
+    connect(thread, &CheckThread::InstallOutcomeSig, this, &centerWidget::InstallOutcomeSlot);
     connect(thread, &CheckThread::RepairFinishSig, this, &centerWidget::RepairFinishSlot);
     connect(thread, &CheckThread::UpdateProcess, this, &centerWidget::UpdateProcess);
     connect(thread, &CheckThread::DownloadBytes, this, &centerWidget::UpdateDownloadBytes);
@@ -68,7 +70,9 @@ void centerWidget::StartRepair(bool /*repairFlag*/) {
 
 void centerWidget::StartInstallThread(int mode, void (CheckThread::*resultSig)(int),
                                       void (centerWidget::*resultSlot)(int)) {
+    pendingOutcomes = {};
     CheckThread* thread = NewThread(mode, regionCombo->currentIndex(), 0);
+    connect(thread, &CheckThread::InstallOutcomeSig, this, &centerWidget::InstallOutcomeSlot);
     connect(thread, resultSig, this, resultSlot);
     connect(thread, &CheckThread::UpdateProcess, this, &centerWidget::UpdateProcess);
     connect(thread, &CheckThread::DownloadBytes, this, &centerWidget::UpdateDownloadBytes);

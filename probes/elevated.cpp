@@ -6,7 +6,9 @@
 #include <cstring>
 #include <exception>
 
-int RunElevated(const std::string& installerPath) {
+int RunElevated(const std::string& installerPath, std::optional<unsigned long>* exitCode) {
+    if (exitCode)
+        exitCode->reset();
     try {
         SHELLEXECUTEINFOA info;
         std::memset(&info, 0, sizeof info);
@@ -26,8 +28,10 @@ int RunElevated(const std::string& installerPath) {
 
         if (info.hProcess != nullptr) {
             WaitForSingleObject(info.hProcess, INFINITE);
-            DWORD exitCode = 0;
-            GetExitCodeProcess(info.hProcess, &exitCode); // any exit code counts as ran
+            DWORD code = 0;
+            // Any exit code counts as ran; a caller that asks gets it.
+            if (GetExitCodeProcess(info.hProcess, &code) && exitCode)
+                *exitCode = static_cast<unsigned long>(code);
             CloseHandle(info.hProcess);
         }
         return 1;

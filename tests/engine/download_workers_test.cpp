@@ -248,3 +248,65 @@ TEST_F(CaWorker, UndeletableSkfLibraryStillEndsTheRun) {
 }
 
 } // namespace
+
+namespace {
+
+// Every install job says how each item's install ended, more precisely than its result code.
+TEST_F(Workers, EachJobReportsThePreciseOutcome) {
+    server.ServeStatus("/files/gone", 404);
+    server.ServeBytes("/files/exit3", "#!/bin/sh\nexit 3\n");
+    struct Case {
+        const char* name;
+        std::string url;
+        std::string sha256;
+        std::string outcome;
+    };
+    const Case cases[] = {
+        {"exit 3", server.Url("/files/exit3"), "", "安装程序退出码 3"},
+        {"sha256", ServeInstaller("setup"), std::string(64, '0'), "下载失败：sha256 不符"},
+        {"404", server.Url("/files/gone"), "", "下载失败：HTTP 404"},
+        {"refused", "http://127.0.0.1:" + std::to_string(testnet::TestServer::UnusedPort()) + "/x",
+         "", "下载失败：连接失败"},
+        {"success", ServeInstaller("setup"), "", "已安装，等待重新检测"},
+    };
+    // The single installs and the repair's steps for the same two items.
+    struct Job {
+        int mode;
+        int flags;
+        const char* member;
+        int row;
+    };
+    const Job jobs[] = {{1, 0, "framework", kDotNetRow},
+                        {2, 0, "tool", kToolRow},
+                        {4, 1, "framework", kDotNetRow},
+                        {4, 2, "tool", kToolRow}};
+    for (const Case& c : cases)
+        for (const Job& j : jobs) {
+            json doc = BaseDocument();
+            doc["shanxi"][j.member] = {{"url", c.url}, {"sha256", c.sha256}};
+            ServeDocument(doc);
+            EXPECT_EQ(Run(j.mode, 0, j.flags).Outcomes(),
+                      Strings{std::to_string(j.row) + ":" + c.outcome})
+                << c.name << " mode " << j.mode;
+        }
+}
+
+// Of several CA installers, the outcome names the ones that failed and how.
+TEST_F(CaWorker, OutcomeNamesTheFailedInstallers) {
+    server.ServeStatus("/files/gone", 404);
+    server.ServeBytes("/files/exit3", "#!/bin/sh\nexit 3\n");
+    json lost = Outdated("lost.dll");
+    lost["url"] = server.Url("/files/gone");
+    json failing = Outdated("failing.dll");
+    failing["url"] = server.Url("/files/exit3");
+    const json fine = Outdated("fine.dll");
+    const std::string both = "4:lost.dll：下载失败：HTTP 404；failing.dll：安装程序退出码 3";
+    EXPECT_EQ(RunCa(json::array({lost, fine, failing})).Outcomes(), Strings{both});
+    json doc = BaseDocument();
+    doc["shanxi"]["driver"] = json::array({lost, fine, failing});
+    ServeDocument(doc);
+    EXPECT_EQ(Run(4, 0, 4).Outcomes(), Strings{both});
+    EXPECT_EQ(RunCa(json::array({fine})).Outcomes(), Strings{"4:已安装，等待重新检测"});
+}
+
+} // namespace

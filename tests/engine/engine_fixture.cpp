@@ -39,6 +39,10 @@ void SignalLog::Attach(CheckThread* t) {
     QObject::connect(t, &CheckThread::RepairFinishSig, [s](int f, int c, int tl, int ca) {
         s->Add("RepairFinishSig", {f, c, tl, ca});
     });
+    QObject::connect(t, &CheckThread::InstallOutcomeSig, [s](int row, const QString& text) {
+        std::lock_guard<std::mutex> lock(s->mutex);
+        s->outcomes.push_back(std::to_string(row) + ":" + text.toStdString());
+    });
 }
 
 std::vector<std::string> SignalLog::Events() const {
@@ -60,6 +64,11 @@ std::vector<int> SignalLog::Values(const std::string& name) const {
         if (n == name)
             out.push_back(args.at(0));
     return out;
+}
+
+std::vector<std::string> SignalLog::Outcomes() const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->outcomes;
 }
 
 int SignalLog::Last(const std::string& name) const {

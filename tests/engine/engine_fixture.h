@@ -25,11 +25,14 @@ class SignalLog {
     std::vector<int> Values(const std::string& name) const;
     // The first argument of the last emission of a signal, INT_MIN when never emitted.
     int Last(const std::string& name) const;
+    // Every InstallOutcomeSig as "row:outcome" (kept apart from Events).
+    std::vector<std::string> Outcomes() const;
 
   private:
     struct State {
         std::mutex mutex;
         std::vector<std::pair<std::string, std::vector<int>>> events;
+        std::vector<std::string> outcomes;
         void Add(const char* name, std::vector<int> args);
     };
     std::shared_ptr<State> state_ = std::make_shared<State>();

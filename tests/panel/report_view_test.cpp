@@ -40,7 +40,8 @@ class ReportViewTest : public PanelTest {
                    "fileName": "t.config", "fileVersion": "2.0", "url": "http://127.0.0.1:1/none"},
           "driver": [{"path": "计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Ca", "key": "Dir",
                       "fileName": "ca.dll", "fileVersion": "1.2.3.4",
-                      "fileModifyDtm": "2024-03-15 10:20", "url": "http://127.0.0.1:1/none"}]}})");
+                      "fileModifyDtm": "2024-03-15 10:20", "url": ")" +
+                                         server.Url("/files/ca-setup") + R"("}]}})");
         const DWORD zero = 0;
         ASSERT_EQ(
             RegSetDwordValue(HKEY_CURRENT_USER,
@@ -121,11 +122,17 @@ TEST_F(ReportViewTest, InstallOutcomeOutlivesTheRecheck) {
     DrainThreads();
     EXPECT_EQ(Label("toolStatusLabel")->text(), "投标工具安装版本不正确");
     const QStringList tool = TooltipLines(Label("toolStatusLabel"));
-    EXPECT_EQ(tool.last(),
-              "本次安装：安装失败：下载失败（服务器无应答、状态码不是 200，或 sha256 不符）");
-    EXPECT_EQ(panel->LastReport().rows[kToolRow].install,
-              "安装失败：下载失败（服务器无应答、状态码不是 200，或 sha256 不符）");
+    EXPECT_EQ(tool.last(), "本次安装：下载失败：连接失败");
+    EXPECT_EQ(panel->LastReport().rows[kToolRow].install, "下载失败：连接失败");
     EXPECT_TRUE(panel->LastReport().rows[kCaRow].install.empty());
+
+    // A repair: the installer that ran but failed is named with its exit code.
+    server.ServeBytes("/files/ca-setup", "#!/bin/sh\nexit 3\n");
+    panel->StartRepair(true);
+    DrainThreads();
+    EXPECT_EQ(Label("caStatusLabel")->text(), "CA驱动版本不正确");
+    EXPECT_EQ(TooltipLines(Label("caStatusLabel")).last(), "本次安装：ca.dll：安装程序退出码 3");
+    EXPECT_EQ(panel->LastReport().rows[kDotNetRow].install, "下载失败：连接失败");
 }
 
 TEST_F(ReportViewTest, ContextMenuCopiesAndSavesTheReport) {

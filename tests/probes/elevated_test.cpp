@@ -43,9 +43,16 @@ TEST(RunElevated, RunsTheInstallerToItsEndWhateverItsExitCode) {
         const fs::path installer =
             WriteInstaller(machine.dir() / fs::u8path(c.folder), c.name, marker, c.exitCode);
         testing::internal::CaptureStdout();
-        int rc = RunElevated(AnsiPath(installer));
+        std::optional<unsigned long> exitCode;
+        int rc = RunElevated(AnsiPath(installer), &exitCode);
         std::string out = testing::internal::GetCapturedStdout();
         EXPECT_EQ(rc, 1) << c.name;
+#ifdef _WIN32
+        const unsigned long expectedExit = static_cast<unsigned long>(c.exitCode);
+#else
+        const unsigned long expectedExit = static_cast<unsigned long>(c.exitCode) & 0xff;
+#endif
+        EXPECT_EQ(exitCode, expectedExit) << c.name;
         EXPECT_EQ(out, kStartedLine) << c.name;
         // The wait is for the installer's end: its work is done when the call returns.
         EXPECT_TRUE(fs::exists(marker)) << c.name;

@@ -32,10 +32,12 @@ CheckThread::CheckThread(int mode, int regionIndex, const std::string& ipPort,
 
 CheckThread::~CheckThread() = default;
 
-FetchHooks CheckThread::InstallerHooks(HeldFile& installer, std::exception_ptr* folderError) {
+FetchHooks CheckThread::InstallerHooks(HeldFile& installer, int& httpStatus,
+                                       std::exception_ptr* folderError) {
     FetchHooks hooks;
     hooks.folderError = folderError;
     hooks.installer = &installer;
+    hooks.httpStatus = &httpStatus;
     hooks.logger = logger;
     // A signal for every piece of a fast download would flood the panel's event queue.
     using Clock = std::chrono::steady_clock;

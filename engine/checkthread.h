@@ -68,9 +68,10 @@ class CheckThread : public QThread {
     void BeginReport();
     void RecordRows();
     void RecordResults();
-    // The hooks of one installer download: it is held in `installer`, and its bytes are
-    // reported by DownloadBytes.
-    FetchHooks InstallerHooks(HeldFile& installer, std::exception_ptr* folderError = nullptr);
+    // The hooks of one installer download: it is held in `installer`, the last response's
+    // HTTP status lands in `httpStatus`, and its bytes are reported by DownloadBytes.
+    FetchHooks InstallerHooks(HeldFile& installer, int& httpStatus,
+                              std::exception_ptr* folderError = nullptr);
     void EmitInstallOutcome(int row, const std::string& outcome);
 
     nlohmann::json serverCfg;

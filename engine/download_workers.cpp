@@ -43,8 +43,7 @@ void CheckThread::DownloadCsharp(bool showProgress) {
         std::exception_ptr folderError;
         HeldFile installer;
         int status = 0;
-        FetchHooks hooks = InstallerHooks(installer, &folderError);
-        hooks.httpStatus = &status;
+        FetchHooks hooks = InstallerHooks(installer, status, &folderError);
         const FetchResult fetched = FetchInstaller(host, path, target, sha256, hooks);
         outcome = FetchOutcomeText(fetched, status);
         if (showProgress)
@@ -105,8 +104,7 @@ void CheckThread::DownloadToolVer(bool showProgress) {
         std::exception_ptr folderError;
         HeldFile installer;
         int status = 0;
-        FetchHooks hooks = InstallerHooks(installer, &folderError);
-        hooks.httpStatus = &status;
+        FetchHooks hooks = InstallerHooks(installer, status, &folderError);
         const FetchResult fetched = FetchInstaller(host, path, target, sha256, hooks);
         outcome = FetchOutcomeText(fetched, status);
         ENGINE_LOG(logger, "Get C# over ");
@@ -214,8 +212,7 @@ void CheckThread::DownloadCaVer(bool showProgress) {
             ENGINE_LOG(logger, "url ={},file:{}", path, LogPathText(target));
             HeldFile installer;
             int status = 0;
-            FetchHooks hooks = InstallerHooks(installer);
-            hooks.httpStatus = &status;
+            FetchHooks hooks = InstallerHooks(installer, status);
             const FetchResult fetched =
                 FetchInstaller(host, path, target, ExpectedSha256(item), hooks);
             if (fetched != FetchResult::Saved)

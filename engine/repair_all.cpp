@@ -52,8 +52,7 @@ void CheckThread::RepairAll() {
             std::exception_ptr folderError;
             HeldFile installer;
             int status = 0;
-            FetchHooks hooks = InstallerHooks(installer, &folderError);
-            hooks.httpStatus = &status;
+            FetchHooks hooks = InstallerHooks(installer, status, &folderError);
             const FetchResult fetched =
                 FetchInstaller(host, path, target, ExpectedSha256(framework), hooks);
             outcome = FetchOutcomeText(fetched, status);
@@ -99,8 +98,7 @@ void CheckThread::RepairAll() {
             SplitHttpUrl(installerUrl, host, path);
             HeldFile installer;
             int status = 0;
-            FetchHooks hooks = InstallerHooks(installer);
-            hooks.httpStatus = &status;
+            FetchHooks hooks = InstallerHooks(installer, status);
             const FetchResult fetched =
                 FetchInstaller(host, path, target, ExpectedSha256(toolCfg), hooks);
             outcome = FetchOutcomeText(fetched, status);
@@ -171,8 +169,7 @@ void CheckThread::RepairAll() {
                 SplitHttpUrl(installerUrl, host, path);
                 HeldFile installer;
                 int status = 0;
-                FetchHooks hooks = InstallerHooks(installer);
-                hooks.httpStatus = &status;
+                FetchHooks hooks = InstallerHooks(installer, status);
                 const FetchResult fetched =
                     FetchInstaller(host, path, target, ExpectedSha256(item), hooks);
                 if (fetched != FetchResult::Saved) {

@@ -124,10 +124,10 @@ bool InstallFile(const std::wstring& dir, const File& file) {
     pewriter::FourPartVersion v;
     if (!pewriter::ParseVersion(file.version, v))
         return false;
-    pewriter::ImageSpec spec;
-    spec.dll = file.dll;
-    spec.version = pewriter::MakeVersionResource(v);
-    const std::vector<uint8_t> image = pewriter::BuildImage(spec);
+    pewriter::ImageSpec imageSpec;
+    imageSpec.dll = file.dll;
+    imageSpec.version = pewriter::MakeVersionResource(v);
+    const std::vector<uint8_t> image = pewriter::BuildImage(imageSpec);
     return WriteBytes(dir + L"\\" + file.name, image.data(), static_cast<DWORD>(image.size()),
                       &file.utc);
 }

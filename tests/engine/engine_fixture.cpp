@@ -6,6 +6,8 @@
 
 #include <spdlog/sinks/ostream_sink.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <ctime>
 #include <fstream>
 #include <utime.h>
@@ -13,6 +15,31 @@
 namespace fs = std::filesystem;
 
 namespace enginetest {
+
+bool RunToEnd(QThread& thread, unsigned long timeoutMs) {
+    struct Ended {
+        std::mutex mutex;
+        std::condition_variable cv;
+        bool ended = false;
+    };
+    auto ended = std::make_shared<Ended>();
+    // Without a context object the lambda runs on the ending thread itself.
+    QObject::connect(&thread, &QThread::finished, [ended] {
+        std::lock_guard<std::mutex> lock(ended->mutex);
+        ended->ended = true;
+        ended->cv.notify_all();
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    thread.start();
+    {
+        std::unique_lock<std::mutex> lock(ended->mutex);
+        if (!ended->cv.wait_until(lock, deadline, [&] { return ended->ended; }))
+            return false;
+    }
+    // `finished` comes before Qt's own bookkeeping of the end; the object may be destroyed
+    // only after that.
+    return thread.wait(timeoutMs);
+}
 
 void SignalLog::State::Add(const char* name, std::vector<int> args) {
     std::lock_guard<std::mutex> lock(mutex);
@@ -102,8 +129,7 @@ SignalLog EngineTest::RunWith(const std::string& ipPort, const std::string& url,
     SignalLog log;
     CheckThread thread(mode, region, ipPort, url, "", repairFlags, logger);
     log.Attach(&thread);
-    thread.start();
-    EXPECT_TRUE(thread.wait(120000)) << "the thread did not end";
+    EXPECT_TRUE(RunToEnd(thread, 120000)) << "the thread did not end";
     return log;
 }
 

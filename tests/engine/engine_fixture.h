@@ -16,6 +16,12 @@
 
 namespace enginetest {
 
+// Starts a thread and waits until it has ended; false on time-out. Besides QThread::wait it
+// waits for `finished` through a std::mutex: a thread that ended before wait() was called
+// is ordered only through Qt's futex-based QMutex, which ThreadSanitizer does not see, and
+// reading the thread's results afterwards would be reported as a race.
+bool RunToEnd(QThread& thread, unsigned long timeoutMs);
+
 // Every signal of a CheckThread in emission order, as "Name(a,b,...)".
 class SignalLog {
   public:

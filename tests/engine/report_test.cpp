@@ -41,8 +41,7 @@ class ReportTest : public EngineTest {
                 ++reports;
             },
             Qt::DirectConnection);
-        thread.start();
-        EXPECT_TRUE(thread.wait(60000));
+        EXPECT_TRUE(RunToEnd(thread, 60000));
         EXPECT_EQ(reports, 1);
         EXPECT_EQ(ReportJson(signalled), ReportJson(thread.Report()));
         return signalled;
@@ -239,8 +238,7 @@ TEST_F(ReportTest, UnusableServerAnswers) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.url);
         CheckThread thread(0, 0, server.ipPort(), c.url, "", 0, logger);
-        thread.start();
-        ASSERT_TRUE(thread.wait(60000));
+        ASSERT_TRUE(RunToEnd(thread, 60000));
         const json report = ReportJson(thread.Report());
         EXPECT_EQ(report["exitCode"], 2);
         EXPECT_EQ(report["rows"][0]["code"], c.netCode);

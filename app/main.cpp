@@ -23,6 +23,12 @@ int main(int argc, char* argv[]) {
     // fallback while the Chinese comes from another font.
     QFont::insertSubstitutions("Microsoft YaHei",
                                {"Microsoft YaHei UI", "SimHei", "WenQuanYi Micro Hei"});
+    // Texts without a style sheet (row names, results, tooltips) take the same family, at the
+    // system's size. The system's own dialog font is not always usable: under Wine "MS Shell
+    // Dlg 2" fell to a math font with 51 px lines, which pushed the row texts below their icons.
+    QFont font = QApplication::font();
+    font.setFamily("Microsoft YaHei");
+    QApplication::setFont(font);
     MainWindow window;
     window.setWindowTitle(QStringLiteral("Quelda运行环境检测工具"));
     window.setWindowIcon(QIcon("image/logo_.png"));

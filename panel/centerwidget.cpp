@@ -77,9 +77,13 @@ void centerWidget::BuildWidgets() {
     rightSpacer = new QPushButton(this);
     leftSpacer->setFixedSize(5, 10);
     rightSpacer->setFixedSize(5, 10);
-    // They only keep the margins: flat, so that no button frame shows at the window's edges.
-    leftSpacer->setFlat(true);
-    rightSpacer->setFlat(true);
+    // They only keep the margins: flat, so that no button frame shows at the window's edges,
+    // and out of the tab order, so that no focus frame does (Windows draws one on the first
+    // button that takes focus).
+    for (QPushButton* spacer : {leftSpacer, rightSpacer}) {
+        spacer->setFlat(true);
+        spacer->setFocusPolicy(Qt::NoFocus);
+    }
 
     baseIconLabel = NewLabel(this, "baseIconLabel");
     baseTitleLabel = NewLabel(this, "baseTitleLabel", "基础环境检测");

@@ -18,45 +18,56 @@ using Strings = std::vector<std::string>;
 
 namespace {
 
-class DocumentLimits : public EngineTest {};
-
 // A JSON object whose innermost array is `levels` containers deep.
 std::string Nested(int levels) {
     return "{\"a\":" + std::string(levels - 1, '[') + std::string(levels - 1, ']') + "}";
 }
 
-TEST_F(DocumentLimits, DepthAndSizeBeyondTheLimitsAreUnusable) {
-    const std::string refusedDepth = "server document not used: the document nests deeper "
-                                     "than 64 levels";
-    const std::string refusedSize = "server document not used: the document is larger than "
-                                    "4194304 bytes";
+const std::string kRefusedDepth = "server document not used: the document nests deeper "
+                                  "than 64 levels";
+const std::string kRefusedSize = "server document not used: the document is larger than "
+                                 "4194304 bytes";
+
+struct LimitCase {
+    const char* name;
+    std::string body;
+    int expected;   // the network row's code
+    Strings logged; // what the check logs of a refused document
+};
+
+class DocumentLimits : public EngineTest {
+  protected:
+    void ExpectResults(const std::vector<LimitCase>& cases) {
+        std::size_t seen = 0;
+        for (const LimitCase& c : cases) {
+            server.ServeBytes(kDocPath, c.body, 200, "application/json");
+            EXPECT_EQ(Run(0).Values("CheckNetSig"), std::vector<int>{c.expected}) << c.name;
+            const Strings all = Messages();
+            // A usable document goes on to the checks, which may log of their own.
+            if (c.expected < 0) {
+                EXPECT_EQ(Strings(all.begin() + static_cast<long>(seen), all.end()), c.logged)
+                    << c.name;
+            }
+            seen = all.size();
+        }
+    }
+};
+
+TEST_F(DocumentLimits, DepthBeyondTheLimitIsUnusable) {
+    ExpectResults({
+        {"64 levels", Nested(64), 1, {}},
+        {"65 levels", Nested(65), -2, {kRefusedDepth}},
+        {"20000 levels", Nested(20000), -2, {kRefusedDepth}},
+    });
+}
+
+TEST_F(DocumentLimits, SizeBeyondTheLimitIsUnusable) {
     std::string largest = Nested(5);
     largest.resize(kMaxDocumentBytes, ' '); // blanks after the value are allowed
-    struct Case {
-        const char* name;
-        std::string body;
-        int expected;
-        Strings messages;
-    };
-    const Case cases[] = {
-        {"64 levels", Nested(64), 1, {}},
-        {"65 levels", Nested(65), -2, {refusedDepth}},
-        {"20000 levels", Nested(20000), -2, {refusedDepth}},
+    ExpectResults({
         {"4 MB", largest, 1, {}},
-        {"4 MB and one byte", largest + " ", -2, {refusedSize}},
-    };
-    std::size_t seen = 0;
-    for (const Case& c : cases) {
-        server.ServeBytes(kDocPath, c.body, 200, "application/json");
-        EXPECT_EQ(Run(0).Values("CheckNetSig"), std::vector<int>{c.expected}) << c.name;
-        const Strings all = Messages();
-        // A usable document goes on to the checks, which may log of their own.
-        if (c.expected < 0) {
-            EXPECT_EQ(Strings(all.begin() + static_cast<long>(seen), all.end()), c.messages)
-                << c.name;
-        }
-        seen = all.size();
-    }
+        {"4 MB and one byte", largest + " ", -2, {kRefusedSize}},
+    });
 }
 
 // Answers every connection with `head` at once, then trickles `tail` one byte per 200 ms.

@@ -8,7 +8,6 @@
 #include "install_paths.h"
 #include "region.h"
 
-#include "probes/elevated.h"
 #include "probes/file_probes.h"
 #include "probes/held_file.h"
 
@@ -16,7 +15,6 @@
 #include <QString>
 
 #include <exception>
-#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -67,9 +65,7 @@ void CheckThread::DownloadCsharp(bool showProgress) {
                 result = -2;
             } else {
                 ENGINE_LOG(logger, "save c# install:{} ", LogPathText(target));
-                std::optional<unsigned long> exitCode;
-                const int code = RunElevated(LocalPathText(target), &exitCode);
-                outcome = RunOutcomeText(code, exitCode);
+                const int code = RunInstaller(target, outcome);
                 ENGINE_LOG(logger, "install c# code:{} ", code);
                 result = code > 0 ? 1 : -4;
             }
@@ -138,9 +134,7 @@ void CheckThread::DownloadToolVer(bool showProgress) {
                     ENGINE_LOG(logger, "thread tool write success ");
                     qDebug() << "thread tool write success";
                     ENGINE_LOG(logger, "start install : {} ", LogPathText(target));
-                    std::optional<unsigned long> exitCode;
-                    const int code = RunElevated(LocalPathText(target), &exitCode);
-                    outcome = RunOutcomeText(code, exitCode);
+                    const int code = RunInstaller(target, outcome);
                     ENGINE_LOG(logger, " install code: {} ", code);
                     if (code < 1) {
                         qDebug() << "thread tool install failed";
@@ -239,9 +233,8 @@ void CheckThread::DownloadCaVer(bool showProgress) {
                 --ca;
             } else {
                 ENGINE_LOG(logger, "installCmd ={}", LogPathText(target));
-                std::optional<unsigned long> exitCode;
-                const int code = RunElevated(LocalPathText(target), &exitCode);
-                const std::string ran = RunOutcomeText(code, exitCode);
+                std::string ran;
+                const int code = RunInstaller(target, ran);
                 if (ran != kInstalledOutcome)
                     failures.push_back(entry.fileName + "：" + ran);
                 if (code < 1) {

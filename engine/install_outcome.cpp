@@ -1,5 +1,9 @@
 #include "install_outcome.h"
 
+#include "install_paths.h"
+
+#include "probes/elevated.h"
+
 std::string FetchOutcomeText(FetchResult fetched, int httpStatus) {
     switch (fetched) {
     case FetchResult::Saved:
@@ -29,6 +33,13 @@ std::string RunOutcomeText(int runCode, const std::optional<unsigned long>& exit
     if (*exitCode == 0)
         return kInstalledOutcome;
     return "安装程序退出码 " + std::to_string(*exitCode);
+}
+
+int RunInstaller(const std::filesystem::path& target, std::string& outcome) {
+    std::optional<unsigned long> exitCode;
+    const int code = RunElevated(LocalPathText(target), &exitCode);
+    outcome = RunOutcomeText(code, exitCode);
+    return code;
 }
 
 std::string CaOutcomeText(const std::vector<std::string>& failures) {

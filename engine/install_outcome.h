@@ -2,6 +2,7 @@
 
 #include "download.h"
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,6 +19,10 @@ std::string FetchOutcomeText(FetchResult fetched, int httpStatus);
 
 // What RunElevated's result and the installer's exit code (none when unknown) mean.
 std::string RunOutcomeText(int runCode, const std::optional<unsigned long>& exitCode);
+
+// Starts the installer at `target` with administrator rights and waits for it: RunElevated's
+// result, with what it means for the row's record in `outcome`.
+int RunInstaller(const std::filesystem::path& target, std::string& outcome);
 
 // The CA drivers' outcome from the outcomes of the installers that did not succeed, each
 // "<file name>：<outcome>".

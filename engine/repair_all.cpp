@@ -8,7 +8,6 @@
 #include "install_paths.h"
 #include "region.h"
 
-#include "probes/elevated.h"
 #include "probes/file_probes.h"
 #include "probes/held_file.h"
 
@@ -16,7 +15,6 @@
 #include <QString>
 
 #include <exception>
-#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -69,9 +67,7 @@ void CheckThread::RepairAll() {
                 csharp = -1;
                 break;
             case FetchResult::Saved: {
-                std::optional<unsigned long> exitCode;
-                const int code = RunElevated(LocalPathText(target), &exitCode);
-                outcome = RunOutcomeText(code, exitCode);
+                const int code = RunInstaller(target, outcome);
                 csharp = code > 0 ? 1 : -4;
                 break;
             }
@@ -118,9 +114,7 @@ void CheckThread::RepairAll() {
                     tool = -2;
                 } else {
                     qDebug() << "thread tool write success";
-                    std::optional<unsigned long> exitCode;
-                    const int code = RunElevated(LocalPathText(target), &exitCode);
-                    outcome = RunOutcomeText(code, exitCode);
+                    const int code = RunInstaller(target, outcome);
                     if (code > 0) {
                         qDebug() << "thread tool install success";
                         tool = 1;
@@ -177,9 +171,8 @@ void CheckThread::RepairAll() {
                     --ca;
                     continue;
                 }
-                std::optional<unsigned long> exitCode;
-                const int code = RunElevated(LocalPathText(target), &exitCode);
-                const std::string ran = RunOutcomeText(code, exitCode);
+                std::string ran;
+                const int code = RunInstaller(target, ran);
                 if (ran != kInstalledOutcome)
                     failures.push_back(entry.fileName + "：" + ran);
                 if (code < 1)

@@ -247,10 +247,6 @@ TEST_F(CaWorker, UndeletableSkfLibraryStillEndsTheRun) {
     EXPECT_EQ(Messages().back().rfind("delete failed file:", 0), 0u) << Messages().back();
 }
 
-} // namespace
-
-namespace {
-
 // Every install job says how each item's install ended, more precisely than its result code.
 TEST_F(Workers, EachJobReportsThePreciseOutcome) {
     server.ServeStatus("/files/gone", 404);

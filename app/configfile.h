@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/mainconfig.h"
+#include "common/mainconfig.h"
 
 #include <cstdio>
 #include <nlohmann/json_fwd.hpp>

@@ -2,10 +2,10 @@
 
 #include "app/check_options.h"
 #include "app/configfile.h"
-#include "app/log/diaglog.h"
+#include "common/log/diaglog.h"
 #include "engine/checkthread.h"
-#include "engine/report_json.h"
-#include "engine/report_text.h"
+#include "engine/report/report_json.h"
+#include "engine/report/report_text.h"
 
 #include <QDir>
 #include <QFile>

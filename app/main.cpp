@@ -1,7 +1,7 @@
 #include "app/check_options.h"
 #include "app/headless_check.h"
 #include "app/mainwindow.h"
-#include "engine/part_files.h"
+#include "engine/download/part_files.h"
 
 #include <QApplication>
 #include <QCoreApplication>

@@ -4,7 +4,7 @@
 // The two clients alternate for a few rounds; the best round of each counts, which evens
 // out page-cache write-back and other load on the machine.
 #include "bench_util.h"
-#include "engine/download.h"
+#include "engine/download/download.h"
 #include "nginx_server.h"
 #include "test_server.h"
 

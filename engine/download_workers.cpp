@@ -1,12 +1,12 @@
 // The single-installer jobs of modes 1 to 3: fetch, start elevated, report.
-#include "checkthread.h"
+#include "engine/checkthread.h"
 
-#include "download.h"
-#include "driver_entry.h"
-#include "engine_log.h"
-#include "install_outcome.h"
-#include "install_paths.h"
-#include "region.h"
+#include "engine/download/download.h"
+#include "engine/driver_entry.h"
+#include "engine/engine_log.h"
+#include "engine/install_outcome.h"
+#include "engine/install_paths.h"
+#include "engine/region.h"
 
 #include "probes/file_probes.h"
 #include "probes/held_file.h"

@@ -1,7 +1,7 @@
-#include "driver_entry.h"
+#include "engine/driver_entry.h"
 
-#include "install_paths.h"
-#include "region.h"
+#include "engine/install_paths.h"
+#include "engine/region.h"
 
 #include "probes/file_probes.h"
 #include "probes/registry.h"

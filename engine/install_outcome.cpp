@@ -1,6 +1,6 @@
-#include "install_outcome.h"
+#include "engine/install_outcome.h"
 
-#include "install_paths.h"
+#include "engine/install_paths.h"
 
 #include "probes/elevated.h"
 

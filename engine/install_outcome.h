@@ -1,6 +1,6 @@
 #pragma once
 
-#include "download.h"
+#include "engine/download/download.h"
 
 #include <filesystem>
 #include <optional>

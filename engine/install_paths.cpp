@@ -1,4 +1,4 @@
-#include "install_paths.h"
+#include "engine/install_paths.h"
 
 #include "probes/native_path.h"
 #include "probes/textconv.h"

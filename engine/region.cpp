@@ -1,4 +1,4 @@
-#include "region.h"
+#include "engine/region.h"
 
 std::string RegionName(int regionIndex) {
     switch (regionIndex) {

@@ -1,12 +1,12 @@
 // Mode 4: the installers the panel selected, one after another. Writes no log records
 // beyond the download's own retries; its trace goes to the debug stream only.
-#include "checkthread.h"
+#include "engine/checkthread.h"
 
-#include "download.h"
-#include "driver_entry.h"
-#include "install_outcome.h"
-#include "install_paths.h"
-#include "region.h"
+#include "engine/download/download.h"
+#include "engine/driver_entry.h"
+#include "engine/install_outcome.h"
+#include "engine/install_paths.h"
+#include "engine/region.h"
 
 #include "probes/file_probes.h"
 #include "probes/held_file.h"

@@ -1,6 +1,6 @@
-#include "row_texts.h"
+#include "engine/row_texts.h"
 
-#include "check_report.h"
+#include "engine/report/check_report.h"
 
 #include <string>
 

@@ -1,4 +1,4 @@
-#include "server_address.h"
+#include "engine/server_address.h"
 
 #include <cctype>
 

@@ -1,4 +1,4 @@
-#include "server_document.h"
+#include "engine/server_document.h"
 
 #include "probes/textconv.h"
 

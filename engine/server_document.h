@@ -1,6 +1,6 @@
 #pragma once
 
-#include "server_address.h"
+#include "engine/server_address.h"
 
 #include <chrono>
 #include <cstddef>

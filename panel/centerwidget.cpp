@@ -1,7 +1,7 @@
 #include "centerwidget.h"
 
 #include "alert_protocol.h"
-#include "app/log/diaglog.h"
+#include "common/log/diaglog.h"
 #include "engine/checkthread.h"
 #include "panel_styles.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/mainconfig.h"
-#include "engine/check_report.h"
+#include "common/mainconfig.h"
+#include "engine/report/check_report.h"
 
 #include <QPointer>
 #include <QSize>

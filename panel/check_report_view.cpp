@@ -2,8 +2,8 @@
 // text, and a context menu to copy or save the whole report.
 #include "centerwidget.h"
 
-#include "engine/report_json.h"
-#include "engine/report_text.h"
+#include "engine/report/report_json.h"
+#include "engine/report/report_text.h"
 #include "engine/row_texts.h"
 
 #include <QAction>

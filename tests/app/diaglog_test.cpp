@@ -1,4 +1,4 @@
-#include "app/log/diaglog.h"
+#include "common/log/diaglog.h"
 #include "scoped_work_dir.h"
 
 #include <ctime>

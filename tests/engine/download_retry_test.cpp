@@ -2,9 +2,9 @@
 // allows it), trickles end, and the file that runs is the file that was checked.
 #include "engine_fixture.h"
 
-#include "engine/download.h"
-#include "engine/download_limits.h"
-#include "engine/part_files.h"
+#include "engine/download/download.h"
+#include "engine/download/download_limits.h"
+#include "engine/download/part_files.h"
 #include "probes/elevated.h"
 #include "probes/held_file.h"
 

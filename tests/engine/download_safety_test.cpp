@@ -2,7 +2,7 @@
 // or hold the whole body in memory.
 #include "engine_fixture.h"
 
-#include "engine/download.h"
+#include "engine/download/download.h"
 #include "peak_rss.h"
 
 #include <fstream>

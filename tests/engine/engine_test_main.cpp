@@ -1,4 +1,4 @@
-#include "engine/download_limits.h"
+#include "engine/download/download_limits.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>

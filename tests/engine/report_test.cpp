@@ -2,8 +2,8 @@
 // the demo workstation (everything wrong, then everything in order), and hostile values.
 #include "engine_fixture.h"
 
-#include "engine/report_json.h"
-#include "engine/report_text.h"
+#include "engine/report/report_json.h"
+#include "engine/report/report_text.h"
 #include "pe_fixture.h"
 #include "probes/registry.h"
 

@@ -1,7 +1,7 @@
 // The check report in the window: the details behind each row's result text as a tooltip,
 // the last install's outcome kept across the re-check, and the copy/save menu.
-#include "engine/report_json.h"
-#include "engine/report_text.h"
+#include "engine/report/report_json.h"
+#include "engine/report/report_text.h"
 #include "panel_fixture.h"
 #include "pe_fixture.h"
 #include "probes/registry.h"

@@ -1,4 +1,4 @@
-#include "report_json.h"
+#include "engine/report/report_json.h"
 
 namespace {
 

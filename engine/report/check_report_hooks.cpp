@@ -1,11 +1,11 @@
 // The check run's side of the report: the run's identity, each row's result as its signal
 // carries it, and the facts behind the results.
-#include "checkthread.h"
+#include "engine/checkthread.h"
 
-#include "check_record.h"
-#include "engine_log.h"
-#include "region.h"
-#include "row_texts.h"
+#include "engine/engine_log.h"
+#include "engine/region.h"
+#include "engine/report/check_record.h"
+#include "engine/row_texts.h"
 
 #include "probes/registry.h"
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "check_report.h"
-#include "server_address.h"
+#include "engine/report/check_report.h"
+#include "engine/server_address.h"
 
 #include <nlohmann/json.hpp>
 #include <string>

@@ -1,4 +1,4 @@
-#include "app/log/diaglog.h"
+#include "common/log/diaglog.h"
 
 #include <chrono>
 #include <exception>

@@ -1,4 +1,4 @@
-#include "download_limits.h"
+#include "engine/download/download_limits.h"
 
 #include <mutex>
 

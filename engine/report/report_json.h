@@ -1,6 +1,6 @@
 #pragma once
 
-#include "check_report.h"
+#include "engine/report/check_report.h"
 
 #include <nlohmann/json.hpp>
 #include <string>

@@ -1,8 +1,8 @@
-#include "check_record.h"
+#include "engine/report/check_record.h"
 
-#include "driver_entry.h"
-#include "install_paths.h"
-#include "region.h"
+#include "engine/driver_entry.h"
+#include "engine/install_paths.h"
+#include "engine/region.h"
 
 #include "probes/file_probes.h"
 #include "probes/ie_settings.h"

@@ -1,4 +1,4 @@
-#include "download_resume.h"
+#include "engine/download/download_resume.h"
 
 #include <cctype>
 #include <cstdint>

@@ -1,6 +1,6 @@
-#include "report_text.h"
+#include "engine/report/report_text.h"
 
-#include "row_texts.h"
+#include "engine/row_texts.h"
 
 #include <cstdio>
 

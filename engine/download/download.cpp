@@ -1,11 +1,11 @@
-#include "download.h"
+#include "engine/download/download.h"
 
-#include "download_limits.h"
-#include "download_resume.h"
-#include "engine_log.h"
-#include "install_paths.h"
-#include "part_files.h"
-#include "server_address.h"
+#include "engine/download/download_limits.h"
+#include "engine/download/download_resume.h"
+#include "engine/download/part_files.h"
+#include "engine/engine_log.h"
+#include "engine/install_paths.h"
+#include "engine/server_address.h"
 
 #include "probes/held_file.h"
 

@@ -1,4 +1,4 @@
-#include "part_files.h"
+#include "engine/download/part_files.h"
 
 #include <algorithm>
 #include <atomic>

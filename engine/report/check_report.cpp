@@ -1,4 +1,4 @@
-#include "check_report.h"
+#include "engine/report/check_report.h"
 
 std::vector<CheckRow> CheckReport::EmptyRows() {
     std::vector<CheckRow> rows(kRowCount);

@@ -101,7 +101,8 @@ class SpeedWatch {
     std::optional<Clock::time_point> slowSince_;
 };
 
-enum class Attempt { Complete, Retry, Failed };
+// Restart: a resumed answer that cannot complete the file; it starts over from byte 0.
+enum class Attempt { Complete, Retry, Restart, Failed };
 
 // One download into its ".part" file, over as many requests as the limits allow.
 class Transfer {
@@ -126,6 +127,13 @@ class Transfer {
         out_.reset();
         return ok;
     }
+    // Drops what arrived, so that the next request asks for the whole body.
+    void Restart() {
+        out_.reset();
+        Discard(part_);
+        received_ = 0;
+        resume_ = ResumePoint();
+    }
     // Gives the file the target's name; false (and the file gone) when that fails.
     bool Keep() {
         std::error_code ec;
@@ -142,7 +150,7 @@ class Transfer {
     int lastStatus = 0;
 
   private:
-    bool OnResponse(const httplib::Response& response, bool resuming);
+    bool OnResponse(const httplib::Response& response);
     bool OnData(const char* data, std::size_t length);
     bool OpenPart();
 
@@ -155,6 +163,9 @@ class Transfer {
     std::unique_ptr<std::ofstream> out_;
     std::uint64_t received_ = 0;
     ResumePoint resume_;
+    bool resuming_ = false;
+    bool partial_ = false;    // this attempt's answer is an accepted 206
+    std::string resumeFault_; // why the resumed answer cannot be spliced to the file
     bool sawResponse_ = false;
     bool kept_ = false;
     bool badResponse_ = false;
@@ -174,16 +185,21 @@ bool Transfer::OpenPart() {
     return true;
 }
 
-bool Transfer::OnResponse(const httplib::Response& response, bool resuming) {
+bool Transfer::OnResponse(const httplib::Response& response) {
     lastStatus = response.status;
-    if (resuming && response.status == 206) {
-        std::uint64_t first = 0, total = 0;
-        if (!ParseContentRange(response.get_header_value("Content-Range"), first, total) ||
-            first != received_ || (resume_.totalKnown && total != resume_.total)) {
+    if (resuming_ && response.status != 200) {
+        const std::string range = response.get_header_value("Content-Range");
+        if (response.status == 206) {
+            partial_ = ResumeCompletesBody(range, received_, resume_);
+            if (partial_)
+                return true;
+            resumeFault_ = "206 with Content-Range '" + range + "'";
+        } else if (response.status == 416 || response.status >= 500) {
+            resumeFault_ = "status " + std::to_string(response.status);
+        } else {
             badResponse_ = true;
-            return false;
         }
-        return true;
+        return false;
     }
     if (response.status != 200) {
         badResponse_ = true;
@@ -208,7 +224,8 @@ bool Transfer::OnResponse(const httplib::Response& response, bool resuming) {
     speed_.Start(0);
     resume_ = ReadResumePoint(
         response.get_header_value("Accept-Ranges"), response.get_header_value("ETag"),
-        response.get_header_value("Last-Modified"), response.get_header_value("Content-Length"));
+        response.get_header_value("Last-Modified"), response.get_header_value("Content-Length"),
+        response.get_header_value("Content-Range"));
     return true;
 }
 
@@ -221,6 +238,13 @@ bool Transfer::OnData(const char* data, std::size_t length) {
         return false;
     }
     received_ += length;
+    if (resume_.totalKnown && received_ > resume_.total) {
+        if (partial_)
+            resumeFault_ = "body beyond its total " + std::to_string(resume_.total);
+        else
+            badResponse_ = true;
+        return false;
+    }
     if (hooks_.progress)
         hooks_.progress(received_, resume_.totalKnown ? resume_.total : 0);
     if (!speed_.Update(received_)) {
@@ -231,24 +255,32 @@ bool Transfer::OnData(const char* data, std::size_t length) {
 }
 
 Attempt Transfer::Run(httplib::Client& client, const std::string& path, std::string& why) {
-    const bool resuming = received_ > 0 && resume_.CanResume();
+    resuming_ = received_ > 0 && resume_.CanResume();
     httplib::Headers headers;
-    if (resuming) {
+    if (resuming_) {
         headers.emplace("Range", "bytes=" + std::to_string(received_) + "-");
         headers.emplace("If-Range", resume_.validator);
     }
     badResponse_ = false;
+    resumeFault_.clear();
+    partial_ = false;
     tooSlow_ = false;
     speed_.Start(received_);
     auto result = client.Get(
-        path, headers,
-        [&](const httplib::Response& response) { return OnResponse(response, resuming); },
+        path, headers, [&](const httplib::Response& response) { return OnResponse(response); },
         [&](const char* data, std::size_t length) { return OnData(data, length); });
     if (out_ && !out_->flush())
         writeFailed = true;
 
     if (folderError || openFailed || writeFailed || badResponse_ || DownloadsAborted())
         return Attempt::Failed;
+    if (result && partial_ && received_ != resume_.total)
+        resumeFault_ = "resumed body ended at byte " + std::to_string(received_) + " of " +
+                       std::to_string(resume_.total);
+    if (!resumeFault_.empty()) {
+        why = "resume refused, from byte 0: " + resumeFault_;
+        return Attempt::Restart;
+    }
     if (result) {
         if (received_ == 0 || (resume_.totalKnown && received_ != resume_.total))
             return Attempt::Failed;
@@ -307,7 +339,9 @@ FetchResult FetchInstaller(const std::string& host, const std::string& path, con
     for (int round = 0;; ++round) {
         std::string why;
         attempt = transfer.Run(client, path, why);
-        if (attempt != Attempt::Retry)
+        if (attempt == Attempt::Restart)
+            transfer.Restart();
+        else if (attempt != Attempt::Retry)
             break;
         if (round >= limits.retries) {
             ENGINE_LOG(hooks.logger, "download failed after {} attempts: {} ", round + 1, why);

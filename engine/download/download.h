@@ -41,7 +41,9 @@ struct FetchHooks {
 // The download step of the installers: GET http://<host><path> and stream the body into
 // a temporary file beside `target` (its folder is created when the response is 200). A
 // connection error or a time-out before the body is complete is retried (see
-// DownloadLimits), resuming with a Range request when the first response allows it. The
+// DownloadLimits), resuming with a Range request when the first response allows it; a
+// resumed answer that would not complete the file exactly (see ResumeCompletesBody, and a
+// 416 or 5xx) discards it and starts over from byte 0 within the same retries. The
 // complete file takes the target's name, is then opened and held, and checked against
 // `expectedSha256` (hex, any case) when that is not empty; a file that fails is removed,
 // and nothing else is left behind. `host` is what SplitHttpUrl gives: a host with an

@@ -19,7 +19,8 @@ bool ParseCount(const std::string& text, std::size_t& pos, std::uint64_t& value)
 } // namespace
 
 ResumePoint ReadResumePoint(const std::string& acceptRanges, const std::string& etag,
-                            const std::string& lastModified, const std::string& contentLength) {
+                            const std::string& lastModified, const std::string& contentLength,
+                            const std::string& contentRange) {
     ResumePoint point;
     point.acceptsRanges = acceptRanges == "bytes";
     // If-Range compares strongly: a weak ETag cannot name the bytes.
@@ -29,18 +30,32 @@ ResumePoint ReadResumePoint(const std::string& acceptRanges, const std::string& 
         point.validator = lastModified;
     std::size_t pos = 0;
     point.totalKnown = ParseCount(contentLength, pos, point.total) && pos == contentLength.size();
+    std::uint64_t first = 0, last = 0;
+    if (!point.totalKnown)
+        point.totalKnown = ParseContentRange(contentRange, first, last, point.total);
     return point;
 }
 
-bool ParseContentRange(const std::string& value, std::uint64_t& first, std::uint64_t& total) {
+bool ParseContentRange(const std::string& value, std::uint64_t& first, std::uint64_t& last,
+                       std::uint64_t& total) {
     const std::string unit = "bytes ";
     if (value.compare(0, unit.size(), unit) != 0)
         return false;
     std::size_t pos = unit.size();
-    std::uint64_t last = 0;
     if (!ParseCount(value, pos, first) || pos >= value.size() || value[pos++] != '-' ||
         !ParseCount(value, pos, last) || pos >= value.size() || value[pos++] != '/' ||
         !ParseCount(value, pos, total) || pos != value.size())
         return false;
     return first <= last && last < total;
+}
+
+bool ResumeCompletesBody(const std::string& contentRange, std::uint64_t received,
+                         ResumePoint& point) {
+    std::uint64_t first = 0, last = 0, total = 0;
+    if (!ParseContentRange(contentRange, first, last, total) || first != received ||
+        last != total - 1 || (point.totalKnown && total != point.total))
+        return false;
+    point.total = total;
+    point.totalKnown = true;
+    return true;
 }

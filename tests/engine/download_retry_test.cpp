@@ -18,6 +18,11 @@ using nlohmann::json;
 
 namespace {
 
+std::string ReadBytes(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
 std::string Sha256(const std::string& bytes) {
     return QCryptographicHash::hash(QByteArray::fromStdString(bytes), QCryptographicHash::Sha256)
         .toHex()
@@ -58,10 +63,27 @@ class DownloadRetry : public EngineTest {
 TEST_F(DownloadRetry, DroppedConnectionIsRetriedAndResumedOnlyWhereTheServerAllows) {
     const std::string v1 = Script("v1");
     const std::string v2 = Script("v2");
-    const std::size_t q = v1.size() / 4;
+    const std::size_t q = v1.size() / 4, half = v1.size() / 2, total = v1.size();
     auto from = [](std::size_t n) { return "bytes=" + std::to_string(n) + "-"; };
     auto flaky = [&](int drops, bool ranges, std::string etag = "\"v1\"", std::string next = "") {
-        return testnet::FlakyBody{v1, q, drops, ranges, etag, next, next.empty() ? "" : "\"v2\""};
+        testnet::FlakyBody f;
+        f.body = v1;
+        f.dropAfter = q;
+        f.drops = drops;
+        f.ranges = ranges;
+        f.etag = etag;
+        f.changedBody = next;
+        f.changedEtag = next.empty() ? "" : "\"v2\"";
+        return f;
+    };
+    auto chunked = [&](int drops) {
+        testnet::FlakyBody f = flaky(drops, true);
+        f.chunked = true;
+        return f;
+    };
+    auto bytes = [](std::size_t first, std::size_t last, std::size_t size) {
+        return "bytes " + std::to_string(first) + "-" + std::to_string(last) + "/" +
+               std::to_string(size);
     };
     struct Case {
         const char* name;
@@ -71,6 +93,19 @@ TEST_F(DownloadRetry, DroppedConnectionIsRetriedAndResumedOnlyWhereTheServerAllo
         std::vector<std::string> ranges; // the Range header of each request
         std::vector<std::string> runs;
     };
+    // A resumed answer with this status, Content-Range and end of its body: it costs one
+    // more request, from byte 0, and the whole file runs.
+    auto lie = [&](const char* name, testnet::FlakyBody f, int status, std::string range,
+                   std::size_t end) {
+        f.lieStatus = status;
+        f.lieContentRange = std::move(range);
+        f.lieEnd = end;
+        return Case{name, f, "", 1, {"", from(q), ""}, {"v1"}};
+    };
+    const testnet::FlakyBody once = flaky(1, true);
+    Case always = lie("always lying", flaky(-1, true), 206, bytes(q, total - 1, total), half);
+    always.expected = -2; // out of retries
+    always.runs.clear();
     const Case cases[] = {
         {"drop once, ranges", flaky(1, true), Sha256(v1), 1, {"", from(q)}, {"v1"}},
         {"drop once, no ranges", flaky(1, false), Sha256(v1), 1, {"", ""}, {"v1"}},
@@ -80,6 +115,18 @@ TEST_F(DownloadRetry, DroppedConnectionIsRetriedAndResumedOnlyWhereTheServerAllo
         // The validator stops the resume: the new file comes whole, never spliced.
         {"changed file", flaky(1, true, "\"v1\"", v2), Sha256(v2), 1, {"", from(q)}, {"v2"}},
         {"changed file, old hash", flaky(1, true, "\"v1\"", v2), Sha256(v1), -2, {"", from(q)}, {}},
+        {"chunked, cut", chunked(1), "", 1, {"", from(q)}, {"v1"}},
+        // Lying resumes (no digest to catch them): never spliced, the file comes again whole.
+        lie("206 range ends early", once, 206, bytes(q, half - 1, total), half),
+        lie("206 body ends early", once, 206, bytes(q, total - 1, total), half),
+        lie("206 other total", once, 206, bytes(q, total, total + 1), total + 1),
+        lie("206 other start", once, 206, bytes(0, total - 1, total), total),
+        lie("206 malformed", once, 206, "bytes " + std::to_string(q) + "-", total),
+        lie("416", once, 416, "bytes */" + std::to_string(total), 0),
+        lie("503", once, 503, "", 0),
+        lie("chunked, 206 ends early", chunked(1), 206, bytes(q, total - 1, total), half),
+        lie("chunked, 206 total too big", chunked(1), 206, bytes(q, total, total + 1), total),
+        always,
     };
     for (const Case& c : cases) {
         std::filesystem::remove_all(workDir / "shanxi");
@@ -101,6 +148,9 @@ TEST_F(DownloadRetry, DroppedConnectionIsRetriedAndResumedOnlyWhereTheServerAllo
         EXPECT_EQ(InstallerRuns(), c.runs) << c.name;
         if (c.expected != 1) {
             EXPECT_TRUE(DownloadedFiles("shanxi").empty()) << c.name;
+        } else if (c.runs.size() == 1) {
+            const std::string file = ReadBytes(workDir / "shanxi" / "tool.exe");
+            EXPECT_TRUE(file == Script(c.runs[0])) << c.name << ": " << file.size() << " bytes";
         }
         const auto m = Messages();
         const std::vector<std::string> added(m.begin() + static_cast<long>(before), m.end());

@@ -68,8 +68,42 @@ void ServeFlakyResponse(const FlakyBody& f, int index, const httplib::Request& r
     const std::size_t start =
         partial ? static_cast<std::size_t>(std::max<ssize_t>(req.ranges[0].first, 0)) : 0;
     const bool drop = f.drops < 0 || index < f.drops;
-    const std::size_t stop = drop ? start + f.dropAfter : body->size();
+    std::size_t stop = drop ? start + f.dropAfter : body->size();
     res.status = partial ? 206 : 200;
+    if (partial && f.lieStatus != 0) {
+        const_cast<httplib::Request&>(req).ranges.clear(); // the headers are all ours
+        res.status = f.lieStatus;
+        if (!f.lieContentRange.empty())
+            res.set_header("Content-Range", f.lieContentRange);
+        stop = std::max(start, std::min(f.lieEnd, body->size()));
+        if (!f.chunked) {
+            res.set_content(body->substr(start, stop - start), "application/octet-stream");
+            return;
+        }
+    }
+    if (f.chunked) {
+        // The library leaves ranges of a chunked answer to it; offsets count from the
+        // first byte sent.
+        if (partial && f.lieStatus == 0) {
+            const_cast<httplib::Request&>(req).ranges.clear();
+            res.set_header("Content-Range", "bytes " + std::to_string(start) + "-" +
+                                                std::to_string(body->size() - 1) + "/" +
+                                                std::to_string(body->size()));
+        }
+        res.set_chunked_content_provider(
+            "application/octet-stream",
+            [body, start, stop, drop](std::size_t offset, httplib::DataSink& sink) {
+                const std::size_t at = start + offset;
+                if (at >= stop) {
+                    if (drop)
+                        return false; // drops the connection mid-body
+                    sink.done();
+                    return true;
+                }
+                return sink.write(body->data() + at, std::min<std::size_t>(4096, stop - at));
+            });
+        return;
+    }
     res.set_content_provider(
         body->size(), "application/octet-stream",
         [body, stop](std::size_t offset, std::size_t length, httplib::DataSink& sink) {

@@ -29,7 +29,7 @@ struct RequestRecord {
 // A body whose connection breaks: the first `drops` responses (all of them with -1) end
 // after `dropAfter` bytes of the body. With `ranges`, Range requests are answered with 206
 // when their If-Range matches the ETag. After the first drop the body may change to
-// `changedBody` with `changedEtag`.
+// `changedBody` with `changedEtag`. With `chunked` no answer announces its length.
 struct FlakyBody {
     std::string body;
     std::size_t dropAfter = 0;
@@ -38,6 +38,13 @@ struct FlakyBody {
     std::string etag = "\"v1\"";
     std::string changedBody;
     std::string changedEtag;
+    bool chunked = false;
+    // A server that lies: with a status, every matching Range request gets that status,
+    // this Content-Range (none when empty) and the body's bytes from the range's start to
+    // `lieEnd`, a complete answer.
+    int lieStatus = 0;
+    std::string lieContentRange;
+    std::size_t lieEnd = 0;
 };
 
 // A real HTTP server on 127.0.0.1 with a port chosen by the system, for tests and

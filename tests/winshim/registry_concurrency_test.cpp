@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <fcntl.h>
+#include <memory>
 #include <string>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -97,28 +98,65 @@ TEST(RegistryConcurrency, ProcessesAddingAtOnceLoseNothing) {
     ExpectAllValues(machine.dir(), prefixes, count);
 }
 
-TEST(RegistryConcurrency, LockHeldElsewhereFailsTheCallAfterTheWait) {
+// A child process that holds the registry's lock until the object goes.
+class LockHolder {
+  public:
+    explicit LockHolder(const std::filesystem::path& machine) {
+        int ready[2], release[2];
+        if (::pipe(ready) != 0 || ::pipe(release) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            ::close(release[1]);
+            const int fd =
+                ::open((machine / "registry.reg.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+            char byte = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? 'y' : 'n';
+            (void)!::write(ready[1], &byte, 1);
+            (void)!::read(release[0], &byte, 1); // until the parent closes its end
+            _exit(0);
+        }
+        ::close(ready[1]);
+        ::close(release[0]);
+        release_ = release[1];
+        char byte = 'n';
+        locked_ = pid_ > 0 && ::read(ready[0], &byte, 1) == 1 && byte == 'y';
+        ::close(ready[0]);
+    }
+    ~LockHolder() {
+        ::close(release_);
+        if (pid_ > 0)
+            waitpid(pid_, nullptr, 0);
+    }
+    bool locked() const { return locked_; }
+
+  private:
+    pid_t pid_ = -1;
+    int release_ = -1;
+    bool locked_ = false;
+};
+
+TEST(RegistryConcurrency, LockHeldByAnotherProcessCostsOneWaitUntilItIsSeenFree) {
     TempMachine machine;
     ASSERT_TRUE(AddValues("before", 1));
-    // Another process's lock: flock conflicts between open file descriptions, even here.
-    const std::string lockFile = (machine.dir() / "registry.reg.lock").string();
-    const int fd = ::open(lockFile.c_str(), O_RDWR | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
-    winshim::reg::SetLockWait(std::chrono::milliseconds(300));
-
-    const auto start = std::chrono::steady_clock::now();
-    HKEY key = nullptr;
-    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Race", 0, KEY_READ, &key),
-              ERROR_LOCK_VIOLATION);
-    EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Other", 0, nullptr, 0, KEY_WRITE,
-                              nullptr, &key, nullptr),
-              ERROR_LOCK_VIOLATION);
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    EXPECT_GE(elapsed, std::chrono::milliseconds(600));
-    EXPECT_LT(elapsed, std::chrono::seconds(5));
-
-    ::close(fd); // released: the calls work again
-    EXPECT_TRUE(AddValues("after", 1));
+    const auto wait = std::chrono::milliseconds(500);
+    winshim::reg::SetLockWait(wait);
+    for (int round = 0; round < 2; ++round) {
+        auto holder = std::make_unique<LockHolder>(machine.dir());
+        ASSERT_TRUE(holder->locked());
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < 6; ++i) {
+            HKEY key = nullptr;
+            EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Race", 0, KEY_READ, &key),
+                      ERROR_LOCK_VIOLATION);
+            EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Other", 0, nullptr, 0,
+                                      KEY_WRITE, nullptr, &key, nullptr),
+                      ERROR_LOCK_VIOLATION);
+        }
+        const auto elapsed = std::chrono::steady_clock::now() - start;
+        EXPECT_GE(elapsed, wait) << round;     // the first call waited
+        EXPECT_LT(elapsed, 3 * wait) << round; // the eleven others did not
+        holder.reset(); // released: the calls work again, and the next lock is waited for
+        EXPECT_TRUE(AddValues("after" + std::to_string(round), 1));
+    }
     winshim::reg::SetLockWait(std::chrono::seconds(10));
 }

@@ -35,8 +35,29 @@ struct Cache {
 
 std::atomic<long long> g_lockWaitMs{10000};
 
+// The lock file whose last wait timed out. Until its lock is seen free again, calls try it
+// once and fail at once, so that a store locked by another process costs one wait in all
+// rather than one per call.
+struct StuckLock {
+    std::mutex mutex;
+    std::string path;
+
+    bool Is(const std::string& lockPath) {
+        std::lock_guard<std::mutex> guard(mutex);
+        return path == lockPath;
+    }
+    void Set(const std::string& lockPath, bool stuck) {
+        std::lock_guard<std::mutex> guard(mutex);
+        if (stuck)
+            path = lockPath;
+        else if (path == lockPath)
+            path.clear();
+    }
+} g_stuck;
+
 // flock on the lock file beside the registry, waiting at most g_lockWaitMs for another
-// process to release it; released when the object goes.
+// process to release it (not at all while the file is stuck, see StuckLock); released when
+// the object goes.
 class FileLock {
   public:
     FileLock(const std::string& path, bool exclusive, bool create) {
@@ -47,19 +68,25 @@ class FileLock {
             error_ = errno;
             return;
         }
+        const bool stuck = g_stuck.Is(path);
         const auto deadline =
             std::chrono::steady_clock::now() + std::chrono::milliseconds(g_lockWaitMs.load());
         for (;;) {
             if (::flock(fd_, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) {
                 locked_ = true;
+                if (stuck)
+                    g_stuck.Set(path, false);
                 return;
             }
-            if (errno != EWOULDBLOCK && errno != EINTR) {
+            if (errno == EINTR)
+                continue;
+            if (errno != EWOULDBLOCK) {
                 error_ = errno;
                 return;
             }
-            if (std::chrono::steady_clock::now() >= deadline) {
+            if (stuck || std::chrono::steady_clock::now() >= deadline) {
                 timedOut_ = true;
+                g_stuck.Set(path, true);
                 return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -17,7 +17,8 @@
 namespace winshim::reg {
 
 // How long an operation waits for another process's lock on the registry file before it
-// fails with ERROR_LOCK_VIOLATION (10 s; tests shorten it).
+// fails with ERROR_LOCK_VIOLATION (10 s; tests shorten it). After such a time-out, later
+// operations fail at once until they find the lock free.
 void SetLockWait(std::chrono::milliseconds wait);
 
 // <machine>/registry.reg

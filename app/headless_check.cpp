@@ -2,14 +2,13 @@
 
 #include "app/check_options.h"
 #include "app/configfile.h"
+#include "app/report_file.h"
 #include "common/log/diaglog.h"
 #include "engine/checkthread.h"
 #include "engine/report/report_json.h"
 #include "engine/report/report_text.h"
 
 #include <QDir>
-#include <QFile>
-#include <QSaveFile>
 
 #include <cstdio>
 
@@ -46,11 +45,7 @@ bool WriteReport(const std::string& target, const std::string& body) {
         const bool written = std::fwrite(body.data(), 1, body.size(), stdout) == body.size();
         return std::fflush(stdout) == 0 && written;
     }
-    QSaveFile file(QFile::decodeName(target.c_str()));
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    file.write(body.data(), static_cast<qint64>(body.size()));
-    return file.commit();
+    return WriteReportFile(target, body);
 }
 
 } // namespace

@@ -13,7 +13,6 @@ using namespace winshim::reg;
 namespace {
 
 constexpr LONG kErrorBadPathname = 161; // ERROR_BAD_PATHNAME
-constexpr LONG kErrorNoAccess = 998;    // ERROR_NOACCESS
 
 bool IsStringType(DWORD type) {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
@@ -172,7 +171,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWO
     if (!(key.access & KEY_SET_VALUE))
         return ERROR_ACCESS_DENIED;
     if (!lpData && cbData > 0)
-        return kErrorNoAccess;
+        return ERROR_NOACCESS;
     RegValue value;
     if (!NameFromAnsi(lpValueName, &value.name))
         return ERROR_INVALID_PARAMETER;

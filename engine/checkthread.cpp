@@ -30,7 +30,16 @@ CheckThread::CheckThread(int mode, int regionIndex, const std::string& ipPort,
     RecordResults();
 }
 
-CheckThread::~CheckThread() = default;
+CheckThread::~CheckThread() {
+    AwaitEnd();
+}
+
+void CheckThread::AwaitEnd() {
+    wait();
+    // QThread::wait orders memory through Qt's futex-based lock, which ThreadSanitizer does
+    // not see; this lock, the worker's last act, shows it the same order.
+    const std::lock_guard<std::mutex> ended(endMutex_);
+}
 
 FetchHooks CheckThread::InstallerHooks(HeldFile& installer, int& httpStatus,
                                        std::exception_ptr* folderError) {
@@ -69,6 +78,8 @@ void CheckThread::run() {
         qDebug() << "thread run exception";
         ENGINE_LOG(logger, "thread run exception={} ", "unknown");
     }
+    emit JobEndSig();
+    const std::lock_guard<std::mutex> ended(endMutex_);
 }
 
 void CheckThread::Dispatch() {

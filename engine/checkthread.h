@@ -6,6 +6,7 @@
 #include <QThread>
 #include <exception>
 #include <memory>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <spdlog/logger.h>
 #include <string>
@@ -15,6 +16,7 @@ struct FetchHooks;
 
 // One job on a thread of its own: a check (mode 0), a single installer (1 .NET Framework,
 // 2 bidding tool, 3 CA drivers) or a one-click repair (4). Results leave only by signal.
+// The object outlives its thread: its destructor waits for the thread to end.
 class CheckThread : public QThread {
     Q_OBJECT
 
@@ -48,9 +50,21 @@ class CheckThread : public QThread {
     void InstallOutcomeSig(int row, const QString& outcome);
     // The record of a check run, after the run's last result signal.
     void CheckReportSig(const CheckReport& report);
+    // The end of the job, after its last result (also when it was cut short), as the
+    // worker's last use of this object. Act on the end and release the object here, not on
+    // QThread::finished: Qt's own delivery of finished reads the object on the worker after
+    // run() has returned, ordered only by Qt's futex-based locks that ThreadSanitizer
+    // cannot see.
+    void JobEndSig();
 
   protected:
-    void run() override;
+    void run() final;
+    // The job of the thread's mode.
+    virtual void Dispatch();
+    // Returns once the thread has ended (at once if it never started). A derived class
+    // calls it first in its own destructor, so that no part of the object is destroyed
+    // while the thread may still use it.
+    void AwaitEnd();
 
   private:
     // Fetches the server configuration document into serverCfg; emits CheckNetSig and
@@ -64,7 +78,6 @@ class CheckThread : public QThread {
     void DownloadToolVer(bool showProgress);
     void DownloadCaVer(bool showProgress);
     void RepairAll();
-    void Dispatch();
     void BeginReport();
     void RecordRows();
     void RecordResults();
@@ -83,4 +96,6 @@ class CheckThread : public QThread {
     int repairFlags;
     std::shared_ptr<spdlog::logger> logger;
     CheckReport report_;
+    // Taken by the worker as it ends and by AwaitEnd after the thread has ended.
+    std::mutex endMutex_;
 };

@@ -33,13 +33,13 @@ void centerWidget::StartCheck(bool message) {
     connect(thread, &CheckThread::CheckCAVerSig, this, &centerWidget::CheckCAVerSlot);
     connect(thread, &CheckThread::UpdateProcess, this, &centerWidget::UpdateProcess);
     connect(thread, &CheckThread::CheckReportSig, this, &centerWidget::CheckReportSlot);
-    // finished is queued behind every result of the run. A run of the latest check that
+    // JobEndSig is queued behind every result of the run. A run of the latest check that
     // ends without its last result must not leave the title bar busy.
-    connect(thread, &QThread::finished, this, [this, thread] {
+    connect(thread, &CheckThread::JobEndSig, this, [this, thread] {
         if (thread == checkThread && !checkRunEnded)
             CheckNetSlot(-1);
     });
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    connect(thread, &CheckThread::JobEndSig, thread, &QObject::deleteLater);
     thread->start(QThread::InheritPriority);
 }
 

@@ -54,11 +54,11 @@ void centerWidget::StartRepair(bool /*repairFlag*/) {
     // installer, so the buttons come back and a new check starts.
     auto delivered = std::make_shared<bool>(false);
     connect(thread, &CheckThread::RepairFinishSig, this, [delivered] { *delivered = true; });
-    connect(thread, &QThread::finished, this, [this, delivered, flags] {
+    connect(thread, &CheckThread::JobEndSig, this, [this, delivered, flags] {
         if (!*delivered)
             RepairFinishSlot(flags, -1, -1, -1);
     });
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    connect(thread, &CheckThread::JobEndSig, thread, &QObject::deleteLater);
     thread->start(QThread::InheritPriority);
 
     SetJobButtonsStyle(panelstyle::kBusyButton);
@@ -78,11 +78,11 @@ void centerWidget::StartInstallThread(int mode, void (CheckThread::*resultSig)(i
     connect(thread, &CheckThread::DownloadBytes, this, &centerWidget::UpdateDownloadBytes);
     auto delivered = std::make_shared<bool>(false);
     connect(thread, resultSig, this, [delivered] { *delivered = true; });
-    connect(thread, &QThread::finished, this, [this, delivered, resultSlot] {
+    connect(thread, &CheckThread::JobEndSig, this, [this, delivered, resultSlot] {
         if (!*delivered)
             (this->*resultSlot)(-1);
     });
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    connect(thread, &CheckThread::JobEndSig, thread, &QObject::deleteLater);
     thread->start(QThread::InheritPriority);
 }
 

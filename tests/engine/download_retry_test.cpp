@@ -163,17 +163,19 @@ TEST_F(DownloadRetry, DroppedConnectionIsRetriedAndResumedOnlyWhereTheServerAllo
 
 TEST_F(DownloadRetry, TrickleBelowTheSpeedLimitFailsAndASlowButMovingOneCompletes) {
     DownloadLimits limits = CurrentDownloadLimits();
-    limits.lowSpeedBytesPerSecond = 100;
+    // Rates far from the limit on both sides, so that a loaded machine (or a sanitizer
+    // build) that stretches the server's sleeps cannot carry one across it.
+    limits.lowSpeedBytesPerSecond = 20;
     limits.lowSpeedTime = std::chrono::milliseconds(400);
     limits.retries = 0;
     ScopedLimits scoped(limits);
 
-    server.ServeTrickle("/files/trickle", 100000, std::chrono::milliseconds(40)); // ~25 B/s
+    server.ServeTrickle("/files/trickle", 100000, std::chrono::milliseconds(200)); // ~5 B/s
     EXPECT_EQ(RunTool(server.Url("/files/trickle"), ""), -2);
-    EXPECT_EQ(Count("download failed after 1 attempts: below 100 B/s for 400 ms"), 1);
+    EXPECT_EQ(Count("download failed after 1 attempts: below 20 B/s for 400 ms"), 1);
     EXPECT_TRUE(DownloadedFiles("shanxi").empty());
 
-    server.ServeTrickle("/files/moving", 400, std::chrono::milliseconds(2)); // ~400 B/s
+    server.ServeTrickle("/files/moving", 400, std::chrono::milliseconds(2)); // ~500 B/s
     EXPECT_EQ(RunTool(server.Url("/files/moving"), ""), -4); // complete, then not a program
     EXPECT_EQ(std::filesystem::file_size(workDir / "shanxi" / "tool.exe"), 400u);
 }

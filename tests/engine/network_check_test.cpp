@@ -1,5 +1,6 @@
 #include "engine_fixture.h"
 
+#include <atomic>
 #include <chrono>
 #include <fstream>
 
@@ -109,6 +110,19 @@ TEST_F(NetworkCheck, GbkDocumentIsReadAsUnicode) {
     ServeDocument(doc);
     EXPECT_EQ(Run(0).Last("CheckToolVerSig"), -4);
     EXPECT_EQ(Messages(), (Strings{"fileVer=版本 2.0 ,verStr = 版本 1.0"}));
+}
+
+// A worker destroyed while its job still runs waits for the job's end instead of leaving
+// its thread running over a destroyed object.
+TEST(CheckThreadLifetime, DestroyingARunningWorkerWaitsForItsEnd) {
+    auto jobEnded = std::make_shared<std::atomic<bool>>(false);
+    auto thread = std::make_unique<CheckThread>(0, 0, "", "", "", 0, nullptr);
+    // Without a context object both run on the worker; the first holds it inside its job.
+    QObject::connect(thread.get(), &CheckThread::CheckNetSig, [](int) { QThread::msleep(300); });
+    QObject::connect(thread.get(), &CheckThread::JobEndSig, [jobEnded] { *jobEnded = true; });
+    thread->start();
+    thread.reset();
+    EXPECT_TRUE(*jobEnded);
 }
 
 } // namespace

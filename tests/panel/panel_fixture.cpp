@@ -21,7 +21,11 @@ const std::pair<const char*, QRgb> kImageColours[] = {
 ScriptedThread::ScriptedThread(int mode, Script script)
     : CheckThread(mode, 0, "", "", "", 0, nullptr), script_(std::move(script)) {}
 
-void ScriptedThread::run() {
+ScriptedThread::~ScriptedThread() {
+    AwaitEnd();
+}
+
+void ScriptedThread::Dispatch() {
     if (script_)
         script_(*this);
 }

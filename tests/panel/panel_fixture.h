@@ -20,9 +20,10 @@ class ScriptedThread : public CheckThread {
   public:
     using Script = std::function<void(ScriptedThread&)>;
     ScriptedThread(int mode, Script script);
+    ~ScriptedThread() override;
 
   protected:
-    void run() override;
+    void Dispatch() override;
 
   private:
     Script script_;

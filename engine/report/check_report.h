@@ -36,6 +36,9 @@ struct CheckReport {
     std::string server;      // the configured server address
     std::string document;    // the configured document path
     std::vector<CheckRow> rows = EmptyRows();
+    // Where the server document says reports may be uploaded (empty: nowhere). Not part of
+    // the report's JSON.
+    std::string reportUrl;
 
     static std::vector<CheckRow> EmptyRows();
 };

@@ -26,6 +26,7 @@ void centerWidget::StartReportUpload() {
 }
 
 void centerWidget::ShowUploadResult(int result, const QString& code, const QString& failure) {
+    uploadThread = nullptr; // its last signal: another upload may start
     // Not modal to the application and never waited for: the window goes on working.
     auto* box = new QMessageBox(this);
     box->setObjectName("uploadResultBox");

@@ -4,9 +4,11 @@
 
 const char kCheckUsage[] =
     "usage: quelda-envcheck --check [--region shanxi|hebei|neimeng] [--report FILE|-]\n"
-    "                       [--format json|text]\n"
+    "                       [--format json|text] [--upload]\n"
+    "--upload sends the JSON report to the support server that the server document names\n"
+    "and prints the report's code on standard output\n"
     "exit status: 0 all in order, 1 something needs repair, 2 server unreachable or its\n"
-    "document unusable, 64 bad command line, 74 report not written\n";
+    "document unusable, 64 bad command line, 74 report not written, 75 upload failed\n";
 
 bool WantsHeadlessCheck(const std::vector<std::string>& args) {
     for (const std::string& arg : args)
@@ -24,6 +26,10 @@ bool ParseCheckOptions(const std::vector<std::string>& args, CheckOptions& optio
         std::string name = args[i];
         if (name == "--check") {
             check = true;
+            continue;
+        }
+        if (name == "--upload") {
+            options.upload = true;
             continue;
         }
         std::string value;

@@ -5,11 +5,12 @@
 
 // The command line of the check without a window:
 //   quelda-envcheck --check [--region shanxi|hebei|neimeng] [--report FILE|-]
-//                   [--format json|text]
+//                   [--format json|text] [--upload]
 struct CheckOptions {
     int regionIndex = 0;         // as the window's region selector: 0 shanxi, 1 hebei, 2 neimeng
     std::string report = "-";    // a file name (local code page), or "-" for standard output
     std::string format = "json"; // "json" or "text"; without --format, text for a ".txt" file
+    bool upload = false;         // also send the JSON report where the server document says
 };
 
 // Whether the arguments (without the program name) ask for the check without a window.

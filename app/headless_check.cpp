@@ -7,6 +7,7 @@
 #include "engine/checkthread.h"
 #include "engine/report/report_json.h"
 #include "engine/report/report_text.h"
+#include "engine/upload/report_upload.h"
 
 #include <QDir>
 
@@ -48,6 +49,27 @@ bool WriteReport(const std::string& target, const std::string& body) {
     return WriteReportFile(target, body);
 }
 
+// Sends the JSON report where the server document says and prints the code it gets back.
+bool Upload(const CheckReport& report, const std::shared_ptr<spdlog::logger>& logger) {
+    if (report.reportUrl.empty()) {
+        std::fprintf(stderr, "quelda-envcheck: the report was not uploaded: %s\n",
+                     report.rows[kNetworkRow].code == 1
+                         ? "the server document names no usable support.reportUrl"
+                         : "the server document could not be read, so no upload address "
+                           "is known");
+        return false;
+    }
+    UploadAnswer answer;
+    if (UploadReport(report.reportUrl, ReportJsonText(report), kUploadDeadline, answer, logger) !=
+        kUploaded) {
+        std::fprintf(stderr, "quelda-envcheck: the report could not be uploaded to %s: %s\n",
+                     report.reportUrl.c_str(), answer.why.c_str());
+        return false;
+    }
+    std::printf("%s\n", answer.code.c_str());
+    return std::fflush(stdout) == 0;
+}
+
 } // namespace
 
 int RunHeadlessCheck(const std::vector<std::string>& args) {
@@ -64,8 +86,8 @@ int RunHeadlessCheck(const std::vector<std::string>& args) {
     MainConfig config;
     ReadConfig(config, options.report == "-" ? stderr : stdout);
 
-    CheckThread thread(0, options.regionIndex, config.ipPort, config.url, std::string(), 0,
-                       CreateDiagLogger(QDir::currentPath().toLocal8Bit().toStdString()));
+    const auto logger = CreateDiagLogger(QDir::currentPath().toLocal8Bit().toStdString());
+    CheckThread thread(0, options.regionIndex, config.ipPort, config.url, std::string(), 0, logger);
     thread.start();
     thread.wait();
     const CheckReport& report = thread.Report();
@@ -75,5 +97,7 @@ int RunHeadlessCheck(const std::vector<std::string>& args) {
                      options.report.c_str());
         return 74;
     }
+    if (options.upload && !Upload(report, logger))
+        return 75;
     return ReportExitCode(report);
 }

@@ -7,6 +7,7 @@
 #include "engine/report/check_record.h"
 #include "engine/server_address.h"
 #include "engine/server_document.h"
+#include "engine/upload/report_upload.h"
 
 #include "probes/file_probes.h"
 #include "probes/ie_settings.h"
@@ -142,8 +143,12 @@ int CheckThread::CheckNet() {
     }
     if (!why.empty())
         ENGINE_LOG(logger, "server document not used: {}", why);
-    if (res == 1)
+    if (res == 1) {
         facts.push_back(RegionFact(serverCfg, RegionName(regionIndex)));
+        report_.reportUrl = ReportUploadUrl(serverCfg);
+        if (report_.reportUrl.empty() && serverCfg.contains("support"))
+            ENGINE_LOG(logger, "support.reportUrl unusable, no upload offered");
+    }
     emit CheckNetSig(res);
     return res == 1 ? 1 : -1;
 }

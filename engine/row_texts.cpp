@@ -1,6 +1,6 @@
 #include "engine/row_texts.h"
 
-#include "engine/report/check_report.h"
+#include "engine/report/report_shape.h"
 
 #include <string>
 

@@ -1,53 +1,13 @@
 #include "engine/server_document.h"
 
+#include "engine/request_deadline.h"
 #include "probes/textconv.h"
 
 #include <httplib.h>
 
-#include <condition_variable>
-#include <mutex>
 #include <stdexcept>
-#include <thread>
 
 namespace {
-
-// Stops the client's transfer from a thread of its own once the deadline passes: the
-// client's own time-outs apply to each read, so a server that trickles bytes would never
-// trip them. The request may be in any phase, connecting, headers or body.
-class Deadline {
-  public:
-    Deadline(httplib::Client& client, std::chrono::milliseconds limit)
-        : watcher_([this, &client, limit] {
-              std::unique_lock<std::mutex> lock(mutex_);
-              if (!done_cv_.wait_for(lock, limit, [this] { return done_; })) {
-                  passed_ = true;
-                  lock.unlock();
-                  client.stop();
-              }
-          }) {}
-    ~Deadline() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            done_ = true;
-        }
-        done_cv_.notify_one();
-        watcher_.join();
-    }
-    Deadline(const Deadline&) = delete;
-    Deadline& operator=(const Deadline&) = delete;
-
-    bool passed() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return passed_;
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable done_cv_;
-    bool done_ = false;
-    bool passed_ = false;
-    std::thread watcher_; // last: starts once the members above exist
-};
 
 struct TooDeep : std::runtime_error {
     TooDeep() : std::runtime_error("too deep") {}
@@ -68,7 +28,7 @@ int FetchServerDocument(const ServerAddress& address, const std::string& path,
     bool ok = false;
     bool late = false;
     {
-        Deadline watch(client, deadline);
+        RequestDeadline watch(client, deadline);
         auto response = client.Get(
             path.c_str(),
             [&](const httplib::Response& r) {

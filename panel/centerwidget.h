@@ -20,6 +20,7 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class CheckThread;
+class UploadThread;
 
 // The check panel: region selector, the five item rows in three groups, and the panel's
 // side of every job (check, single install, one-click repair, IE repair).
@@ -93,6 +94,10 @@ class centerWidget : public QWidget {
     void NoteInstall(QLabel* statusLabel, int res);
     void NoteInstallText(int row, const std::string& outcome);
     void UpdateRowTooltips();
+    // Whether the menu offers the upload: a check has run and its document named a URL.
+    bool CanUploadReport() const;
+    void StartReportUpload();
+    void ShowUploadResult(int result, const QString& code, const QString& failure);
 
     MainConfig config;
     QPushButton* checkButton = nullptr;
@@ -134,6 +139,7 @@ class centerWidget : public QWidget {
 
     QGridLayout* gridLayout = nullptr;
     QPointer<CheckThread> checkThread;
+    QPointer<UploadThread> uploadThread;
     bool checkRunEnded = true;
     std::wstring workDir;
     int needProcess = 0;

@@ -1,10 +1,11 @@
 // The panel's side of the check report: a tooltip with the details on each row's result
-// text, and a context menu to copy or save the whole report.
+// text, and a context menu to copy, upload or save the whole report.
 #include "centerwidget.h"
 
 #include "engine/report/report_json.h"
 #include "engine/report/report_text.h"
 #include "engine/row_texts.h"
+#include "engine/upload/upload_thread.h"
 
 #include <QAction>
 #include <QApplication>
@@ -88,6 +89,9 @@ void centerWidget::ShowReportMenu(const QPoint& pos) {
     menu->addAction("复制检测报告", this, [this] {
         QApplication::clipboard()->setText(QString::fromStdString(ReportText(lastReport)));
     });
+    if (CanUploadReport())
+        menu->addAction("上传检测报告", this, &centerWidget::StartReportUpload)
+            ->setEnabled(!uploadThread);
     menu->addAction("保存检测报告…", this, [this] {
         const QString path = AskReportPath();
         if (!path.isEmpty() && !SaveReport(path))

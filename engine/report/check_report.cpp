@@ -2,11 +2,8 @@
 
 std::vector<CheckRow> CheckReport::EmptyRows() {
     std::vector<CheckRow> rows(kRowCount);
-    rows[kNetworkRow].item = "network";
-    rows[kDotNetRow].item = "dotnet";
-    rows[kIERow].item = "ie";
-    rows[kToolRow].item = "tool";
-    rows[kCaRow].item = "ca";
+    for (int i = 0; i < kRowCount; ++i)
+        rows[i].item = report_shape::kItems[i];
     return rows;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/report/report_shape.h"
+
 #include <QMetaType>
 
 #include <optional>
@@ -20,14 +22,12 @@ struct CheckFact {
 };
 
 struct CheckRow {
-    std::string item;        // "network", "dotnet", "ie", "tool", "ca"
+    std::string item;        // report_shape::kItems
     std::optional<int> code; // the result the row's signal carried; none when not checked
     std::string text;        // the result text the panel shows for that code
     std::vector<CheckFact> facts;
     std::string install; // outcome of this session's last install or repair of the item
 };
-
-enum CheckRowIndex { kNetworkRow, kDotNetRow, kIERow, kToolRow, kCaRow, kRowCount };
 
 struct CheckReport {
     std::string time;        // ISO 8601 with the UTC offset, when the check started
@@ -36,12 +36,15 @@ struct CheckReport {
     std::string server;      // the configured server address
     std::string document;    // the configured document path
     std::vector<CheckRow> rows = EmptyRows();
+    // Where the server document says reports may be uploaded (empty: nowhere). Not part of
+    // the report's JSON.
+    std::string reportUrl;
 
     static std::vector<CheckRow> EmptyRows();
 };
 
 // The version of the report's JSON shape.
-inline constexpr int kReportFormatVersion = 1;
+inline constexpr int kReportFormatVersion = report_shape::kVersion;
 
 // What the headless check exits with: 0 everything in order, 1 something needs repair, 2 the
 // server could not be reached or its document does not describe the region.

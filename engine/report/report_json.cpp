@@ -1,5 +1,9 @@
 #include "engine/report/report_json.h"
 
+#include "engine/report/report_shape.h"
+
+namespace rs = report_shape;
+
 namespace {
 
 nlohmann::json Optional(const std::optional<std::string>& value) {
@@ -7,13 +11,13 @@ nlohmann::json Optional(const std::optional<std::string>& value) {
 }
 
 nlohmann::json FactJson(const CheckFact& fact) {
-    return {{"name", fact.name},
-            {"entry", fact.entry >= 0 ? nlohmann::json(fact.entry) : nlohmann::json()},
-            {"where", fact.where},
-            {"expected", Optional(fact.expected)},
-            {"found", Optional(fact.found)},
-            {"ok", fact.ok},
-            {"note", fact.note}};
+    return {{rs::kName, fact.name},
+            {rs::kEntry, fact.entry >= 0 ? nlohmann::json(fact.entry) : nlohmann::json()},
+            {rs::kWhere, fact.where},
+            {rs::kExpected, Optional(fact.expected)},
+            {rs::kFound, Optional(fact.found)},
+            {rs::kOk, fact.ok},
+            {rs::kNote, fact.note}};
 }
 
 } // namespace
@@ -25,20 +29,20 @@ nlohmann::json ReportJson(const CheckReport& report) {
         for (const CheckFact& fact : row.facts)
             facts.push_back(FactJson(fact));
         rows.push_back(
-            {{"item", row.item},
-             {"code", row.code ? nlohmann::json(*row.code) : nlohmann::json()},
-             {"text", row.text},
-             {"facts", facts},
-             {"install", row.install.empty() ? nlohmann::json() : nlohmann::json(row.install)}});
+            {{rs::kItem, row.item},
+             {rs::kCode, row.code ? nlohmann::json(*row.code) : nlohmann::json()},
+             {rs::kText, row.text},
+             {rs::kFacts, facts},
+             {rs::kInstall, row.install.empty() ? nlohmann::json() : nlohmann::json(row.install)}});
     }
-    return {{"version", kReportFormatVersion},
-            {"time", report.time},
-            {"toolVersion", report.toolVersion},
-            {"region", report.region},
-            {"server", report.server},
-            {"document", report.document},
-            {"exitCode", ReportExitCode(report)},
-            {"rows", rows}};
+    return {{rs::kVersionKey, rs::kVersion},
+            {rs::kTime, report.time},
+            {rs::kToolVersion, report.toolVersion},
+            {rs::kRegion, report.region},
+            {rs::kServer, report.server},
+            {rs::kDocument, report.document},
+            {rs::kExitCode, ReportExitCode(report)},
+            {rs::kRows, rows}};
 }
 
 std::string ReportJsonText(const CheckReport& report) {

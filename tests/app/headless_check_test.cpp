@@ -143,4 +143,30 @@ TEST_F(HeadlessCheckTest, UnwritableReportIsNotSuccess) {
               std::string::npos);
 }
 
+TEST_F(HeadlessCheckTest, UploadPrintsTheCodeAndExits75WhenItFails) {
+    const fs::path report = work.dir() / "report.json";
+    const auto run = [&](int expected, const char* out, const std::string& err) {
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(RunHeadlessCheck({"--check", "--upload", "--report", report.string()}), expected);
+        EXPECT_EQ(testing::internal::GetCapturedStdout(), out);
+        const std::string errText = testing::internal::GetCapturedStderr();
+        EXPECT_NE(errText.find(err), std::string::npos) << errText;
+        EXPECT_EQ(json::parse(ReadFile(report))["exitCode"], 1) << "the report is written first";
+    };
+    run(75, "", "names no usable support.reportUrl");
+
+    doc["support"] = {{"reportUrl", server.Url("/envcheck/reports")}};
+    server.ServeGbk("/cfg", doc.dump());
+    server.ServeBytes("/envcheck/reports", R"({"code":"K7QF3MZP"})", 201, "application/json");
+    run(1, "K7QF3MZP\n", "");
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.back().path, "/envcheck/reports");
+    EXPECT_EQ(requests.back().body, ReadFile(report));
+
+    server.ServeStatus("/envcheck/reports", 500);
+    run(75, "",
+        "could not be uploaded to " + server.Url("/envcheck/reports") + ": HTTP status 500");
+}
+
 } // namespace

@@ -133,6 +133,20 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"/shanxi/tool/url", "\"{{BASE}}files/x.exe\"", "shanxi.tool.url",
               "path starting with /"}));
 
+// The optional top-level support member beside the regions: a report URL like an
+// installer's.
+INSTANTIATE_TEST_SUITE_P(
+    Support, OneFault,
+    ::testing::Values(Fault{"/support", "\"http://10.0.0.5/reports\"", "support",
+                            "must be an object"},
+                      Fault{"/support/reportUrl", nullptr, "support.reportUrl", "missing"},
+                      Fault{"/support/reportUrl", "\"https://10.0.0.5/reports\"",
+                            "support.reportUrl", "must start with http://"},
+                      Fault{"/support/reportUrl", "\"http://10.0.0.5:0/reports\"",
+                            "support.reportUrl", "1 to 65535"},
+                      Fault{"/support/reportUrl", "\"http://10.0.0.5:8090\"", "support.reportUrl",
+                            "path after the host"}));
+
 INSTANTIATE_TEST_SUITE_P(
     VersionsAndTimes, OneFault,
     ::testing::Values(Fault{"/shanxi/driver/0/fileVersion", "\"2.1.0\"",

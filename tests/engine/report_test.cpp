@@ -3,6 +3,7 @@
 #include "engine_fixture.h"
 
 #include "engine/report/report_json.h"
+#include "engine/report/report_shape.h"
 #include "engine/report/report_text.h"
 #include "pe_fixture.h"
 #include "probes/registry.h"
@@ -214,6 +215,8 @@ TEST_F(ReportTest, ExampleDocumentOnTheDemoMachineThenRepaired) {
         EXPECT_EQ(report["server"], server.ipPort());
         EXPECT_EQ(report["document"], kDocPath);
         EXPECT_EQ(report["exitCode"], inOrder ? 0 : 1);
+        std::string reason;
+        EXPECT_TRUE(ValidReportJson(report, reason)) << reason; // what the support server takes
         const json expected = ExpectedRows(inOrder);
         ASSERT_EQ(report["rows"].size(), expected.size());
         for (std::size_t row = 0; row < expected.size(); ++row) {
@@ -365,6 +368,8 @@ TEST_F(ReportTest, HostileValuesStayValidJsonAndReadable) {
 
     const CheckReport report = Check();
     const json parsed = json::parse(ReportJsonText(report));
+    std::string reason;
+    EXPECT_TRUE(ValidReportJson(parsed, reason)) << reason;
     const json& facts = parsed["rows"][kToolRow]["facts"];
     ASSERT_EQ(facts.size(), 3u) << facts.dump(1);
     EXPECT_EQ(facts[0]["found"], location);

@@ -12,6 +12,8 @@
 #include <QClipboard>
 #include <QContextMenuEvent>
 #include <QMenu>
+#include <QMessageBox>
+#include <QTest>
 #include <QTextDocument>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -32,7 +34,8 @@ QStringList TooltipLines(const QLabel* label) {
 class ReportViewTest : public PanelTest {
   protected:
     // A document whose every row is faulty on the test machine in one way each.
-    void ServeFaultyWorld() {
+    // `extra`: more top-level members of the document, each with a leading comma.
+    void ServeFaultyWorld(const std::string& extra = "") {
         server.ServeGbk("/cfg.json", R"({"shanxi": {
           "framework": {"path": "计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\NetFx4",
                         "url": "http://127.0.0.1:1/none"},
@@ -41,7 +44,7 @@ class ReportViewTest : public PanelTest {
           "driver": [{"path": "计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Ca", "key": "Dir",
                       "fileName": "ca.dll", "fileVersion": "1.2.3.4",
                       "fileModifyDtm": "2024-03-15 10:20", "url": ")" +
-                                         server.Url("/files/ca-setup") + R"("}]}})");
+                                         server.Url("/files/ca-setup") + R"("}]})" + extra + "}");
         const DWORD zero = 0;
         ASSERT_EQ(
             RegSetDwordValue(HKEY_CURRENT_USER,
@@ -65,6 +68,17 @@ class ReportViewTest : public PanelTest {
     void Check() {
         checkButton->click();
         DrainThreads();
+    }
+
+    // The report menu as a right click on a row opens it.
+    QMenu* OpenMenu() {
+        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5));
+        QApplication::sendEvent(Label("caStatusLabel"), &event);
+        QMenu* menu = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* m = qobject_cast<QMenu*>(w); m && m->isVisible())
+                menu = m;
+        return menu;
     }
 
     testnet::TestServer server;
@@ -138,12 +152,7 @@ TEST_F(ReportViewTest, InstallOutcomeOutlivesTheRecheck) {
 TEST_F(ReportViewTest, ContextMenuCopiesAndSavesTheReport) {
     ServeFaultyWorld();
     Check();
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5));
-    QApplication::sendEvent(Label("caStatusLabel"), &event);
-    QMenu* menu = nullptr;
-    for (QWidget* w : QApplication::topLevelWidgets())
-        if (auto* m = qobject_cast<QMenu*>(w); m && m->isVisible())
-            menu = m;
+    QMenu* menu = OpenMenu();
     ASSERT_NE(menu, nullptr);
     const QList<QAction*> actions = menu->actions();
     ASSERT_EQ(actions.size(), 2);
@@ -164,6 +173,58 @@ TEST_F(ReportViewTest, ContextMenuCopiesAndSavesTheReport) {
     std::ifstream textIn(text);
     const std::string saved((std::istreambuf_iterator<char>(textIn)), {});
     EXPECT_EQ(saved, ReportText(panel->LastReport()));
+}
+
+// The upload is offered once a check has read a document that names a support server; the
+// dialog that follows gives the code or the reason, and never blocks the window.
+TEST_F(ReportViewTest, UploadsTheReportWhereTheDocumentSaysAndShowsTheCode) {
+    ServeFaultyWorld(R"(, "support": {"reportUrl": ")" + server.Url("/envcheck/reports") + R"("})");
+    server.ServeBytes("/envcheck/reports", R"({"code":"K7QF3MZP"})", 201, "application/json");
+    QMenu* menu = OpenMenu();
+    ASSERT_NE(menu, nullptr);
+    EXPECT_EQ(menu->actions().size(), 2) << "no check yet, nothing to upload";
+    menu->close();
+    Check();
+
+    const auto upload = [&] {
+        QMenu* menu = OpenMenu();
+        EXPECT_NE(menu, nullptr);
+        if (!menu)
+            return static_cast<QMessageBox*>(nullptr);
+        QStringList texts;
+        for (QAction* action : menu->actions())
+            texts << action->text();
+        EXPECT_EQ(texts, (QStringList{"复制检测报告", "上传检测报告", "保存检测报告…"}));
+        menu->actions()[1]->trigger();
+        menu->close();
+        QMessageBox* box = nullptr;
+        for (int i = 0; i < 500 && !box; ++i) {
+            QTest::qWait(10);
+            box = panel->findChild<QMessageBox*>("uploadResultBox");
+        }
+        EXPECT_TRUE(box && box->isVisible() && !box->isModal());
+        return box;
+    };
+    QMessageBox* box = upload();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "检测报告已上传，报告编号：K7QF-3MZP（请把编号告诉技术支持人员）");
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.back().method, "POST");
+    EXPECT_EQ(requests.back().body, ReportJsonText(panel->LastReport()));
+    QPushButton* copy = nullptr;
+    for (QAbstractButton* button : box->buttons())
+        if (button->text() == "复制编号")
+            copy = qobject_cast<QPushButton*>(button);
+    ASSERT_NE(copy, nullptr);
+    copy->click();
+    EXPECT_EQ(QApplication::clipboard()->text(), "K7QF-3MZP");
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    server.ServeStatus("/envcheck/reports", 500);
+    box = upload();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "检测报告上传失败：技术支持服务器返回错误（HTTP 500）。");
+    box->close();
 }
 
 } // namespace

@@ -115,12 +115,13 @@ void ServeFlakyResponse(const FlakyBody& f, int index, const httplib::Request& r
 } // namespace
 
 TestServer::TestServer() : server_(std::make_unique<httplib::Server>()) {
-    server_->Get(".*", [this](const httplib::Request& req, httplib::Response& res) {
+    const auto answer = [this](const httplib::Request& req, httplib::Response& res) {
         std::shared_ptr<const Route> route = Find(req.path);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             requests_.push_back({req.method, req.path, route ? route->status : 404,
-                                 req.get_header_value("Range"), req.get_header_value("If-Range")});
+                                 req.get_header_value("Range"), req.get_header_value("If-Range"),
+                                 req.body, req.get_header_value("Content-Type")});
         }
         if (!route) {
             res.status = 404;
@@ -186,7 +187,9 @@ TestServer::TestServer() : server_(std::make_unique<httplib::Server>()) {
             break;
         }
         }
-    });
+    };
+    server_->Get(".*", answer);
+    server_->Post(".*", answer); // the same routes: a POST gets what a GET would
     port_ = server_->bind_to_any_port("127.0.0.1");
     // The socket already listens: clients can connect before the accept loop runs.
     thread_ = std::thread([this] { server_->listen_after_bind(); });

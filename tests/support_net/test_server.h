@@ -24,6 +24,8 @@ struct RequestRecord {
     int status = 0;
     std::string range;   // the Range header, if any
     std::string ifRange; // the If-Range header, if any
+    std::string body;    // the request's body (POST)
+    std::string contentType;
 };
 
 // A body whose connection breaks: the first `drops` responses (all of them with -1) end
@@ -49,7 +51,7 @@ struct FlakyBody {
 
 // A real HTTP server on 127.0.0.1 with a port chosen by the system, for tests and
 // benchmarks. Routes can be added or replaced while it runs; a path without a route
-// answers 404. Every request is recorded.
+// answers 404. GET and POST get the same answer. Every request is recorded.
 class TestServer {
   public:
     TestServer();

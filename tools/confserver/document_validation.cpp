@@ -50,6 +50,8 @@ class Validator {
             else
                 Region(region, *it);
         }
+        if (doc.contains("support"))
+            Support(doc);
         CheckAllTexts("", doc);
         return problems_;
     }
@@ -116,6 +118,17 @@ class Validator {
             Add(base + ".sha256", "must be a string (found " + TypeName(*it) + ")");
         else if (std::string problem = CheckSha256Text(it->get<std::string>()); !problem.empty())
             Add(base + ".sha256", problem);
+    }
+
+    // Where the tool uploads a report when the person asks: a URL like an installer's.
+    void Support(const Document& doc) {
+        if (const Document* support = Object("support", doc, "support")) {
+            if (const std::string* url = Text("support", *support, "reportUrl")) {
+                std::string problem = CheckInstallerUrl(*url, placeholder_);
+                if (!problem.empty())
+                    Add("support.reportUrl", problem);
+            }
+        }
     }
 
     void Region(const std::string& region, const Document& section) {

@@ -13,7 +13,8 @@ struct Problem {
 };
 
 // Checks the document against what the tool reads from it: the three regions, their
-// framework, tool and driver members, and the form of every value. URLs may begin with
+// framework, tool and driver members, the optional support.reportUrl (where reports are
+// uploaded), and the form of every value. URLs may begin with
 // placeholder (replaced by the server's base URL when served). Returns every problem found,
 // in document order; empty when the document is valid.
 std::vector<Problem> ValidateDocument(const Document& doc, const std::string& placeholder);

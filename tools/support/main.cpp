@@ -1,0 +1,90 @@
+// quelda-support: receives the tool's check reports and serves them to the support staff.
+
+#include "access.h"
+#include "options.h"
+#include "report_store.h"
+#include "support_server.h"
+#include "upload_writer.h"
+
+#include <csignal>
+#include <cstdio>
+#include <pthread.h>
+#include <thread>
+
+namespace {
+
+constexpr int kExitFailure = 1;
+constexpr int kExitInvalid = 2;
+
+std::string HostForUrl(const std::string& address) {
+    return address.find(':') != std::string::npos ? "[" + address + "]" : address;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    SupportOptions options;
+    std::string error;
+    std::vector<std::string> args(argv + 1, argv + argc);
+    if (!ParseOptions(args, options, error)) {
+        std::fprintf(stderr, "%s\n%s", error.c_str(), UsageText(argv[0]).c_str());
+        return kExitInvalid;
+    }
+    if (options.help) {
+        std::printf("%s", UsageText(argv[0]).c_str());
+        return 0;
+    }
+
+    std::string token;
+    bool created = false;
+    if (!LoadOrCreateToken(options.tokenFile, token, created, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return kExitFailure;
+    }
+    if (created)
+        std::fprintf(stderr, "new access token for the support pages (saved in %s): %s\n",
+                     options.tokenFile.c_str(), token.c_str());
+
+    ReportStore store;
+    if (!store.Open(options.dbFile, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return kExitFailure;
+    }
+
+    // SIGINT and SIGTERM are taken by one thread with sigwait; every other thread inherits
+    // the blocked mask.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    UploadWriter writer(store, options.keepDays, stderr);
+    SupportServer::Settings settings;
+    settings.token = token;
+    settings.behindProxy = options.behindProxy;
+    SupportServer server(settings, store, writer);
+    int port = server.Bind(options.address, options.port);
+    if (port < 0) {
+        std::fprintf(stderr, "cannot listen on %s:%d\n", options.address.c_str(), options.port);
+        return kExitFailure;
+    }
+    std::thread stopper([&server, signals] {
+        int received = 0;
+        sigwait(&signals, &received);
+        server.Stop();
+    });
+
+    std::printf("listening on http://%s:%d\n", HostForUrl(options.address).c_str(), port);
+    std::fflush(stdout);
+    bool ok = server.Listen();
+
+    pthread_kill(stopper.native_handle(), SIGTERM);
+    stopper.join();
+    if (!ok) {
+        std::fprintf(stderr, "the server stopped with an error\n");
+        return kExitFailure;
+    }
+    std::fprintf(stderr, "stopped\n");
+    return 0;
+}

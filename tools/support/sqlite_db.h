@@ -1,0 +1,49 @@
+#pragma once
+
+#include <sqlite3.h>
+
+#include <cstdint>
+#include <string>
+
+// One SQLite connection, closed with the object.
+class SqliteDb {
+  public:
+    SqliteDb() = default;
+    ~SqliteDb();
+    SqliteDb(const SqliteDb&) = delete;
+    SqliteDb& operator=(const SqliteDb&) = delete;
+
+    bool Open(const std::string& file, std::string& error);
+    // Runs statements that return no rows.
+    bool Exec(const char* sql, std::string& error);
+    sqlite3* handle() const { return db_; }
+    std::string Error() const { return db_ ? sqlite3_errmsg(db_) : "no database"; }
+
+  private:
+    sqlite3* db_ = nullptr;
+};
+
+// A prepared statement, finalized with the object. Columns and parameters count from 0 and 1
+// as in SQLite.
+class Statement {
+  public:
+    Statement(const SqliteDb& db, const char* sql);
+    ~Statement();
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    bool ok() const { return stmt_ != nullptr; }
+    Statement& Bind(int index, const std::string& text);
+    Statement& Bind(int index, std::int64_t value);
+    Statement& BindNull(int index);
+    // SQLITE_ROW, SQLITE_DONE or an error code.
+    int Step();
+    void Reset();
+
+    bool IsNull(int column) const;
+    std::int64_t Int(int column) const;
+    std::string Text(int column) const;
+
+  private:
+    sqlite3_stmt* stmt_ = nullptr;
+};

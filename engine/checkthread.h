@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/ie_mode.h"
 #include "engine/report/check_report.h"
 
 #include <QString>
@@ -98,4 +99,5 @@ class CheckThread : public QThread {
     CheckReport report_;
     // Taken by the worker as it ends and by AwaitEnd after the thread has ended.
     std::mutex endMutex_;
+    IEModeReading ieMode_;
 };

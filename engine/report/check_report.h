@@ -29,6 +29,15 @@ struct CheckRow {
     std::string install; // outcome of this session's last install or repair of the item
 };
 
+// Which Windows the check ran on, and its Microsoft Edge.
+struct SystemFacts {
+    int build = 0;
+    std::string edition;
+    int bits = 32;
+    bool ieRetired = false;
+    std::optional<std::string> edge; // Edge's version; none when Edge is not installed
+};
+
 struct CheckReport {
     std::string time;        // ISO 8601 with the UTC offset, when the check started
     std::string toolVersion; // this program's version
@@ -39,6 +48,9 @@ struct CheckReport {
     // Where the server document says reports may be uploaded (empty: nowhere). Not part of
     // the report's JSON.
     std::string reportUrl;
+    SystemFacts system;
+    // The hosts the IE check required in Edge's IE mode site list (for the IE repair).
+    std::vector<std::string> ieHosts;
 
     static std::vector<CheckRow> EmptyRows();
 };

@@ -41,6 +41,12 @@ nlohmann::json ReportJson(const CheckReport& report) {
             {rs::kRegion, report.region},
             {rs::kServer, report.server},
             {rs::kDocument, report.document},
+            {rs::kSystem,
+             {{rs::kBuild, report.system.build},
+              {rs::kEdition, report.system.edition},
+              {rs::kBits, report.system.bits},
+              {rs::kIeRetired, report.system.ieRetired},
+              {rs::kEdge, Optional(report.system.edge)}}},
             {rs::kExitCode, ReportExitCode(report)},
             {rs::kRows, rows}};
 }

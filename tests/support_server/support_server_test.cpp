@@ -331,4 +331,30 @@ TEST_F(SupportServerTest, OlderReportsAreDeletedAtStartAndTheOverviewCountsItsPe
     EXPECT_NE(overview->body.find("<rect class=\"bar\""), std::string::npos);
 }
 
+// The hourly counters serve whole hours; the part of an hour at the start of a period comes
+// from the reports themselves, so a period starts at its exact second.
+TEST_F(SupportServerTest, OverviewPeriodsStartAtTheirExactSecond) {
+    const std::int64_t now = std::time(nullptr);
+    std::vector<NewReport> reports(4);
+    const std::int64_t ages[] = {86400 + 60, 86400 - 60, 3600, 0};
+    std::vector<NewReport*> batch;
+    for (size_t i = 0; i < reports.size(); ++i) {
+        reports[i].received = now - ages[i];
+        reports[i].address = "10.0.0.1";
+        reports[i].body = SampleReport().dump();
+        reports[i].digest = DigestReport(SampleReport());
+        batch.push_back(&reports[i]);
+    }
+    std::string error;
+    ASSERT_TRUE(store_.Insert(batch, error)) << error;
+    const auto day = store_.Overview(now - 86400);
+    ASSERT_EQ(day.count("hebei"), 1u);
+    EXPECT_EQ(day.at("hebei").reports, 3);
+    EXPECT_EQ(day.at("hebei").failing[kCaRow], 3);
+    ASSERT_EQ(day.at("hebei").versions.size(), 2u);
+    EXPECT_EQ(day.at("hebei").versions[0].total, 3);
+    EXPECT_EQ(store_.Overview(now - 7 * 86400).at("hebei").reports, 4);
+    EXPECT_EQ(store_.Overview(now - 1800).at("hebei").reports, 1);
+}
+
 } // namespace

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -154,6 +155,11 @@ TEST_F(SupportServerTest, HostileBodiesAreRefusedWithAOneLineReason) {
              r["system"] = {{"bits", 48}};
          }),
          400},
+        {"codes past int's range", with([](json& r) {
+             r["rows"][0]["code"] = -4294967296LL;
+             r["exitCode"] = 18446744073709551615ULL;
+         }),
+         201},
         {"unknown members, eight levels deep",
          with([](json& r) { r["rows"][0]["facts"][0]["extra"] = Nest(3, "x"); }), 201},
         {"with a system description", with([](json& r) {
@@ -174,7 +180,12 @@ TEST_F(SupportServerTest, HostileBodiesAreRefusedWithAOneLineReason) {
             EXPECT_EQ(up.body.find('\n'), up.body.size() - 1) << up.body;
         }
     }
-    EXPECT_EQ(store_.Count(), 2);
+    EXPECT_EQ(store_.Count(), 3);
+    bool more = false;
+    std::vector<StoredReport> stored = store_.List({}, 10, 0, more);
+    ASSERT_EQ(stored.size(), 3u);
+    EXPECT_EQ(stored.back().exitCode, INT_MAX);
+    EXPECT_TRUE(stored.back().failedRows & (1 << kNetworkRow)); // held at INT_MIN, still failing
 }
 
 TEST_F(SupportServerTest, UploadsAndWrongTokensAreLimitedPerAddress) {

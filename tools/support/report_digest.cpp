@@ -1,5 +1,8 @@
 #include "report_digest.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 
 namespace rs = report_shape;
@@ -30,6 +33,13 @@ void AddVersions(const json& row, bool perFile, std::vector<VersionSeen>& out) {
     }
 }
 
+// An integer member as an int; values outside its range are held at its ends.
+int ClampedInt(const json& value) {
+    if (value.is_number_unsigned())
+        return static_cast<int>(std::min<std::uint64_t>(value.get<std::uint64_t>(), INT_MAX));
+    return static_cast<int>(std::clamp<std::int64_t>(value.get<std::int64_t>(), INT_MIN, INT_MAX));
+}
+
 } // namespace
 
 std::string WindowsName(const std::string& build) {
@@ -53,12 +63,12 @@ ReportDigest DigestReport(const json& report) {
     ReportDigest d;
     d.region = report[rs::kRegion].get<std::string>();
     d.toolVersion = report[rs::kToolVersion].get<std::string>();
-    d.exitCode = report[rs::kExitCode].get<int>();
+    d.exitCode = ClampedInt(report[rs::kExitCode]);
     const json& rows = report[rs::kRows];
     for (int i = 0; i < kRowCount; ++i) {
         const json& code = rows[i][rs::kCode];
         if (code.is_number_integer()) {
-            d.codes[i] = code.get<int>();
+            d.codes[i] = ClampedInt(code);
             if (*d.codes[i] < 0)
                 d.failedRows |= 1 << i;
         }

@@ -94,6 +94,7 @@ int main() {
             httplib::Client client("127.0.0.1", port);
             client.set_keep_alive(true);
             client.set_tcp_nodelay(true);
+            client.set_read_timeout(30);
             while (!stop) {
                 auto res = client.Post("/reports", body, "application/json; charset=utf-8");
                 if (res && res->status == 201) {

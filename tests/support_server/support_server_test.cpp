@@ -368,4 +368,61 @@ TEST_F(SupportServerTest, OverviewPeriodsStartAtTheirExactSecond) {
     EXPECT_EQ(store_.Overview(now - 1800).at("hebei").reports, 1);
 }
 
+// Recent reports: newest first, 50 a page, filtered by region, failed row and dates (China
+// Standard Time days).
+TEST_F(SupportServerTest, RecentReportsPageAndFilter) {
+    const std::int64_t day = 86400, jan1 = 1704038400; // 2024-01-01 00:00 UTC+8
+    std::vector<NewReport> reports(120);
+    std::vector<NewReport*> batch;
+    for (int i = 0; i < 120; ++i) {
+        json report = SampleReport();
+        report["region"] = i % 2 ? "hebei" : "shanxi";
+        if (i % 3 == 0)
+            report["rows"][kCaRow]["code"] = 1;
+        reports[i].received = jan1 + i * day / 4; // four a day from 1 January
+        reports[i].address = "10.0.0.1";
+        reports[i].body = report.dump();
+        reports[i].digest = DigestReport(report);
+        batch.push_back(&reports[i]);
+    }
+    std::string error;
+    ASSERT_TRUE(store_.Insert(batch, error)) << error;
+    Start(0);
+    const struct {
+        const char* query;
+        int rows;
+        const char* newest; // index of the first report listed
+        bool next;
+    } cases[] = {
+        {"", 50, "119", true},
+        {"?page=1", 50, "69", true},
+        {"?page=2", 20, "19", false},
+        {"?region=hebei", 50, "119", true},
+        {"?region=shanxi&failed=ca&page=0", 40, "118", false}, // even and not a multiple of 3
+        {"?from=2024-01-02&to=2024-01-02", 4, "7", false},     // the four of 2 January
+        {"?region=hebei&from=2024-01-30", 2, "119", false},    // 117 and 119
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.query);
+        auto page = Get(std::string("/support/reports") + c.query, Bearer());
+        ASSERT_TRUE(page);
+        ASSERT_EQ(page->status, 200);
+        const std::string& body = page->body;
+        int rows = 0;
+        for (size_t at = body.find("href=\"/support/r/"); at != std::string::npos;
+             at = body.find("href=\"/support/r/", at + 1))
+            ++rows;
+        EXPECT_EQ(rows, c.rows);
+        const std::string first = reports[std::stoi(c.newest)].code;
+        EXPECT_NE(body.find("href=\"/support/r/" + first + "\""), std::string::npos);
+        EXPECT_LT(body.find("/support/r/" + first), body.find("</table>"));
+        EXPECT_EQ(body.find("下一页") != std::string::npos, c.next);
+    }
+    for (const char* bad : {"?from=2024-13-01", "?failed=printer", "?page=-1"}) {
+        auto page = Get(std::string("/support/reports") + bad, Bearer());
+        ASSERT_TRUE(page);
+        EXPECT_EQ(page->status, 400) << bad;
+    }
+}
+
 } // namespace

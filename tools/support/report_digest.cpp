@@ -20,9 +20,12 @@ std::string FileName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A document names a handful of CA files; a report that claims more is not counted beyond.
+constexpr size_t kMaxVersions = 16;
+
 void AddVersions(const json& row, bool perFile, std::vector<VersionSeen>& out) {
     for (const json& fact : row[rs::kFacts]) {
-        if (fact[rs::kName] != "version")
+        if (fact[rs::kName] != "version" || out.size() == kMaxVersions)
             continue;
         VersionSeen seen;
         seen.component = perFile ? "CA 驱动 " + FileName(fact[rs::kWhere].get<std::string>())

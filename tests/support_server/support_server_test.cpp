@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
 #include <filesystem>
 #include <fstream>
@@ -108,6 +109,24 @@ TEST_F(SupportServerTest, UploadThenLookupByTheCodeAsReadOverThePhone) {
         Get("/support/r/" + std::string(up.code == "00000000" ? "11111111" : "00000000"), Bearer());
     ASSERT_TRUE(missing);
     EXPECT_EQ(missing->status, 404);
+}
+
+// A burst of bidders connecting at the same moment: every one gets its code.
+TEST_F(SupportServerTest, EveryUploadOfABurstIsAnswered) {
+    Start();
+    const std::string body = SampleReport().dump();
+    std::atomic<int> waiting{24}, stored{0};
+    std::vector<std::thread> clients;
+    for (int c = 0; c < 24; ++c)
+        clients.emplace_back([&] {
+            --waiting;
+            while (waiting > 0)
+                std::this_thread::yield();
+            stored += Upload(port_, body).status == 201;
+        });
+    for (std::thread& t : clients)
+        t.join();
+    EXPECT_EQ(stored, 24);
 }
 
 json Nest(int levels, json inner) {

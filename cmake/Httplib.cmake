@@ -14,12 +14,17 @@ endif()
 set(QUELDA_HTTPLIB_RECV_BUFSIZ 131072
     CACHE STRING "Bytes that cpp-httplib receives per read call")
 
+# Connections waiting to be accepted. The library's 5 is too few for a burst: with 16 clients
+# connecting at once, some got no answer (the support server's uploads, bench_support).
+set(QUELDA_HTTPLIB_LISTEN_BACKLOG 128 CACHE STRING "Listen backlog of cpp-httplib's servers")
+
 # Every target that includes httplib.h must see the same settings (one definition rule),
 # so they come with this target and nowhere else.
 add_library(httplib INTERFACE)
 target_include_directories(httplib SYSTEM INTERFACE ${QUELDA_HTTPLIB_SOURCE_DIR})
 target_compile_definitions(httplib
-                           INTERFACE "CPPHTTPLIB_RECV_BUFSIZ=size_t(${QUELDA_HTTPLIB_RECV_BUFSIZ}u)")
+                           INTERFACE "CPPHTTPLIB_RECV_BUFSIZ=size_t(${QUELDA_HTTPLIB_RECV_BUFSIZ}u)"
+                                     CPPHTTPLIB_LISTEN_BACKLOG=${QUELDA_HTTPLIB_LISTEN_BACKLOG})
 target_link_libraries(httplib INTERFACE Threads::Threads)
 if(WIN32)
     target_link_libraries(httplib INTERFACE ws2_32)

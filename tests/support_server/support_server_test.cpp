@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -109,6 +111,24 @@ TEST_F(SupportServerTest, UploadThenLookupByTheCodeAsReadOverThePhone) {
     EXPECT_EQ(missing->status, 404);
 }
 
+// A burst of bidders connecting at the same moment: every one gets its code.
+TEST_F(SupportServerTest, EveryUploadOfABurstIsAnswered) {
+    Start();
+    const std::string body = SampleReport().dump();
+    std::atomic<int> waiting{24}, stored{0};
+    std::vector<std::thread> clients;
+    for (int c = 0; c < 24; ++c)
+        clients.emplace_back([&] {
+            --waiting;
+            while (waiting > 0)
+                std::this_thread::yield();
+            stored += Upload(port_, body).status == 201;
+        });
+    for (std::thread& t : clients)
+        t.join();
+    EXPECT_EQ(stored, 24);
+}
+
 json Nest(int levels, json inner) {
     for (int i = 0; i < levels; ++i)
         inner = json::array({inner});
@@ -154,6 +174,11 @@ TEST_F(SupportServerTest, HostileBodiesAreRefusedWithAOneLineReason) {
              r["system"] = {{"bits", 48}};
          }),
          400},
+        {"codes past int's range", with([](json& r) {
+             r["rows"][0]["code"] = -4294967296LL;
+             r["exitCode"] = 18446744073709551615ULL;
+         }),
+         201},
         {"unknown members, eight levels deep",
          with([](json& r) { r["rows"][0]["facts"][0]["extra"] = Nest(3, "x"); }), 201},
         {"with a system description", with([](json& r) {
@@ -174,7 +199,12 @@ TEST_F(SupportServerTest, HostileBodiesAreRefusedWithAOneLineReason) {
             EXPECT_EQ(up.body.find('\n'), up.body.size() - 1) << up.body;
         }
     }
-    EXPECT_EQ(store_.Count(), 2);
+    EXPECT_EQ(store_.Count(), 3);
+    bool more = false;
+    std::vector<StoredReport> stored = store_.List({}, 10, 0, more);
+    ASSERT_EQ(stored.size(), 3u);
+    EXPECT_EQ(stored.back().exitCode, INT_MAX);
+    EXPECT_TRUE(stored.back().failedRows & (1 << kNetworkRow)); // held at INT_MIN, still failing
 }
 
 TEST_F(SupportServerTest, UploadsAndWrongTokensAreLimitedPerAddress) {
@@ -329,6 +359,89 @@ TEST_F(SupportServerTest, OlderReportsAreDeletedAtStartAndTheOverviewCountsItsPe
               std::string::npos);
     EXPECT_NE(overview->body.find("Windows 10 100%；64 位 100%"), std::string::npos);
     EXPECT_NE(overview->body.find("<rect class=\"bar\""), std::string::npos);
+}
+
+// The hourly counters serve whole hours; the part of an hour at the start of a period comes
+// from the reports themselves, so a period starts at its exact second.
+TEST_F(SupportServerTest, OverviewPeriodsStartAtTheirExactSecond) {
+    const std::int64_t now = std::time(nullptr);
+    std::vector<NewReport> reports(4);
+    const std::int64_t ages[] = {86400 + 60, 86400 - 60, 3600, 0};
+    std::vector<NewReport*> batch;
+    for (size_t i = 0; i < reports.size(); ++i) {
+        reports[i].received = now - ages[i];
+        reports[i].address = "10.0.0.1";
+        reports[i].body = SampleReport().dump();
+        reports[i].digest = DigestReport(SampleReport());
+        batch.push_back(&reports[i]);
+    }
+    std::string error;
+    ASSERT_TRUE(store_.Insert(batch, error)) << error;
+    const auto day = store_.Overview(now - 86400);
+    ASSERT_EQ(day.count("hebei"), 1u);
+    EXPECT_EQ(day.at("hebei").reports, 3);
+    EXPECT_EQ(day.at("hebei").failing[kCaRow], 3);
+    ASSERT_EQ(day.at("hebei").versions.size(), 2u);
+    EXPECT_EQ(day.at("hebei").versions[0].total, 3);
+    EXPECT_EQ(store_.Overview(now - 7 * 86400).at("hebei").reports, 4);
+    EXPECT_EQ(store_.Overview(now - 1800).at("hebei").reports, 1);
+}
+
+// Recent reports: newest first, 50 a page, filtered by region, failed row and dates (China
+// Standard Time days).
+TEST_F(SupportServerTest, RecentReportsPageAndFilter) {
+    const std::int64_t day = 86400, jan1 = 1704038400; // 2024-01-01 00:00 UTC+8
+    std::vector<NewReport> reports(120);
+    std::vector<NewReport*> batch;
+    for (int i = 0; i < 120; ++i) {
+        json report = SampleReport();
+        report["region"] = i % 2 ? "hebei" : "shanxi";
+        if (i % 3 == 0)
+            report["rows"][kCaRow]["code"] = 1;
+        reports[i].received = jan1 + i * day / 4; // four a day from 1 January
+        reports[i].address = "10.0.0.1";
+        reports[i].body = report.dump();
+        reports[i].digest = DigestReport(report);
+        batch.push_back(&reports[i]);
+    }
+    std::string error;
+    ASSERT_TRUE(store_.Insert(batch, error)) << error;
+    Start(0);
+    const struct {
+        const char* query;
+        int rows;
+        const char* newest; // index of the first report listed
+        bool next;
+    } cases[] = {
+        {"", 50, "119", true},
+        {"?page=1", 50, "69", true},
+        {"?page=2", 20, "19", false},
+        {"?region=hebei", 50, "119", true},
+        {"?region=shanxi&failed=ca&page=0", 40, "118", false}, // even and not a multiple of 3
+        {"?from=2024-01-02&to=2024-01-02", 4, "7", false},     // the four of 2 January
+        {"?region=hebei&from=2024-01-30", 2, "119", false},    // 117 and 119
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.query);
+        auto page = Get(std::string("/support/reports") + c.query, Bearer());
+        ASSERT_TRUE(page);
+        ASSERT_EQ(page->status, 200);
+        const std::string& body = page->body;
+        int rows = 0;
+        for (size_t at = body.find("href=\"/support/r/"); at != std::string::npos;
+             at = body.find("href=\"/support/r/", at + 1))
+            ++rows;
+        EXPECT_EQ(rows, c.rows);
+        const std::string first = reports[std::stoi(c.newest)].code;
+        EXPECT_NE(body.find("href=\"/support/r/" + first + "\""), std::string::npos);
+        EXPECT_LT(body.find("/support/r/" + first), body.find("</table>"));
+        EXPECT_EQ(body.find("下一页") != std::string::npos, c.next);
+    }
+    for (const char* bad : {"?from=2024-13-01", "?failed=printer", "?page=-1"}) {
+        auto page = Get(std::string("/support/reports") + bad, Bearer());
+        ASSERT_TRUE(page);
+        EXPECT_EQ(page->status, 400) << bad;
+    }
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <csignal>
 #include <cstdio>
 #include <pthread.h>
+#include <sys/stat.h>
 #include <thread>
 
 namespace {
@@ -41,9 +42,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return kExitFailure;
     }
+    struct stat st {};
     if (created)
         std::fprintf(stderr, "new access token for the support pages (saved in %s): %s\n",
                      options.tokenFile.c_str(), token.c_str());
+    else if (stat(options.tokenFile.c_str(), &st) == 0 && (st.st_mode & 077) != 0)
+        std::fprintf(stderr, "warning: %s can be read by other users (chmod 600 it)\n",
+                     options.tokenFile.c_str());
 
     ReportStore store;
     if (!store.Open(options.dbFile, error)) {

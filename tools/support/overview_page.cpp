@@ -11,6 +11,7 @@ namespace {
 // Regions shown per period, the busiest first: names come from uploads, so there is a bound.
 constexpr size_t kMaxRegions = 20;
 constexpr size_t kVersionsShown = 3;
+constexpr size_t kComponentsShown = 12;
 
 std::string Percent(int part, int whole) {
     if (whole <= 0)
@@ -37,7 +38,15 @@ std::string RegionSection(const std::string& region, const RegionOverview& o) {
     }
     if (!o.versions.empty()) {
         s += "<ul class=\"versions\">\n";
-        for (const ComponentVersions& c : o.versions) {
+        std::vector<const ComponentVersions*> components;
+        for (const ComponentVersions& c : o.versions)
+            components.push_back(&c);
+        std::stable_sort(components.begin(), components.end(),
+                         [](auto* a, auto* b) { return a->total > b->total; });
+        if (components.size() > kComponentsShown)
+            components.resize(kComponentsShown);
+        for (const ComponentVersions* component : components) {
+            const ComponentVersions& c = *component;
             size_t shown = 0;
             for (const auto& [found, n] : c.found) {
                 if (shown++ == kVersionsShown)

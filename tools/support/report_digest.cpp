@@ -1,5 +1,8 @@
 #include "report_digest.h"
 
+#include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <cstdlib>
 
 namespace rs = report_shape;
@@ -17,9 +20,12 @@ std::string FileName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A document names a handful of CA files; a report that claims more is not counted beyond.
+constexpr size_t kMaxVersions = 16;
+
 void AddVersions(const json& row, bool perFile, std::vector<VersionSeen>& out) {
     for (const json& fact : row[rs::kFacts]) {
-        if (fact[rs::kName] != "version")
+        if (fact[rs::kName] != "version" || out.size() == kMaxVersions)
             continue;
         VersionSeen seen;
         seen.component = perFile ? "CA 驱动 " + FileName(fact[rs::kWhere].get<std::string>())
@@ -28,6 +34,13 @@ void AddVersions(const json& row, bool perFile, std::vector<VersionSeen>& out) {
         seen.expected = TextOr(fact, rs::kExpected, "");
         out.push_back(std::move(seen));
     }
+}
+
+// An integer member as an int; values outside its range are held at its ends.
+int ClampedInt(const json& value) {
+    if (value.is_number_unsigned())
+        return static_cast<int>(std::min<std::uint64_t>(value.get<std::uint64_t>(), INT_MAX));
+    return static_cast<int>(std::clamp<std::int64_t>(value.get<std::int64_t>(), INT_MIN, INT_MAX));
 }
 
 } // namespace
@@ -53,12 +66,12 @@ ReportDigest DigestReport(const json& report) {
     ReportDigest d;
     d.region = report[rs::kRegion].get<std::string>();
     d.toolVersion = report[rs::kToolVersion].get<std::string>();
-    d.exitCode = report[rs::kExitCode].get<int>();
+    d.exitCode = ClampedInt(report[rs::kExitCode]);
     const json& rows = report[rs::kRows];
     for (int i = 0; i < kRowCount; ++i) {
         const json& code = rows[i][rs::kCode];
         if (code.is_number_integer()) {
-            d.codes[i] = code.get<int>();
+            d.codes[i] = ClampedInt(code);
             if (*d.codes[i] < 0)
                 d.failedRows |= 1 << i;
         }

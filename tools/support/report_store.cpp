@@ -2,14 +2,12 @@
 
 #include "report_code.h"
 
-#include <algorithm>
-
 namespace {
 
 constexpr int kSchemaVersion = 1;
 
 // `failed` has bit i set when row i failed; `windows` and `bits` are null without a system
-// description. The covering indexes let the overview and the list read no report bodies.
+// description. hourly_counts holds the overview's counters per hour (CountKind, CountKeys).
 const char kSchema[] = R"(
 CREATE TABLE reports(
     id INTEGER PRIMARY KEY,
@@ -34,6 +32,15 @@ CREATE TABLE versions(
     found TEXT NOT NULL,
     expected TEXT NOT NULL);
 CREATE INDEX versions_by_time ON versions(received, region, component, expected, found);
+CREATE TABLE hourly_counts(
+    hour INTEGER NOT NULL,
+    region TEXT NOT NULL,
+    kind INTEGER NOT NULL,
+    a TEXT NOT NULL,
+    b TEXT NOT NULL,
+    c TEXT NOT NULL,
+    n INTEGER NOT NULL,
+    PRIMARY KEY(hour, region, kind, a, b, c)) WITHOUT ROWID;
 PRAGMA user_version = 1;
 )";
 
@@ -82,7 +89,9 @@ bool ReportStore::Insert(std::vector<NewReport*>& batch, std::string& error) {
                               "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
     Statement version(writer_, "INSERT INTO versions(received, region, component, found, "
                                "expected) VALUES(?,?,?,?,?)");
-    bool ok = report.ok() && version.ok();
+    Statement count(writer_, "INSERT INTO hourly_counts VALUES(?,?,?,?,?,?,1) "
+                             "ON CONFLICT(hour, region, kind, a, b, c) DO UPDATE SET n = n + 1");
+    bool ok = report.ok() && version.ok() && count.ok();
     for (NewReport* r : batch) {
         if (!ok)
             break;
@@ -125,6 +134,16 @@ bool ReportStore::Insert(std::vector<NewReport*>& batch, std::string& error) {
                 break;
             }
         }
+        for (const CountKey& key : CountKeys(d)) {
+            count.Reset();
+            count.Bind(1, r->received / 3600).Bind(2, key.region);
+            count.Bind(3, static_cast<std::int64_t>(key.kind));
+            count.Bind(4, key.a).Bind(5, key.b).Bind(6, key.c);
+            if (count.Step() != SQLITE_DONE) {
+                ok = false;
+                break;
+            }
+        }
     }
     if (ok && writer_.Exec("COMMIT", error))
         return true;
@@ -142,12 +161,14 @@ std::int64_t ReportStore::DeleteBefore(std::int64_t cutoff, std::string& error) 
         return -1;
     Statement reports(writer_, "DELETE FROM reports WHERE received < ?");
     Statement versions(writer_, "DELETE FROM versions WHERE received < ?");
+    Statement counts(writer_, "DELETE FROM hourly_counts WHERE hour < ?");
     reports.Bind(1, cutoff);
     versions.Bind(1, cutoff);
+    counts.Bind(1, cutoff / 3600);
     std::int64_t deleted = -1;
     if (reports.Step() == SQLITE_DONE) {
         deleted = sqlite3_changes(writer_.handle());
-        if (versions.Step() != SQLITE_DONE)
+        if (versions.Step() != SQLITE_DONE || counts.Step() != SQLITE_DONE)
             deleted = -1;
     }
     if (deleted >= 0 && writer_.Exec("COMMIT", error))
@@ -217,60 +238,44 @@ std::vector<StoredReport> ReportStore::List(const ReportFilter& filter, int limi
 }
 
 std::map<std::string, RegionOverview> ReportStore::Overview(std::int64_t since) {
-    std::map<std::string, RegionOverview> regions;
+    // Whole hours from the hourly counters; the part of an hour before them from the reports.
+    const std::int64_t firstHour = (since + 3599) / 3600;
+    OverviewCounts counts;
     std::lock_guard<std::mutex> lock(readerMutex_);
-    Statement counts(reader_,
-                     "SELECT region, COUNT(*), SUM(failed & 1 != 0), SUM(failed & 2 != 0), "
-                     "SUM(failed & 4 != 0), SUM(failed & 8 != 0), SUM(failed & 16 != 0), "
-                     "SUM(bits IS NOT NULL), SUM(bits = 64) "
-                     "FROM reports WHERE received >= ? GROUP BY region");
-    counts.Bind(1, since);
-    while (counts.Step() == SQLITE_ROW) {
-        RegionOverview& r = regions[counts.Text(0)];
-        r.reports = static_cast<int>(counts.Int(1));
-        for (int i = 0; i < kRowCount; ++i)
-            r.failing[i] = static_cast<int>(counts.Int(2 + i));
-        r.withSystem = static_cast<int>(counts.Int(7));
-        r.bits64 = static_cast<int>(counts.Int(8));
+    AddHourlyCounts(firstHour, counts);
+    AddCountsOfReports(since, firstHour * 3600, counts);
+    return ToOverview(counts);
+}
+
+void ReportStore::AddHourlyCounts(std::int64_t fromHour, OverviewCounts& counts) {
+    Statement s(reader_, "SELECT region, kind, a, b, c, SUM(n) FROM hourly_counts WHERE hour >= ? "
+                         "GROUP BY region, kind, a, b, c");
+    s.Bind(1, fromHour);
+    while (s.Step() == SQLITE_ROW)
+        counts[{s.Text(0), static_cast<CountKind>(s.Int(1)), s.Text(2), s.Text(3), s.Text(4)}] +=
+            s.Int(5);
+}
+
+void ReportStore::AddCountsOfReports(std::int64_t from, std::int64_t until,
+                                     OverviewCounts& counts) {
+    Statement reports(reader_, "SELECT region, failed, windows, bits FROM reports "
+                               "WHERE received >= ? AND received < ?");
+    reports.Bind(1, from).Bind(2, until);
+    while (reports.Step() == SQLITE_ROW) {
+        ReportDigest d;
+        d.region = reports.Text(0);
+        d.failedRows = static_cast<int>(reports.Int(1));
+        d.windows = reports.Text(2);
+        d.bits = static_cast<int>(reports.Int(3));
+        for (const CountKey& key : CountKeys(d))
+            ++counts[key];
     }
-    Statement windows(reader_, "SELECT region, windows, COUNT(*) FROM reports WHERE received >= ? "
-                               "AND windows IS NOT NULL GROUP BY region, windows");
-    windows.Bind(1, since);
-    while (windows.Step() == SQLITE_ROW)
-        regions[windows.Text(0)].windows[windows.Text(1)] = static_cast<int>(windows.Int(2));
-    Statement versions(reader_, "SELECT region, component, expected, found, COUNT(*) FROM versions "
-                                "WHERE received >= ? GROUP BY region, component, expected, found");
-    versions.Bind(1, since);
-    // region -> component -> (expected -> count, found -> count)
-    std::map<
-        std::string,
-        std::map<std::string, std::pair<std::map<std::string, int>, std::map<std::string, int>>>>
-        seen;
-    while (versions.Step() == SQLITE_ROW) {
-        auto& counts = seen[versions.Text(0)][versions.Text(1)];
-        const int n = static_cast<int>(versions.Int(4));
-        counts.first[versions.Text(2)] += n;
-        counts.second[versions.Text(3)] += n;
-    }
-    for (auto& [region, components] : seen) {
-        for (auto& [component, counts] : components) {
-            ComponentVersions c;
-            c.component = component;
-            int best = -1;
-            for (const auto& [expected, n] : counts.first)
-                if (n > best) {
-                    best = n;
-                    c.expected = expected;
-                }
-            c.found.assign(counts.second.begin(), counts.second.end());
-            std::stable_sort(c.found.begin(), c.found.end(),
-                             [](const auto& a, const auto& b) { return a.second > b.second; });
-            for (const auto& f : c.found)
-                c.total += f.second;
-            regions[region].versions.push_back(std::move(c));
-        }
-    }
-    return regions;
+    Statement versions(reader_, "SELECT region, component, expected, found FROM versions "
+                                "WHERE received >= ? AND received < ?");
+    versions.Bind(1, from).Bind(2, until);
+    while (versions.Step() == SQLITE_ROW)
+        ++counts[{versions.Text(0), CountKind::Version, versions.Text(1), versions.Text(2),
+                  versions.Text(3)}];
 }
 
 std::vector<std::string> ReportStore::Regions() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "overview_counts.h"
 #include "report_digest.h"
 #include "sqlite_db.h"
 
@@ -36,22 +37,6 @@ struct ReportFilter {
     std::int64_t to = INT64_MAX; // received before
 };
 
-struct ComponentVersions {
-    std::string component;
-    std::string expected;                           // the most often expected version
-    std::vector<std::pair<std::string, int>> found; // most frequent first
-    int total = 0;
-};
-
-struct RegionOverview {
-    int reports = 0;
-    std::array<int, kRowCount> failing{};
-    std::map<std::string, int> windows; // Windows name: reports
-    int withSystem = 0;
-    int bits64 = 0;
-    std::vector<ComponentVersions> versions;
-};
-
 // The reports in one SQLite file (WAL). Storing goes through one connection, reading through
 // another; each is used by one thread at a time.
 class ReportStore {
@@ -66,11 +51,14 @@ class ReportStore {
     bool Find(const std::string& code, StoredReport& report);
     // One page of reports, newest first; `more` tells whether another page follows.
     std::vector<StoredReport> List(const ReportFilter& filter, int limit, int offset, bool& more);
+    // Per region, the reports received since `since` (Unix seconds) until now.
     std::map<std::string, RegionOverview> Overview(std::int64_t since);
     std::vector<std::string> Regions();
     std::int64_t Count();
 
   private:
+    void AddHourlyCounts(std::int64_t fromHour, OverviewCounts& counts);
+    void AddCountsOfReports(std::int64_t from, std::int64_t until, OverviewCounts& counts);
     bool CreateSchema(std::string& error);
 
     SqliteDb writer_;

@@ -94,6 +94,7 @@ SupportServer::SupportServer(Settings settings, ReportStore& store, UploadWriter
     // writer groups their commits.
     s.new_task_queue = [] { return new httplib::ThreadPool(32); };
     s.set_keep_alive_max_count(100);
+    s.set_tcp_nodelay(true); // headers and body go out as two writes: no wait between them
     s.set_payload_max_length(settings_.maxBody);
     s.set_socket_options([](socket_t sock) {
         int yes = 1;

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Authenticode signing of Windows programs with osslsigncode, using an operator's PKCS#12
 # certificate (.p12/.pfx) whose password is in the environment variable QUELDA_SIGN_PASSWORD.
 #   sign_windows_check CERT                  -> fails with a message unless CERT can sign
@@ -9,8 +10,10 @@ sign_windows_fail() { echo "${0##*/}: $*" >&2; return 1; }
 
 sign_windows_check() { # cert
     local cert=$1 err
-    [ -f "$cert" ] && head -c 1 "$cert" >/dev/null 2>&1 ||
-        { sign_windows_fail "cannot read the certificate file '$cert'"; return 1; }
+    if [ ! -f "$cert" ] || ! head -c 1 "$cert" >/dev/null 2>&1; then
+        sign_windows_fail "cannot read the certificate file '$cert'"
+        return 1
+    fi
     [ -n "${QUELDA_SIGN_PASSWORD+set}" ] ||
         { sign_windows_fail "set QUELDA_SIGN_PASSWORD to the password of '$cert'"; return 1; }
     # -legacy: certificates exported by older tools use RC2 and 3DES, which OpenSSL 3 loads

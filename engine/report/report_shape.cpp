@@ -66,7 +66,7 @@ const Member kFactMembers[] = {{rs::kName, Kind::Text},        {rs::kEntry, Kind
                                {rs::kFound, Kind::TextOrNull}, {rs::kOk, Kind::Boolean},
                                {rs::kNote, Kind::Text}};
 // The system description is optional, and so is each of its members.
-const Member kSystemMembers[] = {{rs::kBuild, Kind::Text},
+const Member kSystemMembers[] = {{rs::kBuild, Kind::Integer},
                                  {rs::kEdition, Kind::Text},
                                  {rs::kBits, Kind::Integer},
                                  {rs::kIeRetired, Kind::Boolean},

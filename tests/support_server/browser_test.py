@@ -47,7 +47,7 @@ def sample_report():
                      row("ca", -4, "CA驱动版本不正确",
                          [fact("version", 0, "C:\\CA\\QdCaDriver.dll", "2.1.0.8", "2.1.0.7",
                                False)])],
-            "system": {"build": "19045", "edition": "Professional", "bits": 64,
+            "system": {"build": 19045, "edition": "Professional", "bits": 64,
                        "ieRetired": True, "edge": "120.0.2210.91"}}
 
 

@@ -182,7 +182,7 @@ TEST_F(SupportServerTest, HostileBodiesAreRefusedWithAOneLineReason) {
         {"unknown members, eight levels deep",
          with([](json& r) { r["rows"][0]["facts"][0]["extra"] = Nest(3, "x"); }), 201},
         {"with a system description", with([](json& r) {
-             r["system"] = {{"build", "22631"},
+             r["system"] = {{"build", 22631},
                             {"edition", "Professional"},
                             {"bits", 64},
                             {"ieRetired", true},
@@ -350,7 +350,7 @@ TEST_F(SupportServerTest, OlderReportsAreDeletedAtStartAndTheOverviewCountsItsPe
     // The overview counts what came in during its period: the fresh upload, not the report
     // of 89 days ago.
     json fresh = SampleReport();
-    fresh["system"] = {{"build", "19045"}, {"bits", 64}};
+    fresh["system"] = {{"build", 19045}, {"bits", 64}};
     ASSERT_EQ(Upload(port_, fresh.dump()).status, 201);
     auto overview = Get("/support/", Bearer());
     ASSERT_TRUE(overview);

@@ -80,7 +80,9 @@ ReportDigest DigestReport(const json& report) {
     AddVersions(rows[kCaRow], true, d.versions);
     auto system = report.find(rs::kSystem);
     if (system != report.end()) {
-        d.windows = WindowsName(TextOr(*system, rs::kBuild, ""));
+        auto build = system->find(rs::kBuild);
+        if (build != system->end() && build->is_number_integer())
+            d.windows = WindowsName(std::to_string(ClampedInt(*build)));
         if (d.windows.empty())
             d.windows = "其他";
         auto bits = system->find(rs::kBits);

@@ -158,7 +158,9 @@ int WriteSiteList(const std::string& windowsPath, const std::vector<std::string>
         const std::string partPath = windowsPath + ".part";
         const fs::path part = fs::u8path(ToNativePath(partPath));
         std::error_code ec;
-        fs::remove(part, ec);
+        // Never written through: what is there (a link, perhaps) must go first.
+        if (!fs::remove(part, ec) && ec)
+            return -1;
         {
             std::ofstream out(part, std::ios::binary | std::ios::trunc);
             out.write(text.data(), static_cast<std::streamsize>(text.size()));

@@ -22,6 +22,8 @@ struct IeSetting {
 
 const char kIEModeOpened[] = "已开启 Edge 的 IE 模式，请关闭所有 Edge 窗口后重新打开交易平台";
 const char kEdgeMissing[] = "未找到 Microsoft Edge，请安装后重新检测";
+const char kFolderNotSecured[] =
+    "无法将 C:\\ProgramData\\Quelda 设为仅管理员可修改，未开启 Edge 的 IE 模式";
 
 const IeSetting kIeSettings[] = {
     {CheckIESaveVerCfg, "CheckIESaveVerCfg failed, ret={}", SetIESaveVerCfg,
@@ -61,11 +63,17 @@ void centerWidget::RepaireIECfg() {
         lastReport.ieHosts.empty() ? std::vector<std::string>{kPortalDomain} : lastReport.ieHosts;
     const IEModeReading mode = ReadIEMode(hosts);
     bool policiesChanged = false;
+    bool folderNotSecured = false;
     if (mode.state == IEModeState::PolicyOff || mode.state == IEModeState::SiteListIncomplete) {
         const int written = WriteSiteList(kSiteListPath, mode.hosts);
         const int set = written < 0 ? 0 : SetIEModePolicies(policiesChanged);
         if (written < 0)
             SPDLOG_LOGGER_CALL(logger, spdlog::level::err, "WriteSiteList failed, ret={}", written);
+        // Policies never name a list a standard user could change.
+        folderNotSecured = written == -2;
+        if (folderNotSecured)
+            SPDLOG_LOGGER_CALL(logger, spdlog::level::err,
+                               "site list folder not secured, IE mode policies not written");
         if (set < 0)
             SPDLOG_LOGGER_CALL(logger, spdlog::level::err, "SetIEModePolicies failed, ret={}", set);
         if (written < 0 || set < 0)
@@ -88,6 +96,8 @@ void centerWidget::RepaireIECfg() {
     std::string record = ieStatusLabel->text().toStdString();
     if (policiesChanged)
         record = repaired ? kIEModeOpened : record + "；" + kIEModeOpened;
+    if (folderNotSecured)
+        record += std::string("；") + kFolderNotSecured;
     NoteInstallText(kIERow, record);
     // Edge reads its policies when it starts.
     if (policiesChanged)

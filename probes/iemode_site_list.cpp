@@ -1,5 +1,6 @@
 #include "iemode_site_list.h"
 
+#include "admin_folder.h"
 #include "native_path.h"
 
 #include <pugixml.hpp>
@@ -137,18 +138,29 @@ bool SiteListHolds(const SiteList& list, const std::vector<std::string>& require
 
 int WriteSiteList(const std::string& windowsPath, const std::vector<std::string>& hosts) {
     try {
+        // Before anything in it is read or trusted: a folder a user made first is theirs.
+        const int secured = MakeAdminOnlyFolder(windowsPath.substr(0, windowsPath.rfind('\\')));
+        if (secured < 0)
+            return secured;
         const fs::path file = fs::u8path(ToNativePath(windowsPath));
         SiteList current;
         const bool exists = ReadSiteList(windowsPath, current);
         std::string old;
-        if (exists && ReadWhole(file, old) && old == SiteListText(current.version, hosts))
-            return 0;
-        const std::string text = SiteListText(exists ? current.version + 1 : 1, hosts);
+        const bool unchanged =
+            exists && ReadWhole(file, old) && old == SiteListText(current.version, hosts);
+        const std::string text =
+            unchanged ? old : SiteListText(exists ? current.version + 1 : 1, hosts);
 
+        // Written anew even when unchanged: a file left from before the folder was secured
+        // may be one others can change (or a link), and the rename replaces its name rather
+        // than writing through it. The new file is made here, where only administrators can
+        // create files, and is protected before it takes the list's name.
+        const std::string partPath = windowsPath + ".part";
+        const fs::path part = fs::u8path(ToNativePath(partPath));
         std::error_code ec;
-        fs::create_directories(file.parent_path(), ec);
-        fs::path part = file;
-        part += ".part";
+        // Never written through: what is there (a link, perhaps) must go first.
+        if (!fs::remove(part, ec) && ec)
+            return -1;
         {
             std::ofstream out(part, std::ios::binary | std::ios::trunc);
             out.write(text.data(), static_cast<std::streamsize>(text.size()));
@@ -159,12 +171,16 @@ int WriteSiteList(const std::string& windowsPath, const std::vector<std::string>
                 return -1;
             }
         }
+        if (MakeAdminOnlyFile(partPath) < 0) {
+            fs::remove(part, ec);
+            return -1;
+        }
         fs::rename(part, file, ec);
         if (ec) {
             fs::remove(part, ec);
             return -1;
         }
-        return 1;
+        return unchanged ? 0 : 1;
     } catch (const std::exception&) {
         return -1;
     }

@@ -30,11 +30,12 @@ bool ReadSiteList(const std::string& windowsPath, SiteList& list);
 // Whether every one of `required` is in `list` (host names compared without regard to case).
 bool SiteListHolds(const SiteList& list, const std::vector<std::string>& required);
 
-// Writes `hosts` as the site list at `windowsPath` unless the file already holds exactly
-// these hosts. A new content gets the next version number (Edge re-reads a list only when
-// its version changes). The file is written whole beside the target and then renamed into
-// place, so a reader never sees half a list. 1 written, 0 nothing to write, -1 the folder
-// or the file could not be written.
+// Writes `hosts` as the site list at `windowsPath`, in a folder first made one that only
+// administrators can change (see admin_folder.h). A new content gets the next version
+// number (Edge re-reads a list only when its version changes). The file is written whole
+// beside the target and then renamed into place, so a reader never sees half a list.
+// 1 written, 0 the content was already there, -1 the folder or the file could not be
+// written, -2 the folder could not be secured (nothing written).
 int WriteSiteList(const std::string& windowsPath, const std::vector<std::string>& hosts);
 
 // Whether a page may open through the site list: its host (of an http:// or https:// URL)

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/resource.h>
+#include <unistd.h>
 
 namespace {
 const char kInternetSettings[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
@@ -125,6 +126,34 @@ TEST_F(PanelTest, IeRepairTurnsOnEdgesIEModeAndSaysSoOnce) {
     // Nothing left to change: no second notice.
     panel->RepaireIECfg();
     EXPECT_EQ(panel->notices.size(), 1u);
+}
+
+TEST_F(PanelTest, IeRepairNamesNoSiteListInAFolderAnotherUserOwns) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root can give the folder to another user";
+    MakeWindows11(machine, true);
+    // A standard user made C:\ProgramData\Quelda before the tool.
+    const std::filesystem::path folder = machine.Native(kSiteListPath).parent_path();
+    std::filesystem::create_directories(folder);
+    ASSERT_EQ(::chown(folder.c_str(), 65534, 65534), 0);
+    MakePanel();
+    ReportCheck(1, -1, 1, 1, 1);
+    panel->RepaireIECfg();
+    EXPECT_EQ(Label("ieStatusLabel")->styleSheet(), "color: red;");
+    EXPECT_EQ(IconColour("ieIconLabel"), FileColour("check_err.png"));
+    EXPECT_EQ(panel->LastReport().rows[kIERow].install,
+              Label("ieStatusLabel")->text().toStdString() +
+                  "；无法将 C:\\ProgramData\\Quelda 设为仅管理员可修改，未开启 Edge 的 IE 模式");
+    EXPECT_TRUE(panel->notices.empty());
+    EXPECT_FALSE(std::filesystem::exists(machine.Native(kSiteListPath)));
+    const IEModePolicy policy = ReadIEModePolicy();
+    EXPECT_FALSE(policy.levelSet);
+    EXPECT_TRUE(policy.siteList.empty());
+    DWORD delay = 0;
+    EXPECT_NE(RegGetDwordValue(HKEY_LOCAL_MACHINE, kEdgePolicyKey,
+                               "DelayNavigationsForInitialSiteListDownload", delay),
+              1);
+    EXPECT_NE(ReadLogs(workDir).find("WriteSiteList failed, ret=-2"), std::string::npos);
 }
 
 TEST_F(PanelTest, IeRepairLeavesAnOrganisationsListAlone) {

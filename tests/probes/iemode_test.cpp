@@ -14,6 +14,13 @@
 #include <fstream>
 #include <sstream>
 
+#ifdef _WIN32
+#include <aclapi.h>
+#include <sddl.h>
+#else
+#include <sys/stat.h>
+#endif
+
 using namespace probetest;
 namespace fs = std::filesystem;
 
@@ -102,6 +109,113 @@ const WindowsCase kWindows[] = {
     {"Server 2019", "17763", "ServerStandard", "Server", false},
     {"11", "22631", "Core", "Client", true},
 };
+
+#ifdef _WIN32
+// Empty when `path` is owned by Administrators and has a protected DACL in which only
+// SYSTEM and Administrators may write; otherwise what is wrong.
+std::string OthersMayChange(const fs::path& path, bool /*folder*/) {
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    const DWORD got = GetNamedSecurityInfoW(path.wstring().c_str(), SE_FILE_OBJECT,
+                                            OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                                            &owner, nullptr, &dacl, nullptr, &sd);
+    if (got != ERROR_SUCCESS)
+        return "GetNamedSecurityInfoW failed: " + std::to_string(got);
+    BYTE system[SECURITY_MAX_SID_SIZE], admins[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof system;
+    CreateWellKnownSid(WinLocalSystemSid, nullptr, system, &size);
+    size = sizeof admins;
+    CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    GetSecurityDescriptorControl(sd, &control, &revision);
+    std::string wrong;
+    if (!owner || !EqualSid(owner, admins))
+        wrong += "owner is not Administrators; ";
+    if (!(control & SE_DACL_PROTECTED))
+        wrong += "DACL not protected; ";
+    const DWORD writes = FILE_WRITE_DATA | FILE_APPEND_DATA | FILE_WRITE_EA |
+                         FILE_WRITE_ATTRIBUTES | FILE_DELETE_CHILD | DELETE | WRITE_DAC |
+                         WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+    int fullControl = 0;
+    for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+        ACCESS_ALLOWED_ACE* ace = nullptr;
+        if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) ||
+            ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE)
+            continue;
+        PSID sid = &ace->SidStart;
+        if (EqualSid(sid, system) || EqualSid(sid, admins))
+            fullControl += (ace->Mask & FILE_ALL_ACCESS) == FILE_ALL_ACCESS;
+        else if (ace->Mask & writes) {
+            LPWSTR text = nullptr;
+            ConvertSidToStringSidW(sid, &text);
+            wrong += "write access for " + fs::path(text ? text : L"?").u8string() + "; ";
+            LocalFree(text);
+        }
+    }
+    if (!dacl || fullControl < 2)
+        wrong += "SYSTEM and Administrators lack full control; ";
+    LocalFree(sd);
+    return wrong;
+}
+
+// Gives `path` the DACL of `sddl`, protected. False when that fails.
+bool SetDacl(const fs::path& path, const wchar_t* sddl) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr))
+        return false;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
+    std::wstring name = path.wstring();
+    const DWORD set = SetNamedSecurityInfoW(
+        &name[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+        nullptr, nullptr, dacl, nullptr);
+    LocalFree(sd);
+    return set == ERROR_SUCCESS;
+}
+
+// Opens `path` to everyone, as a folder and file that a standard user made would be.
+void OpenToEveryone(const fs::path& path) {
+    EXPECT_TRUE(SetDacl(path, L"D:P(A;OICI;FA;;;WD)"));
+}
+
+// Whether this Windows keeps the DACL set on a file. Wine accepts SetSecurityInfo but may
+// keep nothing, and then reads the DACL back from the Unix mode.
+bool KeepsFileSecurity(const fs::path& scratch) {
+    std::error_code ec;
+    fs::create_directories(scratch, ec);
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    const bool kept =
+        SetDacl(scratch, L"D:P(A;;FA;;;SY)") &&
+        GetNamedSecurityInfoW(scratch.wstring().c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                              nullptr, nullptr, nullptr, nullptr, &sd) == ERROR_SUCCESS &&
+        GetSecurityDescriptorControl(sd, &control, &revision) && (control & SE_DACL_PROTECTED);
+    LocalFree(sd);
+    fs::remove(scratch, ec);
+    return kept;
+}
+#else
+std::string OthersMayChange(const fs::path& path, bool folder) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0)
+        return "missing";
+    const mode_t want = folder ? (S_IFDIR | 0755) : (S_IFREG | 0644);
+    return (st.st_mode & (S_IFMT | 07777)) == want ? std::string()
+                                                   : "mode " + std::to_string(st.st_mode);
+}
+
+bool KeepsFileSecurity(const fs::path&) {
+    return true;
+}
+
+void OpenToEveryone(const fs::path& path) {
+    ASSERT_EQ(::chmod(path.c_str(), fs::is_directory(path) ? 0777 : 0666), 0);
+}
+#endif
 
 enum class Policy { None, OurListCurrent, OurListStale, Organisation };
 
@@ -240,6 +354,44 @@ TEST_F(IEMode, SiteListIsWrittenWholeAndItsVersionGrowsOnlyWithItsContent) {
     EXPECT_EQ(list.version, 2);
     EXPECT_EQ(list.hosts, std::vector<std::string>{"ebid.quelda.com"});
     fs::remove_all(part);
+}
+
+TEST_F(IEMode, SiteListFolderAndFileOnlyAdministratorsCanChange) {
+    const fs::path file = machine.Native(kSiteListPath);
+    const fs::path folder = file.parent_path();
+    const std::vector<std::string> hosts = {"ebid.quelda.com"};
+#ifndef _WIN32
+    // New files get their modes from the code, not from this process's umask.
+    struct NoUmask {
+        mode_t old = ::umask(0);
+        ~NoUmask() { ::umask(old); }
+    } noUmask;
+#endif
+    if (!KeepsFileSecurity(folder.parent_path() / "acl-probe"))
+        GTEST_SKIP() << "this Wine keeps no DACL set on a file (it reads one back from the Unix "
+                        "mode), so what the repair sets cannot be read back";
+    const auto expectSecured = [&](const char* when) {
+        EXPECT_EQ(OthersMayChange(folder, true), "") << when;
+        EXPECT_EQ(OthersMayChange(file, false), "") << when;
+    };
+    ASSERT_EQ(WriteSiteList(kSiteListPath, hosts), 1);
+    expectSecured("a new folder");
+    // Left open by someone before us: taken back, even when the list needs no change.
+    OpenToEveryone(folder);
+    OpenToEveryone(file);
+    ASSERT_EQ(WriteSiteList(kSiteListPath, hosts), 0);
+    expectSecured("a folder and list open to everyone");
+#ifndef _WIN32
+    // A link in the folder's place is removed, not followed.
+    const fs::path elsewhere = machine.dir() / "elsewhere";
+    fs::create_directories(elsewhere);
+    fs::remove_all(folder);
+    fs::create_directory_symlink(elsewhere, folder);
+    ASSERT_EQ(WriteSiteList(kSiteListPath, hosts), 1);
+    EXPECT_FALSE(fs::is_symlink(folder));
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+    expectSecured("a link in the folder's place");
+#endif
 }
 
 TEST(SiteHosts, PagesOpenOnlyForListedHosts) {

@@ -1,0 +1,183 @@
+#include "admin_folder.h"
+
+#include "native_path.h"
+#include "winapi.h"
+
+#include <filesystem>
+#include <system_error>
+
+#ifdef _WIN32
+#include <aclapi.h>
+#include <sddl.h>
+#else
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
+
+#ifdef _WIN32
+namespace {
+
+// Owner Administrators; SYSTEM and Administrators full control, Users and Authenticated
+// Users read and execute (0x1200a9); protected from what C:\ProgramData passes down.
+const wchar_t kFolderSddl[] = L"O:BAD:PAI(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
+                              L"(A;OICI;0x1200a9;;;BU)(A;OICI;0x1200a9;;;AU)";
+const wchar_t kFileSddl[] = L"O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)(A;;0x1200a9;;;BU)(A;;0x1200a9;;;AU)";
+
+// Holds a security descriptor made from SDDL.
+struct Descriptor {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    explicit Descriptor(const wchar_t* sddl) {
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd,
+                                                                  nullptr))
+            sd = nullptr;
+    }
+    ~Descriptor() { LocalFree(sd); }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+};
+
+// Enables taking ownership and restoring (writing owner and ACL past the object's own ACL)
+// while it lives, so that a folder another account owns and locked can be taken over. The
+// program runs elevated; where a privilege is not held, opening the folder fails instead.
+class TakeOverPrivileges {
+  public:
+    TakeOverPrivileges() {
+        if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token_))
+            token_ = nullptr;
+        struct {
+            DWORD PrivilegeCount;
+            LUID_AND_ATTRIBUTES Privileges[2];
+        } wanted{};
+        const wchar_t* names[] = {L"SeTakeOwnershipPrivilege", L"SeRestorePrivilege"};
+        for (const wchar_t* name : names) {
+            LUID luid{};
+            if (LookupPrivilegeValueW(nullptr, name, &luid))
+                wanted.Privileges[wanted.PrivilegeCount++] = {luid, SE_PRIVILEGE_ENABLED};
+        }
+        DWORD size = sizeof previous_;
+        if (!token_ || wanted.PrivilegeCount == 0 ||
+            !AdjustTokenPrivileges(token_, FALSE, reinterpret_cast<PTOKEN_PRIVILEGES>(&wanted),
+                                   size, reinterpret_cast<PTOKEN_PRIVILEGES>(previous_), &size))
+            restore_ = false;
+    }
+    ~TakeOverPrivileges() {
+        if (token_ && restore_)
+            AdjustTokenPrivileges(token_, FALSE, reinterpret_cast<PTOKEN_PRIVILEGES>(previous_), 0,
+                                  nullptr, nullptr);
+        if (token_)
+            CloseHandle(token_);
+    }
+    TakeOverPrivileges(const TakeOverPrivileges&) = delete;
+    TakeOverPrivileges& operator=(const TakeOverPrivileges&) = delete;
+
+  private:
+    HANDLE token_ = nullptr;
+    bool restore_ = true;
+    alignas(DWORD) BYTE previous_[sizeof(DWORD) + 2 * sizeof(LUID_AND_ATTRIBUTES)] = {};
+};
+
+// Owner and DACL through a handle, so that what was checked is what gets changed.
+bool Apply(HANDLE handle, const wchar_t* sddl) {
+    Descriptor wanted(sddl);
+    PSID owner = nullptr;
+    PACL dacl = nullptr;
+    BOOL present = FALSE, defaulted = FALSE;
+    if (!wanted.sd || !GetSecurityDescriptorOwner(wanted.sd, &owner, &defaulted) ||
+        !GetSecurityDescriptorDacl(wanted.sd, &present, &dacl, &defaulted) || !present)
+        return false;
+    return SetSecurityInfo(handle, SE_FILE_OBJECT,
+                           OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION |
+                               PROTECTED_DACL_SECURITY_INFORMATION,
+                           owner, nullptr, dacl, nullptr) == ERROR_SUCCESS;
+}
+
+// The object itself, never what a junction or symbolic link in its place points to.
+HANDLE OpenForSecurity(const std::wstring& path) {
+    return CreateFileW(path.c_str(), READ_CONTROL | WRITE_DAC | WRITE_OWNER,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                       nullptr);
+}
+
+} // namespace
+
+int MakeAdminOnlyFolder(const std::string& windowsFolder) {
+    std::error_code ec;
+    const fs::path folder = fs::u8path(windowsFolder);
+    const std::wstring path = folder.wstring();
+    fs::create_directories(folder.parent_path(), ec);
+    TakeOverPrivileges privileges;
+    Descriptor created(kFolderSddl);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, created.sd, FALSE};
+    // Someone may put a folder, a link or a file there between two steps: a few rounds.
+    for (int round = 0; round < 3; ++round) {
+        if (!created.sd)
+            return -2;
+        if (!CreateDirectoryW(path.c_str(), &attributes) && GetLastError() != ERROR_ALREADY_EXISTS)
+            return -1;
+        const HANDLE handle = OpenForSecurity(path);
+        if (handle == INVALID_HANDLE_VALUE)
+            return -2;
+        BY_HANDLE_FILE_INFORMATION info{};
+        const bool got = GetFileInformationByHandle(handle, &info);
+        const bool realFolder = got && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+                                !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
+        const bool secured = realFolder && Apply(handle, kFolderSddl);
+        CloseHandle(handle);
+        if (secured)
+            return 1;
+        if (realFolder || !got)
+            return -2;
+        // A junction, symbolic link or file: removing it removes only the name.
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? !RemoveDirectoryW(path.c_str())
+                                                             : !DeleteFileW(path.c_str()))
+            return -2;
+    }
+    return -2;
+}
+
+int MakeAdminOnlyFile(const std::string& windowsFile) {
+    const HANDLE handle = OpenForSecurity(fs::u8path(windowsFile).wstring());
+    if (handle == INVALID_HANDLE_VALUE)
+        return -1;
+    const bool secured = Apply(handle, kFileSddl);
+    CloseHandle(handle);
+    return secured ? 1 : -1;
+}
+
+#else
+
+int MakeAdminOnlyFolder(const std::string& windowsFolder) {
+    std::error_code ec;
+    const fs::path folder = fs::u8path(ToNativePath(windowsFolder));
+    fs::create_directories(folder.parent_path(), ec);
+    for (int round = 0; round < 3; ++round) {
+        if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
+            return -1;
+        const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0) {
+            struct stat st {};
+            const bool ours = ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid();
+            const bool secured = ours && ::fchmod(fd, 0755) == 0;
+            ::close(fd);
+            return secured ? 1 : -2;
+        }
+        if (errno != ELOOP && errno != ENOTDIR)
+            return -2;
+        // A symbolic link or a file: removing it removes only the name.
+        if (::unlink(folder.c_str()) != 0)
+            return -2;
+    }
+    return -2;
+}
+
+int MakeAdminOnlyFile(const std::string& windowsFile) {
+    const fs::path file = fs::u8path(ToNativePath(windowsFile));
+    return ::chmod(file.c_str(), 0644) == 0 ? 1 : -1;
+}
+
+#endif

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <string>
+
+// A machine-wide folder whose files steer every user (such as the site list that a machine
+// policy names) must be one that only administrators can change. By default a standard user
+// may create folders under C:\ProgramData, and one who made ours first would own it.
+
+// Makes `windowsFolder` (a Windows path, UTF-8; its parent must be a real folder) a folder
+// that only administrators can change, creating it when missing. On Windows: owned by
+// Administrators, with a protected ACL (nothing inherited) that gives SYSTEM and
+// Administrators full control and Users and Authenticated Users read and execute only; a
+// folder someone else owns and locked is taken over. Elsewhere the stand-in has no ACLs:
+// the folder gets mode 0755, and one owned by another user id is refused. A link or a file
+// in the folder's place is removed first. 1 done, -1 the folder could not be created,
+// -2 it could not be secured (then nothing in it may be trusted).
+int MakeAdminOnlyFolder(const std::string& windowsFolder);
+
+// Gives a file that this program just created in such a folder the same protection (mode
+// 0644 elsewhere). 1 done, -1 not.
+int MakeAdminOnlyFile(const std::string& windowsFile);

@@ -228,6 +228,33 @@ TEST_F(QueldaReg, ImportAppliesAFileWithDeletionsAndExportReadsBack) {
     EXPECT_EQ(Reg({"query", "HKLM\\SOFTWARE\\Keep"}).out, keep.out);
 }
 
+TEST_F(QueldaReg, Reg32WritesAndReadsWhereA32BitProgramDoesOnA64BitMachine) {
+    const std::string arch =
+        "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
+    for (const char* bits : {"x86", "AMD64"}) {
+        TempMachine fresh;
+        SCOPED_TRACE(bits);
+        ASSERT_EQ(Reg({"add", arch, "/v", "PROCESSOR_ARCHITECTURE", "/d", bits}).status, 0);
+        ASSERT_EQ(Reg({"add", "HKLM\\SOFTWARE\\Vendor", "/v", "x", "/d", "1", "/reg:32"}).status,
+                  0);
+        const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n"
+                                 "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Imported]\r\n\"y\"=\"2\"\r\n";
+        fs::path file = fresh.dir() / "in.reg";
+        WriteBytes(file, text);
+        ASSERT_EQ(Reg({"import", file.string(), "/reg:32"}).status, 0);
+        const bool is64 = std::string(bits) == "AMD64";
+        const std::pair<const char*, const char*> keys[] = {
+            {"HKLM\\SOFTWARE\\Vendor", "HKLM\\SOFTWARE\\WOW6432Node\\Vendor"},
+            {"HKLM\\SOFTWARE\\Imported", "HKLM\\SOFTWARE\\WOW6432Node\\Imported"}};
+        for (const auto& [key, wow] : keys) {
+            SCOPED_TRACE(key);
+            EXPECT_EQ(Reg({"query", key, "/reg:32"}).status, 0);
+            EXPECT_EQ(Reg({"query", key}).status, is64 ? 1 : 0); // the 64-bit view by default
+            EXPECT_EQ(Reg({"query", wow, "/reg:64"}).status, is64 ? 0 : 1);
+        }
+    }
+}
+
 TEST_F(QueldaReg, BadInputFailsWithAClearMessage) {
     fs::path notReg = machine.dir() / "not.reg";
     WriteBytes(notReg, "Windows Registry Editor Version 6.00\n[HKEY_CURRENT_USER\\A]\n");
@@ -252,6 +279,7 @@ TEST_F(QueldaReg, BadInputFailsWithAClearMessage) {
         {{"add", "HKCU\\A", "/v"}, "ERROR: Invalid syntax"},
         {{"add"}, "ERROR: Invalid syntax"},
         {{"frobnicate", "HKCU\\A"}, "ERROR: Invalid syntax"},
+        {{"query", "HKCU\\A", "/reg:32", "/reg:64"}, "exclude each other"},
         {{"import", (machine.dir() / "none.reg").string()}, "ERROR: Cannot open the file"},
         {{"import", notReg.string()}, "not.reg line 1: not a registry file"},
     };

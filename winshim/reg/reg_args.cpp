@@ -103,9 +103,16 @@ bool ParseArgs(const std::vector<std::string>& argv, Args* args, std::string* er
             args->recursive = true;
         else if (name == "f" || name == "y")
             args->force = true;
+        else if (name == "reg:32" || name == "reg:64")
+            args->view = name == "reg:32" ? 32 : 64;
     }
     if (args->help)
         return true;
+    if (std::count(seen.begin(), seen.end(), "reg:32") &&
+        std::count(seen.begin(), seen.end(), "reg:64")) {
+        *error = "ERROR: Invalid syntax: /reg:32 and /reg:64 exclude each other.";
+        return false;
+    }
     if (args->positional.size() != PositionalCount(args->verb)) {
         *error = "ERROR: Invalid syntax.";
         return false;

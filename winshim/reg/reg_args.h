@@ -20,6 +20,7 @@ struct Args {
     bool recursive = false;               // /s (query)
     bool force = false;                   // /f, and /y for export
     bool help = false;                    // /?
+    int view = 64;                        // /reg:32 or /reg:64 (64, as the 64-bit reg.exe)
 };
 
 // Parses argv[1..]; on failure returns false with a message for the user.

@@ -1,8 +1,10 @@
 #include "reg_commands.h"
 
+#include "machine_bits.h"
 #include "reg_data.h"
 #include "reg_roots.h"
 #include "reg_store.h"
+#include "reg_views.h"
 #include "reg_write.h"
 
 #include <winshim/windows.h>
@@ -33,6 +35,12 @@ bool KeyPath(const std::string& arg, std::string* path) {
     if (root.empty())
         return false;
     return NormalizeKeyPath(root + (slash == std::string::npos ? "" : arg.substr(slash)), path);
+}
+
+// The key that path names in the view of /reg:32 or /reg:64; the 64-bit view is the
+// native one, the 32-bit view is what a 32-bit program sees (reg_views.h).
+std::string InView(const std::string& path, int view, bool machineIs64Bit) {
+    return ViewPath(path, view == 32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY, machineIs64Bit);
 }
 
 bool Confirm(const std::string& question, std::istream& in, std::ostream& out) {
@@ -246,7 +254,7 @@ int Delete(const Args& args, const std::string& key, std::istream& in, std::ostr
     return Finish(rc, parse, out, err);
 }
 
-int Import(const std::string& file, std::ostream& out, std::ostream& err) {
+int Import(const std::string& file, int view, std::ostream& out, std::ostream& err) {
     std::ifstream stream(std::filesystem::u8path(file), std::ios::binary);
     if (!stream)
         return Fail(err, "ERROR: Cannot open the file " + file + ".");
@@ -261,6 +269,9 @@ int Import(const std::string& file, std::ostream& out, std::ostream& err) {
     ParseError parse;
     long rc = ModifyRegistry(
         [&](RegModel& model, bool* changed) -> long {
+            const bool is64 = Is64BitMachine(model);
+            for (RegOp& op : ops)
+                op.key = InView(op.key, view, is64);
             ApplyRegOps(ops, &model);
             *changed = true;
             return ERROR_SUCCESS;
@@ -315,7 +326,9 @@ void PrintUsage(std::ostream& out) {
            "  quelda-reg query KEY [/v NAME | /ve] [/s]\n"
            "  quelda-reg delete KEY [/v NAME | /ve | /va] [/f]\n"
            "  quelda-reg import FILE\n"
-           "  quelda-reg export KEY FILE [/y]\n\n"
+           "  quelda-reg export KEY FILE [/y]\n"
+           "Each takes /reg:32 or /reg:64: the registry view of 32-bit or of 64-bit programs\n"
+           "on a 64-bit Windows (default /reg:64; a 32-bit Windows has one view).\n\n"
            "KEY starts with HKLM, HKCU, HKCR, HKU, HKCC or a full root name, e.g.\n"
            "HKLM\\SOFTWARE\\Vendor. TYPE: REG_SZ (default), REG_EXPAND_SZ, REG_MULTI_SZ (items\n"
            "separated by \\0 or SEP), REG_DWORD and REG_QWORD (decimal or 0x hex), REG_BINARY\n"
@@ -331,10 +344,12 @@ int RunCommand(const Args& args, std::istream& in, std::ostream& out, std::ostre
         return 0;
     }
     if (args.verb == "import")
-        return Import(args.positional[0], out, err);
+        return Import(args.positional[0], args.view, out, err);
     std::string key;
     if (!KeyPath(args.positional[0], &key))
         return Fail(err, "ERROR: Invalid key name: " + args.positional[0]);
+    if (args.view == 32)
+        key = InView(key, args.view, Is64BitMachine());
     if (args.verb == "add")
         return Add(args, key, in, out, err);
     if (args.verb == "query")

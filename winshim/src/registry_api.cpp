@@ -1,7 +1,12 @@
 // RegOpenKeyExA, RegQueryValueExA, RegCreateKeyExA, RegSetValueExA and RegCloseKey over the
 // machine folder's registry file. Names and string data arrive in GBK, as with the "A"
-// functions on Windows, and are held as Windows holds them (see reg_model.h).
+// functions on Windows, and are held as Windows holds them (see reg_model.h). On a 64-bit
+// machine a key is opened or created in the view its call's flags name (reg_views.h); a
+// handle keeps the key it found, so a subkey opened under it picks its view anew from its
+// own call's flags.
+#include "machine_bits.h"
 #include "reg_store.h"
+#include "reg_views.h"
 #include "registry_handles.h"
 
 #include <winshim/windows.h>
@@ -13,7 +18,6 @@ using namespace winshim::reg;
 namespace {
 
 constexpr LONG kErrorBadPathname = 161; // ERROR_BAD_PATHNAME
-constexpr LONG kErrorNoAccess = 998;    // ERROR_NOACCESS
 
 bool IsStringType(DWORD type) {
     return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
@@ -76,6 +80,7 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM
     rc = ReadRegistry([&](const RegModel& model) -> long {
         if (!model.Exists(base.path))
             return ERROR_KEY_DELETED;
+        path = ViewPath(path, samDesired, Is64BitMachine(model));
         return model.Exists(path) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     });
     if (rc == ERROR_SUCCESS)
@@ -105,6 +110,7 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR
     rc = ModifyRegistry([&](RegModel& model, bool* changed) -> long {
         if (!model.Exists(base.path))
             return ERROR_KEY_DELETED;
+        path = ViewPath(path, samDesired, Is64BitMachine(model));
         if (model.Exists(path))
             return ERROR_SUCCESS;
         if (!IsCreatablePath(path))
@@ -172,7 +178,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWO
     if (!(key.access & KEY_SET_VALUE))
         return ERROR_ACCESS_DENIED;
     if (!lpData && cbData > 0)
-        return kErrorNoAccess;
+        return ERROR_NOACCESS;
     RegValue value;
     if (!NameFromAnsi(lpValueName, &value.name))
         return ERROR_INVALID_PARAMETER;

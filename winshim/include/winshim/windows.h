@@ -15,6 +15,7 @@ typedef uint32_t ULONG;
 typedef uint8_t BYTE;
 typedef uint16_t WORD;
 typedef int BOOL;
+typedef BOOL* PBOOL;
 typedef unsigned int UINT;
 typedef char CHAR;
 typedef wchar_t WCHAR;
@@ -64,6 +65,7 @@ typedef HINSTANCE__* HINSTANCE;
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_MORE_DATA 234L
+#define ERROR_NOACCESS 998L
 #define ERROR_BADDB 1009L
 #define ERROR_BADKEY 1010L
 #define ERROR_CANTOPEN 1011L
@@ -266,6 +268,11 @@ BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA* pExecInfo);
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
 BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode);
 BOOL WINAPI CloseHandle(HANDLE hObject);
+// The pseudo handle (HANDLE)-1 of the calling process.
+HANDLE WINAPI GetCurrentProcess();
+// TRUE in *Wow64Process for a 32-bit process on a 64-bit Windows: over the machine folder,
+// when its registry's PROCESSOR_ARCHITECTURE is "AMD64" or "ARM64" (see machine_bits.h).
+BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
 
 // ---- last error (errhandlingapi.h) ----
 DWORD WINAPI GetLastError();

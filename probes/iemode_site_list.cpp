@@ -1,0 +1,212 @@
+#include "iemode_site_list.h"
+
+#include "native_path.h"
+
+#include <pugixml.hpp>
+
+#include <cctype>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+const char kSiteListPath[] = "C:\\ProgramData\\Quelda\\iemode-sites.xml";
+const char kSiteListUrl[] = "file:///C:/ProgramData/Quelda/iemode-sites.xml";
+
+namespace {
+
+std::string Lower(std::string text) {
+    for (char& c : text)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+bool IsHostChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.';
+}
+
+// A host name: labels of letters, digits and '-' joined by single dots.
+bool IsHostName(const std::string& host) {
+    if (host.empty() || host.size() > 253 || host.front() == '.' || host.back() == '.' ||
+        host.find("..") != std::string::npos)
+        return false;
+    for (char c : host)
+        if (!IsHostChar(c))
+            return false;
+    return true;
+}
+
+// 1-65535 written in decimal without a sign; 0 otherwise.
+int PortNumber(const std::string& digits) {
+    if (digits.empty() || digits.size() > 5 ||
+        digits.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    const int port = std::stoi(digits);
+    return port >= 1 && port <= 65535 ? port : 0;
+}
+
+// Host and port (0 when none is written) of a site entry; false for an entry that is not
+// a host with an optional valid port.
+bool SplitSite(const std::string& site, std::string& host, int& port) {
+    const std::string::size_type colon = site.find(':');
+    host = Lower(site.substr(0, colon));
+    port = colon == std::string::npos ? 0 : PortNumber(site.substr(colon + 1));
+    return IsHostName(host) && (colon == std::string::npos || port != 0);
+}
+
+std::string SiteListText(int version, const std::vector<std::string>& hosts) {
+    pugi::xml_document doc;
+    pugi::xml_node declaration = doc.append_child(pugi::node_declaration);
+    declaration.append_attribute("version") = "1.0";
+    declaration.append_attribute("encoding") = "utf-8";
+    pugi::xml_node root = doc.append_child("site-list");
+    root.append_attribute("version") = version;
+    for (const std::string& host : hosts) {
+        pugi::xml_node site = root.append_child("site");
+        site.append_attribute("url") = host.c_str();
+        site.append_child("compat-mode").text() = "Default";
+        pugi::xml_node openIn = site.append_child("open-in");
+        openIn.append_attribute("allow-redirect") = "true";
+        openIn.text() = "IE11";
+    }
+    std::ostringstream text;
+    doc.save(text, "  ", pugi::format_default, pugi::encoding_utf8);
+    return text.str();
+}
+
+bool ReadWhole(const fs::path& file, std::string& text) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        return false;
+    std::ostringstream buffer;
+    buffer << in.rdbuf();
+    text = buffer.str();
+    return true;
+}
+
+} // namespace
+
+std::string SiteHostProblem(const std::string& site) {
+    if (site.find("://") != std::string::npos)
+        return "must be a host without a scheme (no http://)";
+    if (site.find_first_of("/\\?#") != std::string::npos)
+        return "must be a host without a path";
+    if (site.find('*') != std::string::npos)
+        return "must not hold a wildcard";
+    const std::string::size_type colon = site.find(':');
+    if (!IsHostName(site.substr(0, colon)))
+        return "must be a host name of letters, digits, '-' and '.'";
+    if (colon != std::string::npos && PortNumber(site.substr(colon + 1)) == 0)
+        return "the port after the host must be a number from 1 to 65535";
+    return std::string();
+}
+
+bool ReadSiteList(const std::string& windowsPath, SiteList& list) {
+    try {
+        pugi::xml_document doc;
+        const fs::path file = fs::u8path(ToNativePath(windowsPath));
+        if (!doc.load_file(file.c_str(), pugi::parse_default, pugi::encoding_auto))
+            return false;
+        pugi::xml_node root = doc.child("site-list");
+        const std::string version = root.attribute("version").value();
+        if (!root || version.empty() || version.size() > 9 ||
+            version.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        list.version = std::stoi(version);
+        list.hosts.clear();
+        for (pugi::xml_node site : root.children("site"))
+            list.hosts.push_back(site.attribute("url").value());
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+bool SiteListHolds(const SiteList& list, const std::vector<std::string>& required) {
+    for (const std::string& host : required) {
+        bool listed = false;
+        for (const std::string& entry : list.hosts)
+            listed = listed || Lower(entry) == Lower(host);
+        if (!listed)
+            return false;
+    }
+    return true;
+}
+
+int WriteSiteList(const std::string& windowsPath, const std::vector<std::string>& hosts) {
+    try {
+        const fs::path file = fs::u8path(ToNativePath(windowsPath));
+        SiteList current;
+        const bool exists = ReadSiteList(windowsPath, current);
+        std::string old;
+        if (exists && ReadWhole(file, old) && old == SiteListText(current.version, hosts))
+            return 0;
+        const std::string text = SiteListText(exists ? current.version + 1 : 1, hosts);
+
+        std::error_code ec;
+        fs::create_directories(file.parent_path(), ec);
+        fs::path part = file;
+        part += ".part";
+        {
+            std::ofstream out(part, std::ios::binary | std::ios::trunc);
+            out.write(text.data(), static_cast<std::streamsize>(text.size()));
+            out.flush();
+            if (!out) {
+                out.close();
+                fs::remove(part, ec);
+                return -1;
+            }
+        }
+        fs::rename(part, file, ec);
+        if (ec) {
+            fs::remove(part, ec);
+            return -1;
+        }
+        return 1;
+    } catch (const std::exception&) {
+        return -1;
+    }
+}
+
+bool PageHostListed(const std::string& url, const std::vector<std::string>& listed) {
+    std::string rest;
+    int defaultPort = 0;
+    const std::string lower = Lower(url);
+    if (lower.compare(0, 7, "http://") == 0) {
+        rest = url.substr(7);
+        defaultPort = 80;
+    } else if (lower.compare(0, 8, "https://") == 0) {
+        rest = url.substr(8);
+        defaultPort = 443;
+    } else {
+        return false;
+    }
+    // Browsers end the authority at any of these, a backslash included.
+    const std::string authority = rest.substr(0, rest.find_first_of("/\\?#"));
+    const std::string::size_type colon = authority.find(':');
+    const std::string host = Lower(authority.substr(0, colon));
+    if (!IsHostName(host))
+        return false;
+    int port = defaultPort;
+    if (colon != std::string::npos) {
+        port = PortNumber(authority.substr(colon + 1));
+        if (port == 0)
+            return false;
+    }
+    for (const std::string& entry : listed) {
+        std::string listedHost;
+        int listedPort = 0;
+        if (!SplitSite(entry, listedHost, listedPort))
+            continue;
+        const bool sameHost = host == listedHost;
+        const bool subDomain =
+            host.size() > listedHost.size() &&
+            host.compare(host.size() - listedHost.size(), listedHost.size(), listedHost) == 0 &&
+            host[host.size() - listedHost.size() - 1] == '.';
+        if ((sameHost || subDomain) && (listedPort == 0 || listedPort == port))
+            return true;
+    }
+    return false;
+}

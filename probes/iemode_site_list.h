@@ -1,0 +1,40 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+// The Enterprise Mode site list (schema v.2) through which Edge opens the portal in its IE
+// mode: one <site url="host"> per host, without a scheme (one entry covers http and https),
+// a port written as "host:8080".
+
+extern const char kSiteListPath[]; // C:\ProgramData\Quelda\iemode-sites.xml
+extern const char kSiteListUrl[];  // the same file as the policy names it
+
+struct SiteList {
+    int version = 0;
+    std::vector<std::string> hosts; // as written in the file
+};
+
+// Empty when `host` is a host name or "host:port" (port 1-65535) that a site list may hold;
+// otherwise what is wrong with it. No scheme, path, wildcard or blank is accepted.
+std::string SiteHostProblem(const std::string& host);
+
+// Reads a site list file (a Windows path). False when the file is missing or is not a site
+// list of schema v.2.
+bool ReadSiteList(const std::string& windowsPath, SiteList& list);
+
+// Whether every one of `required` is in `list` (host names compared without regard to case).
+bool SiteListHolds(const SiteList& list, const std::vector<std::string>& required);
+
+// Writes `hosts` as the site list at `windowsPath` unless the file already holds exactly
+// these hosts. A new content gets the next version number (Edge re-reads a list only when
+// its version changes). The file is written whole beside the target and then renamed into
+// place, so a reader never sees half a list. 1 written, 0 nothing to write, -1 the folder
+// or the file could not be written.
+int WriteSiteList(const std::string& windowsPath, const std::vector<std::string>& hosts);
+
+// Whether a page may open through the site list: its host (of an http:// or https:// URL)
+// is one of `listed` or a sub-domain of one, without regard to case, and its port equals a
+// listed port when the entry has one. A URL with user information, or a host with any
+// character outside letters, digits, '-' and '.', is never allowed.
+bool PageHostListed(const std::string& url, const std::vector<std::string>& listed);

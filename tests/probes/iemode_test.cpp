@@ -1,0 +1,267 @@
+// Which Windows retires IE, Edge and its IE mode policies, our site list and its hosts.
+#include "pe_fixture.h"
+#include "probe_test_env.h"
+#include "probes/edge_install.h"
+#include "probes/edge_policy.h"
+#include "probes/iemode_decision.h"
+#include "probes/iemode_site_list.h"
+#include "probes/windows_edition.h"
+#include "temp_machine.h"
+
+#include <gtest/gtest.h>
+#include <pugixml.hpp>
+
+#include <fstream>
+#include <sstream>
+
+using namespace probetest;
+namespace fs = std::filesystem;
+
+namespace {
+const char kCurrentVersion[] = "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+const char kIEEnterpriseMode[] =
+    "SOFTWARE\\Policies\\Microsoft\\Internet Explorer\\Main\\EnterpriseMode";
+const char kEdgeExe[] = "C:\\Program Files (x86)\\Microsoft\\Edge\\Application\\msedge.exe";
+
+// Written as a 64-bit program writes, whatever this process is.
+void Put64(HKEY root, const std::string& subKey, const char* name, DWORD type, const void* data,
+           DWORD size) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(root, subKey.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_WRITE | KEY_WOW64_64KEY, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+}
+void PutText64(HKEY root, const std::string& subKey, const char* name, const std::string& text) {
+    Put64(root, subKey, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+}
+void PutNumber64(HKEY root, const std::string& subKey, const char* name, DWORD value) {
+    Put64(root, subKey, name, REG_DWORD, &value, sizeof value);
+}
+
+std::string FileText(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// These tests write machine policies and C:\ProgramData, so on Windows they run only in
+// Wine's throw-away prefix.
+class IEMode : public ::testing::Test {
+  protected:
+    void SetUp() override {
+#ifdef _WIN32
+        if (!RunningUnderWine())
+            GTEST_SKIP() << "would change this computer's Edge policies";
+#endif
+        Clear();
+    }
+    void TearDown() override {
+        Clear();
+    }
+    // Every test starts from a machine without these keys and without our site list.
+    void Clear() {
+        std::error_code ec;
+        fs::remove(machine.Native(kSiteListPath), ec);
+#ifdef _WIN32
+        for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
+            for (const char* subKey : {kEdgePolicyKey, kIEEnterpriseMode, kEdgeAppPathsKey})
+                EmptyKey64(root, subKey);
+#else
+        fs::remove(machine.dir() / "registry.reg", ec);
+#endif
+    }
+#ifdef _WIN32
+    static void EmptyKey64(HKEY root, const char* subKey) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(root, subKey, 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY, &key) != 0)
+            return;
+        RegDeleteTreeA(key, nullptr);
+        RegCloseKey(key);
+    }
+#endif
+    TempMachine machine;
+};
+
+struct WindowsCase {
+    const char* name;
+    const char* build;
+    const char* edition;
+    const char* installation;
+    bool retired;
+};
+const WindowsCase kWindows[] = {
+    {"7", "7601", "Professional", "Client", false},
+    {"8.1", "9600", "Core", "Client", false},
+    {"10 client", "19045", "Professional", "Client", true},
+    {"10 LTSC", "17763", "EnterpriseS", "Client", false},
+    {"Server 2019", "17763", "ServerStandard", "Server", false},
+    {"11", "22631", "Core", "Client", true},
+};
+
+enum class Policy { None, OurListCurrent, OurListStale, Organisation };
+
+} // namespace
+
+TEST_F(IEMode, DecisionFollowsWindowsEdgeAndPolicies) {
+    const std::vector<std::string> hosts = {"ebid.quelda.com", "intra.example:8080"};
+    const std::pair<Policy, IEModeState> kPolicies[] = {
+        {Policy::None, IEModeState::PolicyOff},
+        {Policy::OurListCurrent, IEModeState::Ready},
+        {Policy::OurListStale, IEModeState::SiteListIncomplete},
+        {Policy::Organisation, IEModeState::OrganisationList},
+    };
+    for (const WindowsCase& windows : kWindows) {
+        for (bool edge : {false, true}) {
+            for (const auto& [policy, readyState] : kPolicies) {
+                Clear();
+                const std::string what = std::string("Windows ") + windows.name +
+                                         (edge ? ", Edge, policy " : ", no Edge, policy ") +
+                                         std::to_string(static_cast<int>(policy));
+                PutText64(HKEY_LOCAL_MACHINE, kCurrentVersion, "CurrentBuildNumber", windows.build);
+                PutText64(HKEY_LOCAL_MACHINE, kCurrentVersion, "EditionID", windows.edition);
+                PutText64(HKEY_LOCAL_MACHINE, kCurrentVersion, "InstallationType",
+                          windows.installation);
+                PutText64(HKEY_LOCAL_MACHINE, kCurrentVersion, "ProductName", "Windows 10 Pro");
+                if (edge) {
+                    WritePe(machine.Native(kEdgeExe), "120.0.2210.91");
+                    PutText64(HKEY_LOCAL_MACHINE, kEdgeAppPathsKey, "", kEdgeExe);
+                }
+                if (policy == Policy::OurListCurrent || policy == Policy::OurListStale) {
+                    PutNumber64(HKEY_LOCAL_MACHINE, kEdgePolicyKey,
+                                "InternetExplorerIntegrationLevel", 1);
+                    // A user's policy counts as well as the machine's.
+                    PutText64(HKEY_CURRENT_USER, kEdgePolicyKey,
+                              "InternetExplorerIntegrationSiteList", kSiteListUrl);
+                    std::vector<std::string> written = hosts;
+                    if (policy == Policy::OurListStale)
+                        written.pop_back();
+                    ASSERT_EQ(WriteSiteList(kSiteListPath, written), 1) << what;
+                } else if (policy == Policy::Organisation) {
+                    PutText64(HKEY_CURRENT_USER, kIEEnterpriseMode, "SiteList",
+                              "https://intranet.example/sites.xml");
+                }
+
+                const WindowsEdition read = ReadWindowsEdition();
+                const EdgeInstall edgeFound = ReadEdgeInstall();
+                const IEModePolicy policyRead = ReadIEModePolicy();
+                SiteList list;
+                const bool holds = ReadSiteList(kSiteListPath, list) && SiteListHolds(list, hosts);
+                const IEModeState expected = !windows.retired ? IEModeState::NotNeeded
+                                             : !edge          ? IEModeState::EdgeMissing
+                                                              : readyState;
+                EXPECT_EQ(IERetired(read), windows.retired) << what;
+                EXPECT_EQ(edgeFound.found, edge) << what;
+                EXPECT_EQ(edgeFound.version, edge ? "120.0.2210.91" : "") << what;
+                EXPECT_EQ(DecideIEMode(IERetired(read), edgeFound.found, policyRead, holds),
+                          expected)
+                    << what;
+            }
+        }
+    }
+}
+
+TEST_F(IEMode, PolicyRepairWritesOnlyWhatDiffersAndNeverAnOrganisationsList) {
+    PutNumber64(HKEY_LOCAL_MACHINE, kEdgePolicyKey, "InternetExplorerIntegrationLevel", 0);
+    PutNumber64(HKEY_LOCAL_MACHINE, kEdgePolicyKey, "DelayNavigationsForInitialSiteListDownload",
+                1);
+    bool changed = false;
+    ASSERT_EQ(SetIEModePolicies(changed), 1);
+    EXPECT_TRUE(changed);
+    IEModePolicy policy = ReadIEModePolicy();
+    EXPECT_TRUE(policy.levelSet);
+    EXPECT_EQ(policy.level, 1u);
+    EXPECT_EQ(policy.siteList, kSiteListUrl);
+    EXPECT_EQ(policy.siteListWhere, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Microsoft\\Edge\\"
+                                    "InternetExplorerIntegrationSiteList");
+    EXPECT_TRUE(policy.organisationList.empty());
+    ASSERT_EQ(SetIEModePolicies(changed), 1);
+    EXPECT_FALSE(changed);
+
+    // An organisation's cloud list: nothing is written, the list is named.
+    Clear();
+    PutText64(HKEY_LOCAL_MACHINE, kEdgePolicyKey, "InternetExplorerIntegrationCloudSiteList",
+              "https://cloud.example/list");
+    ASSERT_EQ(SetIEModePolicies(changed), 1);
+    EXPECT_FALSE(changed);
+    policy = ReadIEModePolicy();
+    EXPECT_FALSE(policy.levelSet);
+    EXPECT_EQ(policy.organisationList, "https://cloud.example/list");
+    EXPECT_EQ(policy.organisationWhere, "HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\Microsoft\\Edge\\"
+                                        "InternetExplorerIntegrationCloudSiteList");
+}
+
+TEST_F(IEMode, SiteListIsWrittenWholeAndItsVersionGrowsOnlyWithItsContent) {
+    const fs::path file = machine.Native(kSiteListPath);
+    ASSERT_EQ(WriteSiteList(kSiteListPath, {"ebid.quelda.com", "intra.example:8080"}), 1);
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_file(file.c_str()));
+    pugi::xml_node root = doc.child("site-list");
+    EXPECT_STREQ(root.attribute("version").value(), "1");
+    std::vector<std::string> urls;
+    for (pugi::xml_node site : root.children("site")) {
+        urls.push_back(site.attribute("url").value());
+        EXPECT_STREQ(site.child_value("compat-mode"), "Default");
+        EXPECT_STREQ(site.child("open-in").attribute("allow-redirect").value(), "true");
+        EXPECT_STREQ(site.child_value("open-in"), "IE11");
+    }
+    EXPECT_EQ(urls, (std::vector<std::string>{"ebid.quelda.com", "intra.example:8080"}));
+
+    const std::string first = FileText(file);
+    EXPECT_EQ(WriteSiteList(kSiteListPath, {"ebid.quelda.com", "intra.example:8080"}), 0);
+    EXPECT_EQ(FileText(file), first);
+    EXPECT_EQ(WriteSiteList(kSiteListPath, {"ebid.quelda.com"}), 1);
+    SiteList list;
+    ASSERT_TRUE(ReadSiteList(kSiteListPath, list));
+    EXPECT_EQ(list.version, 2);
+    EXPECT_TRUE(SiteListHolds(list, {"EBID.quelda.com"}));
+    EXPECT_FALSE(SiteListHolds(list, {"ebid.quelda.com", "intra.example:8080"}));
+
+    // A write that cannot finish leaves the list as it was, and no partial file.
+    fs::path part = file;
+    part += ".part";
+    fs::create_directories(part / "blocker");
+    EXPECT_EQ(WriteSiteList(kSiteListPath, {"other.example"}), -1);
+    ASSERT_TRUE(ReadSiteList(kSiteListPath, list));
+    EXPECT_EQ(list.version, 2);
+    EXPECT_EQ(list.hosts, std::vector<std::string>{"ebid.quelda.com"});
+    fs::remove_all(part);
+}
+
+TEST(SiteHosts, PagesOpenOnlyForListedHosts) {
+    const std::vector<std::string> listed = {"ebid.quelda.com", "intra.example:8080"};
+    const std::pair<const char*, bool> kPages[] = {
+        {"http://ebid.quelda.com/bid?x=1", true},
+        {"HTTPS://EBID.Quelda.COM:8443/", true},
+        {"https://www.ebid.quelda.com/", true},
+        {"http://intra.example:8080/a", true},
+        {"http://sub.intra.example:8080/a", true},
+        {"http://intra.example/a", false}, // port listed, another one used
+        {"https://intra.example:8081/", false},
+        {"http://evilebid.quelda.com/", false}, // not a sub-domain
+        {"http://ebid.quelda.com.evil.example/", false},
+        {"http://ebid.quelda.com@evil.example/", false},
+        {"http://evil.example\\@ebid.quelda.com/", false},
+        {"http://evil.example#@ebid.quelda.com/", false},
+        {"http://ebid.quelda.com:99999/", false},
+        {"http://%65bid.quelda.com/", false},
+        {"ftp://ebid.quelda.com/", false},
+        {"http:///", false},
+    };
+    for (const auto& [page, allowed] : kPages)
+        EXPECT_EQ(PageHostListed(page, listed), allowed) << page;
+
+    const std::pair<const char*, bool> kHosts[] = {
+        {"ebid.quelda.com", true}, {"intra.example:8080", true},
+        {"10.1.2.3", true},        {"http://x.example", false},
+        {"x.example/path", false}, {"*.x.example", false},
+        {"x.example:0", false},    {"x.example:port", false},
+        {"x .example", false},     {"", false},
+        {"x..example", false},
+    };
+    for (const auto& [host, valid] : kHosts)
+        EXPECT_EQ(SiteHostProblem(host).empty(), valid) << host;
+}

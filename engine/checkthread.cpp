@@ -154,7 +154,7 @@ void CheckThread::CheckNetFra() {
         if (SplitRegPath(path, rootName, subKey) < 0)
             res = -1;
         // The ANSI registry functions take the local code page, the document is UTF-8.
-        else if (RegKeyExists(RegRootKey(rootName), Utf8ToGbk(subKey)) < 0)
+        else if (RegKeyExistsEitherView(RegRootKey(rootName), Utf8ToGbk(subKey)) < 0)
             res = -2;
     } catch (const std::exception&) {
         res = -3;
@@ -173,7 +173,7 @@ void CheckThread::CheckToolVer() {
         std::string rootName, subKey, location, installed;
         if (SplitRegPath(path, rootName, subKey) < 0) {
             res = -1;
-        } else if (RegGetStrValue(RegRootKey(rootName), subKey, key, location) < 0) {
+        } else if (RegGetStrValueEitherView(RegRootKey(rootName), subKey, key, location) < 0) {
             res = -2;
         } else if (GetAppConfigVersion(InstallDirFromRegistryValue(location), fileName, installed) <
                    0) {
@@ -220,7 +220,7 @@ void CheckThread::CheckCaVer() {
                 break;
             }
             std::string location;
-            const int read = RegGetStrValue(RegRootKey(rootName), subKey, key, location);
+            const int read = RegGetStrValueEitherView(RegRootKey(rootName), subKey, key, location);
             if (read < 0) {
                 res = -2;
                 if (shanxi)

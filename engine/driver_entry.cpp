@@ -21,7 +21,7 @@ bool DriverNeedsInstall(const DriverEntry& entry, bool stripQuotes) {
     if (SplitRegPath(entry.path, rootName, subKey) < 0)
         return true;
     std::string location;
-    if (RegGetStrValue(RegRootKey(rootName), subKey, entry.key, location) < 0)
+    if (RegGetStrValueEitherView(RegRootKey(rootName), subKey, entry.key, location) < 0)
         return true;
     if (stripQuotes && location.find('"') != std::string::npos)
         location = location.size() < 2 ? std::string() : location.substr(1, location.size() - 2);

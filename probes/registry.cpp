@@ -1,6 +1,7 @@
 #include "registry.h"
 
 #include "textconv.h"
+#include "windows_bits.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -95,16 +96,16 @@ int CheckRegistryReadable(long& error) {
     }
 }
 
-int RegGetStrValue(HKEY root, const std::string& subKeyUtf8, const std::string& valueNameUtf8,
-                   std::string& value) {
+namespace {
+int GetStrValueInView(HKEY root, const std::string& subKeyUtf8, const std::string& valueNameUtf8,
+                      REGSAM view, std::string& value) {
     std::string subKey = Utf8ToGbk(subKeyUtf8);
     std::string valueName = Utf8ToGbk(valueNameUtf8);
     if (valueName.find(kDefaultLabelGbk) != std::string::npos)
         valueName.clear();
 
-    // The program is 32-bit; install locations live in the 64-bit view.
     HKEY key = nullptr;
-    if (RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS)
         return -3;
     StrBuf buf;
     DWORD size = kStrBufSize;
@@ -114,6 +115,44 @@ int RegGetStrValue(HKEY root, const std::string& subKeyUtf8, const std::string& 
         return -2;
     value += buf.Text();
     return 0;
+}
+} // namespace
+
+int RegGetStrValue(HKEY root, const std::string& subKeyUtf8, const std::string& valueNameUtf8,
+                   std::string& value) {
+    // The program is 32-bit; install locations live in the 64-bit view.
+    return GetStrValueInView(root, subKeyUtf8, valueNameUtf8, KEY_WOW64_64KEY, value);
+}
+
+int RegGetStrValueEitherView(HKEY root, const std::string& subKeyUtf8,
+                             const std::string& valueNameUtf8, std::string& value, RegView* from) {
+    const bool twoViews = WindowsIs64Bit();
+    RegView answered = twoViews ? RegView::Bits64 : RegView::Single;
+    int rc = RegGetStrValue(root, subKeyUtf8, valueNameUtf8, value);
+    if (rc < 0 && twoViews &&
+        GetStrValueInView(root, subKeyUtf8, valueNameUtf8, KEY_WOW64_32KEY, value) >= 0) {
+        answered = RegView::Bits32;
+        rc = 0;
+    }
+    if (from)
+        *from = answered;
+    return rc;
+}
+
+int RegKeyExistsEitherView(HKEY root, const std::string& subKey, RegView* from) {
+    const bool twoViews = WindowsIs64Bit();
+    RegView answered = twoViews ? RegView::Bits32 : RegView::Single;
+    int rc = RegKeyExists(root, subKey);
+    HKEY key = nullptr;
+    if (rc < 0 && twoViews &&
+        RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) == ERROR_SUCCESS) {
+        RegCloseKey(key);
+        answered = RegView::Bits64;
+        rc = 1;
+    }
+    if (from)
+        *from = answered;
+    return rc;
 }
 
 int RegGetDwordValue(HKEY root, const std::string& subKey, const std::string& valueName,

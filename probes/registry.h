@@ -18,6 +18,22 @@ int RegKeyExists(HKEY root, const std::string& subKey);
 int CheckRegistryReadable(long& error);
 int RegGetStrValue(HKEY root, const std::string& subKeyUtf8, const std::string& valueNameUtf8,
                    std::string& value);
+
+// The registry view that answered a lookup made in both views: on a 32-bit Windows there is
+// one view; on a 64-bit one the native (64-bit) view or the WOW6432Node (32-bit) one.
+enum class RegView { Single, Bits64, Bits32 };
+
+// RegGetStrValue, and on a 64-bit Windows, only where the key or the value is missing in the
+// 64-bit view, the same lookup in the 32-bit view (where 32-bit installers write). A value
+// found in the 64-bit view is never looked up again. When neither view has it, the 64-bit
+// view's result is returned. *from, when given, names the view that answered.
+int RegGetStrValueEitherView(HKEY root, const std::string& subKeyUtf8,
+                             const std::string& valueNameUtf8, std::string& value,
+                             RegView* from = nullptr);
+// RegKeyExists (the program's own view, the 32-bit one on a 64-bit Windows), and on a 64-bit
+// Windows, where the key is missing there, the 64-bit view.
+int RegKeyExistsEitherView(HKEY root, const std::string& subKey, RegView* from = nullptr);
+
 int RegGetDwordValue(HKEY root, const std::string& subKey, const std::string& valueName,
                      DWORD& value);
 int RegSetStrValue(HKEY root, const std::string& subKey, const std::string& valueName,

@@ -43,9 +43,14 @@ CheckFact RegistryValueFact(int entry, const std::string& path, const std::strin
         fact.note = "不是注册表路径";
         return fact;
     }
-    read = RegGetStrValue(RegRootKey(rootName), subKey, key, localValue) >= 0;
+    RegView from = RegView::Single;
+    read = RegGetStrValueEitherView(RegRootKey(rootName), subKey, key, localValue, &from) >= 0;
     if (read)
         fact.found = GbkToUtf8(localValue);
+    if (read && from == RegView::Bits32)
+        fact.note = "在 32 位注册表视图（WOW6432Node）中找到";
+    else if (!read && from != RegView::Single)
+        fact.note = "64 位和 32 位注册表视图中均未找到";
     fact.ok = read;
     return fact;
 }
@@ -131,8 +136,13 @@ std::vector<CheckFact> DotNetFacts(const nlohmann::json& doc, const std::string&
         if (SplitRegPath(path, rootName, subKey) < 0) {
             fact.note = "不是注册表路径";
         } else {
-            fact.ok = RegKeyExists(RegRootKey(rootName), Utf8ToGbk(subKey)) >= 0;
+            RegView from = RegView::Single;
+            fact.ok = RegKeyExistsEitherView(RegRootKey(rootName), Utf8ToGbk(subKey), &from) >= 0;
             fact.found = fact.ok ? "present" : "absent";
+            if (fact.ok && from == RegView::Bits64)
+                fact.note = "在 64 位注册表视图中找到";
+            else if (!fact.ok && from != RegView::Single)
+                fact.note = "32 位和 64 位注册表视图中均未找到";
         }
         facts.push_back(fact);
     } catch (const std::exception& e) {

@@ -1,7 +1,9 @@
 // A demo installer for Windows, built once per product (QUELDA_DEMO_PRODUCT names it). It
 // installs as a real installer does: files with version resources and times under
-// C:\Program Files, and the install location in HKEY_LOCAL_MACHINE. Each run appends one
-// line to C:\installs.log, so that a test can count the installs.
+// C:\Program Files, and the install location in HKEY_LOCAL_MACHINE, in the registry views
+// its kind writes on a 64-bit Windows: the .NET Framework in both, the 32-bit vendors'
+// products with no view flag (WOW6432Node). Each run appends one line to C:\installs.log,
+// so that a test can count the installs.
 #include "pewriter.h"
 
 #include <windows.h>
@@ -28,6 +30,11 @@ struct RegistryValue {
     DWORD number;        // REG_DWORD
 };
 
+// The views a product's values are written in: none named (this 32-bit program's own view),
+// or both views of a 64-bit Windows (a 32-bit one ignores the flags).
+const std::vector<REGSAM> kOwnView = {0};
+const std::vector<REGSAM> kBothViews = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+
 struct Product {
     const char* id;
     const wchar_t* dir; // nullptr: no files
@@ -35,6 +42,7 @@ struct Product {
     const char* configVersion; // the bidding tool's application configuration file
     std::vector<RegistryValue> values;
     const char* logLine;
+    std::vector<REGSAM> views = kOwnView;
 };
 
 SYSTEMTIME Utc(WORD y, WORD mo, WORD d, WORD h, WORD mi) {
@@ -59,7 +67,8 @@ std::vector<Product> Products() {
            L"4.0.30319", 0},
           {L"SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full", L"Release", REG_DWORD,
            nullptr, 30319}},
-         "dotnetfx40 4.0.30319"},
+         "dotnetfx40 4.0.30319",
+         kBothViews},
         {"bidtool",
          L"C:\\Program Files\\Quelda\\BidTool",
          {},
@@ -148,10 +157,10 @@ bool WriteAppConfig(const std::wstring& dir, const char* version) {
                       nullptr);
 }
 
-bool SetValue(const RegistryValue& value) {
+bool SetValue(const RegistryValue& value, REGSAM view) {
     HKEY key;
-    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, value.key, 0, nullptr, 0,
-                        KEY_SET_VALUE | KEY_WOW64_64KEY, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, value.key, 0, nullptr, 0, KEY_SET_VALUE | view, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
         return false;
     LONG rc;
     if (value.type == REG_DWORD) {
@@ -192,9 +201,10 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             if (p.configVersion && !WriteAppConfig(p.dir, p.configVersion))
                 return 4;
         }
-        for (const RegistryValue& v : p.values)
-            if (!SetValue(v))
-                return 5;
+        for (REGSAM view : p.views)
+            for (const RegistryValue& v : p.values)
+                if (!SetValue(v, view))
+                    return 5;
         return AppendLog(p.logLine) ? 0 : 6;
     }
     return 1;

@@ -12,6 +12,7 @@
 #include "probes/ie_settings.h"
 #include "probes/native_path.h"
 #include "probes/registry.h"
+#include "probes/windows_bits.h"
 
 #include <gtest/gtest.h>
 
@@ -35,10 +36,12 @@ class DemoMachine : public ::testing::Test {
         ASSERT_TRUE(LoadDocument(kExamples + "/server-config.json", doc_, error)) << error;
     }
 
-    ProcessResult MakeDemoMachine(bool force = false) {
+    ProcessResult MakeDemoMachine(bool force = false, const char* bits = nullptr) {
         std::vector<std::string> argv = {kExamples + "/make-demo-machine"};
         if (force)
             argv.push_back("--force");
+        if (bits)
+            argv.insert(argv.end(), {"--bits", bits});
         argv.push_back(machine_.dir().string());
         return RunProcess(argv);
     }
@@ -66,7 +69,8 @@ class DemoMachine : public ::testing::Test {
     static fs::path InstallDir(const Document& item, bool unquote) {
         std::string root, sub, value;
         if (SplitRegPath(item["path"].get<std::string>(), root, sub) < 0 ||
-            RegGetStrValue(RegRootKey(root), sub, item["key"].get<std::string>(), value) < 0)
+            RegGetStrValueEitherView(RegRootKey(root), sub, item["key"].get<std::string>(), value) <
+                0)
             return {};
         if (unquote && value.find('"') != std::string::npos && value.size() >= 2)
             value = value.substr(1, value.size() - 2);
@@ -77,7 +81,7 @@ class DemoMachine : public ::testing::Test {
     static bool FrameworkInstalled(const Document& section) {
         std::string root, sub;
         return SplitRegPath(section["framework"]["path"].get<std::string>(), root, sub) == 1 &&
-               RegKeyExists(RegRootKey(root), sub) == 1;
+               RegKeyExistsEitherView(RegRootKey(root), sub) == 1;
     }
 
     static std::string ToolVersion(const Document& tool) {
@@ -171,6 +175,36 @@ TEST_P(DemoRegion, InstallersBringTheMachineToWhatTheDocumentExpects) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Regions, DemoRegion, ::testing::Values("shanxi", "hebei", "neimeng"));
+
+// A 64-bit machine (the default) has the 32-bit installers' keys in WOW6432Node only and the
+// .NET key in both views; a 32-bit one has a single view.
+TEST_F(DemoMachine, ComponentsAreRegisteredInTheViewsTheirInstallersWrite) {
+    const char* netKey = "SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\v4\\Full";
+    const char* toolKey = "SOFTWARE\\Quelda\\BidTool";
+    for (const char* bits : {"64", "32"}) {
+        SCOPED_TRACE(bits);
+        ProcessResult made = MakeDemoMachine(true, bits);
+        ASSERT_EQ(made.exitCode, 0) << made.err;
+        RunInstallers("shanxi");
+        const bool is64 = std::string(bits) == "64";
+        EXPECT_EQ(WindowsIs64Bit(), is64);
+        for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+            HKEY key = nullptr;
+            EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, netKey, 0, KEY_READ | view, &key),
+                      ERROR_SUCCESS);
+            RegCloseKey(key);
+        }
+        std::string path;
+        EXPECT_EQ(RegGetStrValue(HKEY_LOCAL_MACHINE, toolKey, "InstallPath", path), is64 ? -3 : 0);
+        RegView from = RegView::Single;
+        path.clear();
+        EXPECT_EQ(RegGetStrValueEitherView(HKEY_LOCAL_MACHINE, toolKey, "InstallPath", path, &from),
+                  0);
+        EXPECT_EQ(path, "C:\\Program Files\\Quelda\\BidTool");
+        EXPECT_EQ(from, is64 ? RegView::Bits32 : RegView::Single);
+    }
+    EXPECT_EQ(MakeDemoMachine(true, "16").exitCode, 2);
+}
 
 TEST_F(DemoMachine, ScriptRefusesAFolderInUseUnlessForced) {
     ASSERT_EQ(MakeDemoMachine().exitCode, 0);

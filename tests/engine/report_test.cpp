@@ -6,6 +6,8 @@
 #include "engine/report/report_text.h"
 #include "pe_fixture.h"
 #include "probes/registry.h"
+#include "registry_calls.h"
+#include "windows_test_env.h"
 
 #include <fstream>
 #include <regex>
@@ -277,6 +279,77 @@ TEST_F(ReportTest, UnreadableRegistryIsNamedInEveryRegistryRow) {
               messages.end());
 }
 #endif
+
+// On a 64-bit Windows a document's location is read in the 64-bit view and, only where it is
+// missing there, in the 32-bit view (a 32-bit installer's key); the .NET key in the
+// program's own view, then the other one. The record names the view a fallback found.
+TEST_F(ReportTest, LocationsMissingInOneRegistryViewAreFoundInTheOther) {
+    if (!UseA64BitWindows())
+        GTEST_SKIP() << "a 32-bit Windows has a single registry view";
+    const struct {
+        const char* region;
+        const char* tool32; // the tool's InstallDir per view; nullptr: none
+        const char* tool64;
+        int toolCode;
+        const char* toolNote;
+        REGSAM netView; // where the .NET key is; 0: nowhere
+        int netCode;
+        const char* netNote;
+    } cases[] = {
+        {"shanxi", "C:\\Tools\\good", nullptr, 1, "在 32 位注册表视图（WOW6432Node）中找到",
+         KEY_WOW64_64KEY, 1, "在 64 位注册表视图中找到"},
+        {"hebei", "C:\\Tools\\good", "C:\\Tools\\old", -4, "", KEY_WOW64_32KEY, 1, ""},
+        {"neimeng", nullptr, nullptr, -2, "64 位和 32 位注册表视图中均未找到", 0, -2,
+         "32 位和 64 位注册表视图中均未找到"},
+    };
+    for (const auto& [dir, version] : {std::pair{"good", "1.0.0"}, {"old", "0.9.0"}}) {
+        const fs::path file =
+            machine.Native(std::string("C:\\Tools\\") + dir + "\\tool.exe.config");
+        fs::create_directories(file.parent_path());
+        std::ofstream(file) << "<configuration><appSettings><add key=\"Version\" value=\""
+                            << version << "\"/></appSettings></configuration>";
+    }
+    json doc = BaseDocument();
+    auto put = [](REGSAM view, const std::string& subKey, const char* name, const char* text) {
+        HKEY key = CreateKey(HKEY_LOCAL_MACHINE, subKey, KEY_WRITE | view);
+        ASSERT_NE(key, nullptr);
+        if (text)
+            SetValue(key, name, REG_SZ, std::string(text) + '\0');
+        RegCloseKey(key);
+    };
+    for (const auto& c : cases) {
+        const std::string region = c.region;
+        const std::string toolKey = "SOFTWARE\\Quelda\\Tool\\" + region;
+        for (const auto& [view, text] :
+             {std::pair{KEY_WOW64_32KEY, c.tool32}, {KEY_WOW64_64KEY, c.tool64}})
+            if (text)
+                put(view, toolKey, "InstallDir", text);
+        const std::string netKey = "SOFTWARE\\Microsoft\\NET Framework Setup\\NDP\\" + region;
+        doc[region]["framework"]["path"] = "计算机\\HKEY_LOCAL_MACHINE\\" + netKey;
+        if (c.netView)
+            put(c.netView, netKey, "Install", "1");
+    }
+    // A CA component registered by a 32-bit installer (no view flag).
+    doc["shanxi"]["driver"] =
+        json::array({InstalledDriver("qd.dll", "2.1.0.8", "2024-03-15 10:20")});
+    ServeDocument(doc);
+
+    for (int region = 0; region < 3; ++region) {
+        const auto& c = cases[region];
+        SCOPED_TRACE(c.region);
+        const CheckReport report = Check(region);
+        EXPECT_EQ(report.rows[kToolRow].code, c.toolCode);
+        ASSERT_FALSE(report.rows[kToolRow].facts.empty());
+        EXPECT_EQ(report.rows[kToolRow].facts[0].name, "registryValue");
+        EXPECT_EQ(report.rows[kToolRow].facts[0].note, c.toolNote);
+        EXPECT_EQ(report.rows[kDotNetRow].code, c.netCode);
+        ASSERT_EQ(report.rows[kDotNetRow].facts.size(), 1u);
+        EXPECT_EQ(report.rows[kDotNetRow].facts[0].note, c.netNote);
+        if (region == 0) {
+            EXPECT_EQ(report.rows[kCaRow].code, 1);
+        }
+    }
+}
 
 // Values from the document and the machine travel as data: the JSON parses back to the
 // very same strings; the tooltip form is escaped and cut, the file form never cut.

@@ -1,5 +1,7 @@
 #include "probe_test_env.h"
 #include "probes/registry.h"
+#include "probes/windows_bits.h"
+#include "registry_calls.h"
 #include "temp_machine.h"
 
 #include <gtest/gtest.h>
@@ -143,26 +145,75 @@ TEST_F(RegistryHelpers, GetStrValueOnANumberGivesItsBytesUpToTheFirstZero) {
     EXPECT_EQ(value, "DCBA");
 }
 
-TEST_F(RegistryHelpers, WindowsOnly_GetStrValueReadsThe64BitView) {
-#ifndef _WIN32
-    GTEST_SKIP() << "the stand-in registry has a single view";
-#else
-    const char* key = "Software\\QueldaProbeTests\\View";
-    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-        HKEY h = nullptr;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, key, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                                  KEY_WRITE | view, nullptr, &h, nullptr),
-                  ERROR_SUCCESS);
-        const char* text = view == KEY_WOW64_64KEY ? "64" : "32";
-        RegSetValueExA(h, "Which", 0, REG_SZ, reinterpret_cast<const BYTE*>(text), 3);
-        RegCloseKey(h);
+// A document's install location is read in the 64-bit view, and in the 32-bit view (where a
+// 32-bit installer's HKLM\SOFTWARE\Vendor lands) only where the 64-bit view lacks it. The
+// .NET key check looks in its own (32-bit) view first, then in the 64-bit one.
+TEST_F(RegistryHelpers, LocationsAreReadInThe64BitViewThenInThe32BitOne) {
+    if (!UseA64BitWindows())
+        GTEST_SKIP() << "a 32-bit Windows has a single registry view";
+    const struct {
+        const char* what;
+        const char* in64; // nullptr: no key in that view; "": the key without the value
+        const char* in32;
+        int result;
+        const char* found;
+        RegView from;
+    } cases[] = {
+        {"64-bit view only", "64", nullptr, 0, "64", RegView::Bits64},
+        {"32-bit view only", nullptr, "32", 0, "32", RegView::Bits32},
+        {"both views: the 64-bit value wins", "64", "32", 0, "64", RegView::Bits64},
+        {"the 64-bit key lacks the value", "", "32", 0, "32", RegView::Bits32},
+        {"neither value: the 64-bit view's code", "", "", -2, "", RegView::Bits64},
+        {"no key at all", nullptr, nullptr, -3, "", RegView::Bits64},
+    };
+    int index = 0;
+    for (const auto& c : cases) {
+        const std::string key = std::string(kTestKey) + "\\Case" + std::to_string(index++);
+        for (const auto& [view, text] :
+             {std::pair<REGSAM, const char*>{KEY_WOW64_64KEY, c.in64}, {KEY_WOW64_32KEY, c.in32}}) {
+            if (!text)
+                continue;
+            HKEY h = CreateKey(HKEY_LOCAL_MACHINE, key, KEY_WRITE | view);
+            ASSERT_NE(h, nullptr) << c.what;
+            if (*text)
+                SetValue(h, "InstallPath", REG_SZ, std::string(text) + '\0');
+            RegCloseKey(h);
+        }
+        std::string value;
+        RegView from = RegView::Single;
+        EXPECT_EQ(RegGetStrValueEitherView(HKEY_LOCAL_MACHINE, key, "InstallPath", value, &from),
+                  c.result)
+            << c.what;
+        EXPECT_EQ(value, c.found) << c.what;
+        EXPECT_EQ(from, c.from) << c.what;
+        std::string only64;
+        EXPECT_EQ(RegGetStrValue(HKEY_LOCAL_MACHINE, key, "InstallPath", only64) == 0,
+                  c.in64 && *c.in64)
+            << c.what;
+
+        RegView keyFrom = RegView::Single;
+        EXPECT_EQ(RegKeyExistsEitherView(HKEY_LOCAL_MACHINE, key, &keyFrom),
+                  c.in64 || c.in32 ? 1 : -1)
+            << c.what;
+        EXPECT_EQ(keyFrom, c.in32 || !c.in64 ? RegView::Bits32 : RegView::Bits64) << c.what;
     }
+}
+
+TEST_F(RegistryHelpers, ASingleViewIsLookedUpOnce) {
+    if (WindowsIs64Bit())
+        GTEST_SKIP() << "a 64-bit Windows has two registry views";
+    PutString(HKEY_LOCAL_MACHINE, kToolKey, "InstallPath", "C:\\Tool");
     std::string value;
-    EXPECT_EQ(RegGetStrValue(HKEY_LOCAL_MACHINE, key, "Which", value), 0);
-    EXPECT_EQ(value, "64");
-    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY})
-        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, key, view, 0);
-#endif
+    RegView from = RegView::Bits32;
+    EXPECT_EQ(RegGetStrValueEitherView(HKEY_LOCAL_MACHINE, kToolKey, "InstallPath", value, &from),
+              0);
+    EXPECT_EQ(value, "C:\\Tool");
+    EXPECT_EQ(from, RegView::Single);
+    from = RegView::Bits32;
+    EXPECT_EQ(RegGetStrValueEitherView(HKEY_LOCAL_MACHINE, kToolKey, "Missing", value, &from), -2);
+    EXPECT_EQ(from, RegView::Single);
+    EXPECT_EQ(RegKeyExistsEitherView(HKEY_LOCAL_MACHINE, kTestKey, &from), 1);
+    EXPECT_EQ(from, RegView::Single);
 }
 
 struct DwordCase {

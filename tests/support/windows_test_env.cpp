@@ -1,5 +1,8 @@
 #include "windows_test_env.h"
 
+#include "probes/windows_bits.h"
+#include "registry_calls.h"
+
 #include <cstdlib>
 #include <ctime>
 
@@ -20,9 +23,29 @@ bool RunningUnderWine() {
 #endif
 }
 
+bool UseA64BitWindows() {
+#ifndef _WIN32
+    HKEY key = CreateKey(HKEY_LOCAL_MACHINE,
+                         "SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment");
+    if (key) {
+        SetValue(key, "PROCESSOR_ARCHITECTURE", REG_SZ, std::string("AMD64", 6));
+        RegCloseKey(key);
+    }
+#endif
+    return WindowsIs64Bit();
+}
+
 void DeleteRegistryTree(HKEY root, const std::string& subKey) {
 #ifdef _WIN32
-    RegDeleteTreeA(root, subKey.c_str());
+    // In both views of a 64-bit Windows; a 32-bit one ignores the flags.
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExA(root, subKey.c_str(), 0, KEY_ALL_ACCESS | view, &key) != ERROR_SUCCESS)
+            continue;
+        RegDeleteTreeA(key, nullptr);
+        RegCloseKey(key);
+        RegDeleteKeyExA(root, subKey.c_str(), view, 0);
+    }
 #else
     (void)root;
     (void)subKey;

@@ -12,8 +12,14 @@ bool AnsiIsGbk();
 // True on Windows when the process runs under Wine (a throw-away prefix).
 bool RunningUnderWine();
 
-// Removes a key and everything under it. Only needed on Windows: elsewhere each test has
-// a fresh machine folder.
+// Over the stand-in, makes the machine folder a 64-bit Windows (PROCESSOR_ARCHITECTURE
+// AMD64), so that the program sees two registry views. On Windows nothing: the system is
+// what it is. True when Windows (or the machine folder) is then 64-bit; a test that needs
+// two views skips otherwise.
+bool UseA64BitWindows();
+
+// Removes a key and everything under it, in both registry views. Only needed on Windows: elsewhere
+// each test has a fresh machine folder.
 void DeleteRegistryTree(HKEY root, const std::string& subKey);
 
 // Sets the local time zone ("CST-8", "UTC0") for the object's lifetime.

@@ -12,10 +12,11 @@ const char kScratchKey[] = "Software\\QueldaWinApiTests";
 
 void ApiTest::SetUp() {
     DeleteRegistryTree(HKEY_CURRENT_USER, kScratchKey);
+    DeleteRegistryTree(HKEY_LOCAL_MACHINE, kScratchKey);
 }
 
 void ApiTest::TearDown() {
-    DeleteRegistryTree(HKEY_CURRENT_USER, kScratchKey);
+    SetUp();
 }
 
 std::string Ansi(const fs::path& path) {

@@ -14,10 +14,11 @@
 
 namespace apitest {
 
-// The key every registry check works under, under HKEY_CURRENT_USER.
+// The key every registry check works under, under HKEY_CURRENT_USER (HKEY_LOCAL_MACHINE
+// for the registry views).
 extern const char kScratchKey[];
 
-// A fresh machine folder, and on Windows an emptied scratch key before and after.
+// A fresh machine folder, and on Windows emptied scratch keys before and after.
 class ApiTest : public ::testing::Test {
   protected:
     void SetUp() override;

@@ -35,8 +35,9 @@ cat >"$dir/QueldaBid.exe.config" <<XML
   </appSettings>
 </configuration>
 XML
+# As a 32-bit installer writes: in WOW6432Node on a 64-bit Windows.
 run quelda-reg add 'HKLM\SOFTWARE\Quelda\BidTool' /v InstallPath /t REG_SZ \
-    /d 'C:\Program Files\Quelda\BidTool' /f
-run quelda-reg add 'HKLM\SOFTWARE\Quelda\BidTool' /v Version /t REG_SZ /d "$version" /f
+    /d 'C:\Program Files\Quelda\BidTool' /f /reg:32
+run quelda-reg add 'HKLM\SOFTWARE\Quelda\BidTool' /v Version /t REG_SZ /d "$version" /f /reg:32
 
 echo "bidtool $version" >>"$machine/installs.log"

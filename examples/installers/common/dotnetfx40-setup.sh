@@ -19,10 +19,13 @@ run() {
     fi
 }
 
+# In both registry views of a 64-bit Windows, as the real installer registers it.
 key='HKLM\SOFTWARE\Microsoft\NET Framework Setup\NDP\v4\Full'
-run quelda-reg add "$key" /v Install /t REG_DWORD /d 1 /f
-run quelda-reg add "$key" /v Version /t REG_SZ /d 4.0.30319 /f
-run quelda-reg add "$key" /v Release /t REG_DWORD /d 30319 /f
+for view in /reg:64 /reg:32; do
+    run quelda-reg add "$key" /v Install /t REG_DWORD /d 1 /f $view
+    run quelda-reg add "$key" /v Version /t REG_SZ /d 4.0.30319 /f $view
+    run quelda-reg add "$key" /v Release /t REG_DWORD /d 30319 /f $view
+done
 
 mkdir -p "$machine"
 echo "dotnetfx40 4.0.30319" >>"$machine/installs.log"

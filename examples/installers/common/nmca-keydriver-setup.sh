@@ -26,7 +26,8 @@ mkdir -p "$dir"
 run quelda-mkpe "$dir/NmCaKey.dll" "$version"
 run quelda-mkpe "$dir/NmKeyMgr.exe" "$version"
 TZ=UTC touch -d "2023-11-20 01:05" "$dir/NmCaKey.dll"
+# As a 32-bit installer writes: in WOW6432Node on a 64-bit Windows.
 run quelda-reg add 'HKLM\SOFTWARE\NmCA\KeyDriver' /ve /t REG_SZ \
-    /d '"C:\Program Files (x86)\NmCA\KeyDriver\NmKeyMgr.exe"' /f
+    /d '"C:\Program Files (x86)\NmCA\KeyDriver\NmKeyMgr.exe"' /f /reg:32
 
 echo "NmCaKey.dll $version" >>"$machine/installs.log"

@@ -25,7 +25,8 @@ dir="$machine/drive_c/Program Files/Quelda/CaDriver"
 mkdir -p "$dir"
 run quelda-mkpe "$dir/QdCaDriver.dll" "$version"
 TZ=UTC touch -d "2024-03-15 02:20" "$dir/QdCaDriver.dll"
+# As a 32-bit installer writes: in WOW6432Node on a 64-bit Windows.
 run quelda-reg add 'HKLM\SOFTWARE\Quelda\CaDriver' /v InstallPath /t REG_SZ \
-    /d 'C:\Program Files\Quelda\CaDriver' /f
+    /d 'C:\Program Files\Quelda\CaDriver' /f /reg:32
 
 echo "QdCaDriver.dll $version" >>"$machine/installs.log"

@@ -26,7 +26,8 @@ mkdir -p "$dir"
 run quelda-mkpe "$dir/QdSkfApi.dll" "$version"
 run quelda-mkpe "$dir/QdSkfMgr.exe" "$version"
 TZ=UTC touch -d "2024-01-08 08:45" "$dir/QdSkfApi.dll"
+# As a 32-bit installer writes: in WOW6432Node on a 64-bit Windows.
 run quelda-reg add 'HKLM\SOFTWARE\Quelda\SkfMiddleware' /v InstallDir /t REG_SZ \
-    /d 'C:\Program Files\Quelda\SkfMiddleware\QdSkfMgr.exe' /f
+    /d 'C:\Program Files\Quelda\SkfMiddleware\QdSkfMgr.exe' /f /reg:32
 
 echo "QdSkfApi.dll $version" >>"$machine/installs.log"

@@ -138,9 +138,22 @@ int CheckThread::CheckNet() {
 }
 
 void CheckThread::CheckIE() {
+    const std::string region = RegionName(regionIndex);
+    std::string problem;
+    const std::vector<std::string> hosts = RequiredSiteHosts(serverCfg, region, problem);
+    if (!problem.empty())
+        ENGINE_LOG(logger, "{}.ieSites ignored: {}", region, problem);
+    ieMode_ = ReadIEMode(hosts);
+    report_.system = SystemFactsOf(ieMode_);
+    report_.ieHosts = hosts;
+    ENGINE_LOG(logger, "windows {}", IEModeLogText(ieMode_));
+
     int res = 1;
     if (CheckIESaveVerCfg() < 0 || CheckIETrustCfg() < 0 || CheckIESslCfg() < 0 ||
         CheckIEMaxConCfg() < 0)
+        res = -1;
+    // Where IE is retired the portal opens only in Edge's IE mode.
+    if (!IEModeInOrder(ieMode_.state))
         res = -1;
     emit CheckIESig(res);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/ie_mode.h"
 #include "engine/report/check_report.h"
 
 #include <QString>
@@ -83,4 +84,5 @@ class CheckThread : public QThread {
     int repairFlags;
     std::shared_ptr<spdlog::logger> logger;
     CheckReport report_;
+    IEModeReading ieMode_;
 };

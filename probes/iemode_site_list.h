@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -9,6 +10,9 @@
 
 extern const char kSiteListPath[]; // C:\ProgramData\Quelda\iemode-sites.xml
 extern const char kSiteListUrl[];  // the same file as the policy names it
+
+// Most hosts a server document may add to the list (per region, beside the portal).
+inline constexpr std::size_t kMaxSiteHosts = 32;
 
 struct SiteList {
     int version = 0;

@@ -29,6 +29,15 @@ struct CheckRow {
 
 enum CheckRowIndex { kNetworkRow, kDotNetRow, kIERow, kToolRow, kCaRow, kRowCount };
 
+// Which Windows the check ran on, and its Microsoft Edge.
+struct SystemFacts {
+    int build = 0;
+    std::string edition;
+    int bits = 32;
+    bool ieRetired = false;
+    std::optional<std::string> edge; // Edge's version; none when Edge is not installed
+};
+
 struct CheckReport {
     std::string time;        // ISO 8601 with the UTC offset, when the check started
     std::string toolVersion; // this program's version
@@ -36,6 +45,9 @@ struct CheckReport {
     std::string server;      // the configured server address
     std::string document;    // the configured document path
     std::vector<CheckRow> rows = EmptyRows();
+    SystemFacts system;
+    // The hosts the IE check required in Edge's IE mode site list (for the IE repair).
+    std::vector<std::string> ieHosts;
 
     static std::vector<CheckRow> EmptyRows();
 };

@@ -7,6 +7,7 @@
 #include "engine/report/check_record.h"
 #include "engine/row_texts.h"
 
+#include "probes/ie_settings.h"
 #include "probes/registry.h"
 
 #include <QDateTime>
@@ -57,12 +58,16 @@ void CheckThread::BeginReport() {
     report_.region = RegionName(regionIndex);
     report_.server = ipPort;
     report_.document = url;
+    ieMode_ = ReadIEMode({kPortalDomain});
+    report_.system = SystemFactsOf(ieMode_);
 }
 
 void CheckThread::RecordRows() {
     const std::string region = RegionName(regionIndex);
     report_.rows[kDotNetRow].facts = DotNetFacts(serverCfg, region);
     report_.rows[kIERow].facts = IEFacts();
+    for (CheckFact& fact : IEModeFacts(ieMode_))
+        report_.rows[kIERow].facts.push_back(std::move(fact));
     report_.rows[kToolRow].facts = ToolFacts(serverCfg, region);
     report_.rows[kCaRow].facts = CaFacts(serverCfg, region);
     // A registry that cannot be read fails every row below the network one; say why first.

@@ -37,6 +37,12 @@ nlohmann::json ReportJson(const CheckReport& report) {
             {"region", report.region},
             {"server", report.server},
             {"document", report.document},
+            {"system",
+             {{"build", report.system.build},
+              {"edition", report.system.edition},
+              {"bits", report.system.bits},
+              {"ieRetired", report.system.ieRetired},
+              {"edge", Optional(report.system.edge)}}},
             {"exitCode", ReportExitCode(report)},
             {"rows", rows}};
 }

@@ -79,6 +79,8 @@ std::string Label(const CheckFact& fact) {
         return "IE安全协议（SecureProtocols）";
     if (fact.name == "MaximumWebSocketConnections")
         return "IE最大WebSocket连接数";
+    if (fact.name == "edge")
+        return "Microsoft Edge";
     return fact.name;
 }
 
@@ -103,6 +105,10 @@ std::string FactLine(const CheckFact& fact, std::size_t maxChars) {
         line += label + "：无法检查";
     } else if ((fact.name == "server" || fact.name == "response") && !fact.found) {
         line += label + (fact.name == "server" ? "无效" : "：无应答");
+    } else if (fact.name == "ieMode") {
+        // The statement says what Edge's IE mode lacks, or that it is in order.
+        return line + ReadableValue(fact.note, maxChars) +
+               (fact.where.empty() ? "" : "（" + ReadableValue(fact.where, maxChars) + "）");
     } else if (fact.name == "registryStore") {
         line += label + "无法读取";
     } else if (fact.name == "document") {
@@ -177,6 +183,13 @@ std::string ReportText(const CheckReport& report) {
     text += "区域：" + report.region + "\n";
     text += "服务器：" + ReadableValue(report.server, 0) + "，文档：" +
             ReadableValue(report.document, 0) + "\n";
+    const SystemFacts& system = report.system;
+    text += "系统：Windows 版本号 " + std::to_string(system.build) + "（" +
+            ReadableValue(system.edition, 0) + "，" + std::to_string(system.bits) + " 位），" +
+            (system.ieRetired ? "IE 已停用" : "IE 可用") + "，" +
+            (system.edge ? "Microsoft Edge " + ReadableValue(*system.edge, 0)
+                         : std::string("未找到 Microsoft Edge")) +
+            "\n";
     for (int i = 0; i < static_cast<int>(report.rows.size()); ++i) {
         const CheckRow& row = report.rows[i];
         text += "\n【" + RowName(i) + "】" + (row.code ? row.text : std::string("未检测")) + "\n";

@@ -134,6 +134,23 @@ INSTANTIATE_TEST_SUITE_P(
               "path starting with /"}));
 
 INSTANTIATE_TEST_SUITE_P(
+    IeSites, OneFault,
+    ::testing::Values(
+        Fault{"/shanxi/ieSites", "\"a.example\"", "shanxi.ieSites", "must be an array"},
+        Fault{"/hebei/ieSites", "[\"a.example:8080\", \"https://b.example\"]", "hebei.ieSites[1]",
+              "without a scheme"},
+        Fault{"/hebei/ieSites", "[\"*.b.example\"]", "hebei.ieSites[0]", "wildcard"},
+        Fault{"/hebei/ieSites", "[\"b.example/sign\"]", "hebei.ieSites[0]", "without a path"},
+        Fault{"/neimeng/ieSites", "[\"b.example:0\"]", "neimeng.ieSites[0]", "1 to 65535"},
+        Fault{"/neimeng/ieSites", "[1]", "neimeng.ieSites[0]", "must be a string"},
+        Fault{"/neimeng/ieSites",
+              "[\"a\",\"b\",\"c\",\"d\",\"e\",\"f\",\"g\",\"h\",\"i\",\"j\",\"k\","
+              "\"l\",\"m\",\"n\",\"o\",\"p\",\"q\",\"r\",\"s\",\"t\",\"u\",\"v\","
+              "\"w\",\"x\",\"y\",\"z\",\"aa\",\"ab\",\"ac\",\"ad\",\"ae\",\"af\","
+              "\"ag\"]",
+              "neimeng.ieSites", "at most 32"}));
+
+INSTANTIATE_TEST_SUITE_P(
     VersionsAndTimes, OneFault,
     ::testing::Values(Fault{"/shanxi/driver/0/fileVersion", "\"2.1.0\"",
                             "shanxi.driver[0].fileVersion", "four decimal numbers"},

@@ -158,7 +158,7 @@ void EngineTest::ServeDocument(const nlohmann::json& doc) {
     server.ServeGbk(kDocPath, doc.dump());
 }
 
-std::vector<LogRecord> EngineTest::Records() const {
+std::vector<LogRecord> EngineTest::Records(bool systemLines) const {
     std::vector<LogRecord> out;
     std::istringstream in(logStream_.str());
     std::string line;
@@ -166,9 +166,19 @@ std::vector<LogRecord> EngineTest::Records() const {
         if (!line.empty() && line.back() == '\r')
             line.pop_back();
         const auto bar = line.find('|');
-        out.push_back(
-            {line.substr(0, bar), bar == std::string::npos ? line : line.substr(bar + 1)});
+        LogRecord record{line.substr(0, bar),
+                         bar == std::string::npos ? line : line.substr(bar + 1)};
+        // Every check names the system once; SystemLines() has those records.
+        if (systemLines == (record.message.rfind("windows build=", 0) == 0))
+            out.push_back(record);
     }
+    return out;
+}
+
+std::vector<std::string> EngineTest::SystemLines() const {
+    std::vector<std::string> out;
+    for (const auto& r : Records(true))
+        out.push_back(r.message);
     return out;
 }
 

@@ -66,8 +66,10 @@ class EngineTest : public ::testing::Test {
     static nlohmann::json BaseDocument();
     void ServeDocument(const nlohmann::json& doc);
 
-    std::vector<LogRecord> Records() const;
+    // The log records, without (or with only) the line naming the system of each check.
+    std::vector<LogRecord> Records(bool systemLines = false) const;
     std::vector<std::string> Messages() const;
+    std::vector<std::string> SystemLines() const;
 
     // Registry: a REG_SZ value under a display-form path ("计算机\HKEY_...\sub").
     void PutRegString(const std::string& displayPath, const std::string& name,

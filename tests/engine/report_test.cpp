@@ -5,6 +5,9 @@
 #include "engine/report/report_json.h"
 #include "engine/report/report_text.h"
 #include "pe_fixture.h"
+#include "probes/edge_install.h"
+#include "probes/edge_policy.h"
+#include "probes/iemode_site_list.h"
 #include "probes/registry.h"
 #include "registry_calls.h"
 #include "windows_test_env.h"
@@ -385,6 +388,67 @@ TEST_F(ReportTest, HostileValuesStayValidJsonAndReadable) {
     const json back = json::parse(ReportJsonText(raw));
     EXPECT_EQ(back["rows"][kToolRow]["facts"][0]["found"], "\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");
     EXPECT_EQ(ReadableValue("\xB9\xA4 ok", 0), "\uFFFD\uFFFD ok");
+}
+
+// Windows 11 with Edge: the IE row needs Edge's IE mode for the portal and the region's
+// ieSites; the report names the system and what IE mode lacks.
+TEST_F(ReportTest, WhereIEIsRetiredTheRowNeedsEdgesIEMode) {
+    RepairDemoMachine();
+    const std::string current =
+        "计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion";
+    PutRegString(current, "CurrentBuildNumber", "22631");
+    PutRegString(current, "EditionID", "Professional");
+    PutRegString(current, "InstallationType", "Client");
+    const std::string edge = "C:\\Program Files (x86)\\Microsoft\\Edge\\Application\\msedge.exe";
+    WritePe(machine.Native(edge), "120.0.2210.91");
+    PutRegString(std::string("计算机\\HKEY_LOCAL_MACHINE\\") + kEdgeAppPathsKey, "", edge);
+    json doc = EngineTest::BaseDocument();
+    doc["shanxi"]["ieSites"] = {"intra.example:8080"};
+    doc["hebei"]["ieSites"] = {"http://intra.example/"};
+    ServeDocument(doc);
+
+    auto ieMode = [](const CheckReport& report) {
+        for (const CheckFact& fact : report.rows[kIERow].facts)
+            if (fact.name == "ieMode")
+                return fact.note;
+        return std::string("(none)");
+    };
+    CheckReport report = Check();
+    EXPECT_EQ(report.rows[kIERow].code, -1);
+    EXPECT_EQ(ieMode(report), "Edge 的 IE 模式未为交易平台开启");
+    EXPECT_EQ(ReportJson(report)["system"], json({{"build", 22631},
+                                                  {"edition", "Professional"},
+                                                  {"bits", 32},
+                                                  {"ieRetired", true},
+                                                  {"edge", "120.0.2210.91"}}));
+    EXPECT_EQ(ReportJson(report)["version"], 1);
+    ASSERT_EQ(SystemLines().size(), 1u); // once per check
+    EXPECT_EQ(SystemLines().back(), "windows build=22631 edition=Professional bits=32 ieRetired=1 "
+                                    "edge=120.0.2210.91 ieMode=PolicyOff");
+
+    bool changed = false;
+    ASSERT_EQ(SetIEModePolicies(changed), 1);
+    ASSERT_EQ(WriteSiteList(kSiteListPath, {"ebid.quelda.com"}), 1);
+    report = Check();
+    EXPECT_EQ(report.rows[kIERow].code, -1);
+    EXPECT_EQ(ieMode(report), "Edge 的 IE 模式站点列表缺少 intra.example:8080");
+
+    ASSERT_EQ(WriteSiteList(kSiteListPath, report.ieHosts), 1);
+    EXPECT_EQ(Check().rows[kIERow].code, 1);
+    // hebei's ieSites fail validation: only the portal counts, and the log says so.
+    EXPECT_EQ(Check(1).rows[kIERow].code, 1);
+    bool logged = false;
+    for (const std::string& message : Messages())
+        logged = logged || message.rfind("hebei.ieSites ignored: [0] must be a host", 0) == 0;
+    EXPECT_TRUE(logged);
+
+    ASSERT_EQ(RegSetStrValue(HKEY_LOCAL_MACHINE, kEdgeAppPathsKey, "", "C:\\gone\\msedge.exe"), 1);
+    report = Check();
+    EXPECT_EQ(report.rows[kIERow].code, -1);
+    EXPECT_EQ(ieMode(report), "未找到 Microsoft Edge");
+    EXPECT_TRUE(ReportJson(report)["system"]["edge"].is_null());
+    EXPECT_NE(ReportText(report).find("未找到 Microsoft Edge（C:\\gone\\msedge.exe）"),
+              std::string::npos);
 }
 
 } // namespace

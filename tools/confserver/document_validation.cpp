@@ -1,5 +1,7 @@
 #include "document_validation.h"
 
+#include "probes/iemode_site_list.h"
+
 #include <array>
 #include <regex>
 
@@ -132,6 +134,7 @@ class Validator {
             NonEmpty(path, *tool, "fileVersion");
             Url(path, *tool);
         }
+        IeSites(region + ".ieSites", section);
         path = region + ".driver";
         auto it = section.find("driver");
         if (it == section.end()) {
@@ -145,6 +148,28 @@ class Validator {
         } else {
             Add(path,
                 "must be an array (or object) of driver entries (found " + TypeName(*it) + ")");
+        }
+    }
+
+    // Optional: the hosts besides the portal that Edge opens in IE mode.
+    void IeSites(const std::string& path, const Document& section) {
+        auto it = section.find("ieSites");
+        if (it == section.end())
+            return;
+        if (!it->is_array()) {
+            Add(path, "must be an array of hosts (found " + TypeName(*it) + ")");
+            return;
+        }
+        if (it->size() > kMaxSiteHosts)
+            Add(path, "must list at most " + std::to_string(kMaxSiteHosts) + " hosts");
+        for (size_t i = 0; i < it->size(); ++i) {
+            const std::string where = path + "[" + std::to_string(i) + "]";
+            const Document& host = (*it)[i];
+            if (!host.is_string())
+                Add(where, "must be a string (found " + TypeName(host) + ")");
+            else if (std::string problem = SiteHostProblem(host.get<std::string>());
+                     !problem.empty())
+                Add(where, problem);
         }
     }
 

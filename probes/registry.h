@@ -26,12 +26,13 @@ enum class RegView { Single, Bits64, Bits32 };
 // RegGetStrValue, and on a 64-bit Windows, only where the key or the value is missing in the
 // 64-bit view, the same lookup in the 32-bit view (where 32-bit installers write). A value
 // found in the 64-bit view is never looked up again. When neither view has it, the 64-bit
-// view's result is returned. *from, when given, names the view that answered.
+// view's result is returned. *from, when given, names the view that answered (when none
+// did, the view looked in first; Single on a 32-bit Windows).
 int RegGetStrValueEitherView(HKEY root, const std::string& subKeyUtf8,
                              const std::string& valueNameUtf8, std::string& value,
                              RegView* from = nullptr);
 // RegKeyExists (the program's own view, the 32-bit one on a 64-bit Windows), and on a 64-bit
-// Windows, where the key is missing there, the 64-bit view.
+// Windows, where the key is missing there, the 64-bit view; *from as above.
 int RegKeyExistsEitherView(HKEY root, const std::string& subKey, RegView* from = nullptr);
 
 int RegGetDwordValue(HKEY root, const std::string& subKey, const std::string& valueName,

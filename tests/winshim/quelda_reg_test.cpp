@@ -252,6 +252,9 @@ TEST_F(QueldaReg, Reg32WritesAndReadsWhereA32BitProgramDoesOnA64BitMachine) {
             EXPECT_EQ(Reg({"query", key}).status, is64 ? 1 : 0); // the 64-bit view by default
             EXPECT_EQ(Reg({"query", wow, "/reg:64"}).status, is64 ? 0 : 1);
         }
+        // Shown under the name given, as reg.exe shows it.
+        EXPECT_EQ(Reg({"query", "HKLM\\SOFTWARE\\Vendor", "/reg:32", "/s"}).out,
+                  "\nHKEY_LOCAL_MACHINE\\SOFTWARE\\Vendor\n    x    REG_SZ    1\n\n");
     }
 }
 

@@ -9,6 +9,7 @@
 
 #include <winshim/windows.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -41,6 +42,20 @@ bool KeyPath(const std::string& arg, std::string* path) {
 // native one, the 32-bit view is what a 32-bit program sees (reg_views.h).
 std::string InView(const std::string& path, int view, bool machineIs64Bit) {
     return ViewPath(path, view == 32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY, machineIs64Bit);
+}
+
+// How a query shows a key at or below `key`: under the name the command line gave (`named`),
+// as reg.exe shows a key of the 32-bit view without the WOW6432Node that holds it.
+std::string Shown(const std::string& path, const std::string& key, const std::string& named) {
+    if (key == named)
+        return path;
+    size_t at = std::string::npos;
+    for (size_t levels = std::count(key.begin(), key.end(), '\\') + 1; levels > 0; --levels) {
+        at = path.find('\\', at + 1);
+        if (at == std::string::npos)
+            return named;
+    }
+    return named + path.substr(at);
 }
 
 bool Confirm(const std::string& question, std::istream& in, std::ostream& out) {
@@ -156,7 +171,9 @@ void PrintValue(const RegValue& v, std::ostream& out) {
         << DisplayData(v) << "\n";
 }
 
-int Query(const Args& args, const std::string& key, std::ostream& out, std::ostream& err) {
+int Query(const Args& args, const std::string& key, const std::string& named, std::ostream& out,
+          std::ostream& err) {
+    auto shown = [&](const std::string& path) { return Shown(path, key, named); };
     ParseError parse;
     std::ostringstream text;
     long rc = ReadRegistry(
@@ -164,12 +181,12 @@ int Query(const Args& args, const std::string& key, std::ostream& out, std::ostr
             if (!model.Exists(key))
                 return ERROR_FILE_NOT_FOUND;
             const RegKey* k = model.Find(key);
-            std::string shown = k ? k->path : key;
+            const std::string keyShown = shown(k ? k->path : key);
             if (args.valueName || args.defaultValue) {
                 const RegValue* v = k ? k->FindValue(args.valueName.value_or("")) : nullptr;
                 if (!v)
                     return ERROR_FILE_NOT_FOUND;
-                text << "\n" << shown << "\n";
+                text << "\n" << keyShown << "\n";
                 PrintValue(*v, text);
                 text << "\n";
                 return ERROR_SUCCESS;
@@ -177,22 +194,22 @@ int Query(const Args& args, const std::string& key, std::ostream& out, std::ostr
             if (args.recursive) {
                 std::vector<const RegKey*> keys = model.TreeOrder(key);
                 if (!k)
-                    text << "\n" << shown << "\n";
+                    text << "\n" << keyShown << "\n";
                 for (const RegKey* sub : keys) {
-                    text << "\n" << sub->path << "\n";
+                    text << "\n" << shown(sub->path) << "\n";
                     for (const RegValue& v : sub->values)
                         PrintValue(v, text);
                 }
                 text << "\n";
                 return ERROR_SUCCESS;
             }
-            text << "\n" << shown << "\n";
+            text << "\n" << keyShown << "\n";
             if (k)
                 for (const RegValue& v : k->values)
                     PrintValue(v, text);
             text << "\n";
             for (const RegKey* sub : model.Children(key))
-                text << sub->path << "\n";
+                text << shown(sub->path) << "\n";
             return ERROR_SUCCESS;
         },
         &parse);
@@ -348,12 +365,13 @@ int RunCommand(const Args& args, std::istream& in, std::ostream& out, std::ostre
     std::string key;
     if (!KeyPath(args.positional[0], &key))
         return Fail(err, "ERROR: Invalid key name: " + args.positional[0]);
+    const std::string named = key;
     if (args.view == 32)
         key = InView(key, args.view, Is64BitMachine());
     if (args.verb == "add")
         return Add(args, key, in, out, err);
     if (args.verb == "query")
-        return Query(args, key, out, err);
+        return Query(args, key, named, out, err);
     if (args.verb == "delete")
         return Delete(args, key, in, out, err);
     return Export(args, key, args.positional[1], in, out, err);

@@ -74,6 +74,8 @@ class centerWidget : public QWidget {
     virtual CheckThread* NewThread(int mode, int regionIndex, int repairFlags);
     // Asks where to save the report; empty when the person cancels.
     virtual QString AskReportPath();
+    // Tells once, without waiting for an answer, that Edge's IE mode was turned on.
+    virtual void ShowIEModeNotice(const QString& text);
 
   private:
     void BuildWidgets();

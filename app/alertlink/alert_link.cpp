@@ -1,5 +1,7 @@
 #include "alert_link.h"
 
+#include "probes/iemode_site_list.h"
+
 namespace {
 
 bool IsBlank(wchar_t c) {
@@ -78,4 +80,17 @@ std::wstring QuoteArgument(const std::wstring& arg) {
     quoted.append(backslashes, L'\\');
     quoted.push_back(L'"');
     return quoted;
+}
+
+bool AllowedPageOf(const std::wstring& commandLine, const std::vector<std::string>& hosts,
+                   std::wstring& page) {
+    std::wstring candidate;
+    if (!PageOfAlertLink(ArgumentsOf(commandLine), candidate))
+        return false;
+    // Printable ASCII only, so each character is one byte.
+    const std::string narrow(candidate.begin(), candidate.end());
+    if (!PageHostListed(narrow, hosts))
+        return false;
+    page = candidate;
+    return true;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // The "alert:" link handler's rules, free of any system call.
 
@@ -12,6 +13,11 @@ std::wstring ArgumentsOf(const std::wstring& commandLine);
 // one link, quoted as a whole or not at all: "alert:" (any case) followed by an http:// or
 // https:// address of printable ASCII without quotes. False for anything else.
 bool PageOfAlertLink(const std::wstring& arguments, std::wstring& page);
+
+// The page of the link in `commandLine` (the handler's own command line) when its host is
+// one of `hosts` (the portal domain and the site list's hosts) or a sub-domain of one.
+bool AllowedPageOf(const std::wstring& commandLine, const std::vector<std::string>& hosts,
+                   std::wstring& page);
 
 // One argument quoted so that the Windows command-line parser (CommandLineToArgvW, the C
 // run-time's argv) gives back exactly `arg`.

@@ -6,10 +6,7 @@
 
 #include <vector>
 
-int OpenAlertLink(const std::wstring& commandLine, const std::wstring& browser) {
-    std::wstring page;
-    if (!PageOfAlertLink(ArgumentsOf(commandLine), page))
-        return 1;
+int StartBrowser(const std::wstring& browser, const std::wstring& page) {
     std::wstring line = QuoteArgument(browser) + L" " + QuoteArgument(page);
     std::vector<wchar_t> buffer(line.begin(), line.end()); // CreateProcessW may write to it
     buffer.push_back(L'\0');

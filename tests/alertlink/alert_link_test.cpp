@@ -74,4 +74,23 @@ TEST(AlertLink, QuotesForTheWindowsParser) {
         EXPECT_EQ(QuoteArgument(arg), quoted);
 }
 
+TEST(AlertLink, OpensOnlyThePortalAndTheSiteListsHosts) {
+    const std::vector<std::string> hosts = {"ebid.quelda.com", "intra.example:8080"};
+    const std::pair<const wchar_t*, bool> links[] = {
+        {L"alert:http://ebid.quelda.com/bid", true},
+        {L"alert:https://sign.ebid.quelda.com/", true},
+        {L"alert:http://intra.example:8080/x", true},
+        {L"alert:http://intra.example/x", false},
+        {L"alert:http://evil.example/?ebid.quelda.com", false},
+        {L"alert:http://ebid.quelda.com.evil.example/", false},
+        {L"alert:http://ebid.quelda.com@evil.example/", false},
+    };
+    for (const auto& [link, allowed] : links) {
+        std::wstring page;
+        EXPECT_EQ(AllowedPageOf(HandlerCommandLine(link), hosts, page), allowed)
+            << std::string(link, link + wcslen(link));
+        EXPECT_EQ(page.empty(), !allowed);
+    }
+}
+
 } // namespace

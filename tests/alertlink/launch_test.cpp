@@ -82,6 +82,8 @@ TEST_F(AlertLinkLaunch, InjectedCommandsNeverRun) {
         L"alert:http://x/\"&echo X>C:\\pwn.txt",
         L"alert:http://x/%%\"&echo X>C:\\pwn.txt&\"",
         L"alert:http://x/\"\"&echo X>C:\\pwn.txt&\"\"",
+        L"alert:http://evil.example/",                 // not the portal, not in the site list
+        L"alert:http://ebid.quelda.com@evil.example/", // the portal's name as user information
     };
     for (const wchar_t* link : payloads) {
         EXPECT_EQ(OpenLink(link), 1);
@@ -93,8 +95,8 @@ TEST_F(AlertLinkLaunch, InjectedCommandsNeverRun) {
 
 TEST_F(AlertLinkLaunch, ValidLinksOpenAsOneArgument) {
     const std::pair<const wchar_t*, const wchar_t*> links[] = {
-        {L"alert:http://host/p?a=1&b=2|x", L"http://host/p?a=1&b=2|x"},
-        {L"alert:https://host/a b\\", L"https://host/a b\\"},
+        {L"alert:http://ebid.quelda.com/p?a=1&b=2|x", L"http://ebid.quelda.com/p?a=1&b=2|x"},
+        {L"alert:https://Sign.EBID.quelda.com/a b\\", L"https://Sign.EBID.quelda.com/a b\\"},
     };
     for (const auto& [link, page] : links) {
         DeleteFileW(record_.c_str());
@@ -108,7 +110,7 @@ TEST_F(AlertLinkLaunch, ValidLinksOpenAsOneArgument) {
 TEST_F(AlertLinkLaunch, MissingBrowserIsAnError) {
     SetEnvironmentVariableW(L"ALERT_LINK_TEST_BROWSER",
                             (BinDir() + L"no-such-browser.exe").c_str());
-    EXPECT_EQ(OpenLink(L"alert:http://host/"), 2);
+    EXPECT_EQ(OpenLink(L"alert:http://ebid.quelda.com/"), 2);
 }
 
 } // namespace

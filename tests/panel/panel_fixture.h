@@ -47,9 +47,12 @@ class RecordingPanel : public centerWidget {
     std::function<CheckThread*(int mode, int region, int flags)> factory;
     // The panel's own workers, talking to the configured server.
     bool realWorkers = false;
+    // Every IE mode notice the panel gave, in place of the message box.
+    std::vector<QString> notices;
 
   protected:
     CheckThread* NewThread(int mode, int regionIndex, int repairFlags) override;
+    void ShowIEModeNotice(const QString& text) override { notices.push_back(text); }
 };
 
 // Per test: a machine folder, a working directory with one solid-colour image per icon

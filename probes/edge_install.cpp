@@ -25,7 +25,8 @@ EdgeInstall ReadEdgeInstall() {
         __time64_t fileTime = 0;
         const int rc = GetFileVersionTime(std::filesystem::u8path(path.substr(0, slash)),
                                           path.substr(slash + 1), fileTime, edge.version);
-        edge.found = rc >= 0;
+        // A program without a version resource (-2) is still Edge's program.
+        edge.found = rc >= 0 || rc == -2;
     } catch (const std::exception&) {
         edge.found = false;
     }

@@ -1,6 +1,7 @@
 #include "windows_edition.h"
 
 #include "registry.h"
+#include "windows_bits.h"
 
 #include <cstdlib>
 
@@ -25,9 +26,7 @@ WindowsEdition ReadWindowsEdition() {
     windows.edition = CurrentVersionText("EditionID");
     windows.installationType = CurrentVersionText("InstallationType");
     windows.productName = CurrentVersionText("ProductName");
-    BOOL wow64 = FALSE;
-    if (IsWow64Process(GetCurrentProcess(), &wow64) && wow64)
-        windows.bits = 64;
+    windows.bits = WindowsIs64Bit() ? 64 : 32;
     return windows;
 }
 

@@ -23,6 +23,7 @@ std::wstring Environment(const wchar_t* name) {
     return n > 0 && n < MAX_PATH ? std::wstring(value, n) : std::wstring();
 }
 
+#ifndef ALERT_LINK_TEST_BROWSER
 std::wstring FromUtf8(const std::string& text) {
     const int n =
         MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
@@ -43,6 +44,7 @@ std::wstring InternetExplorer() {
     }
     return std::wstring();
 }
+#endif
 
 } // namespace
 

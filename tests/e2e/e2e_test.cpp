@@ -218,6 +218,11 @@ TEST_P(EndToEnd, CheckFindsEveryFaultRepairFixesThemAndTheRecheckIsAllGreen) {
         messages.push_back(m[1].str() + ": " + m[2].str());
     }
     const std::vector<std::regex> expected = {
+        // Each check names the system: the demo machine's Windows 11, whose Edge has IE mode
+        // off until the IE repair turns it on.
+        std::regex(R"(checkthread\.cpp: windows build=22631 edition=Professional bits=64 )"
+                   R"(ieRetired=1 edge=120\.0\.2210\.91 ieMode=PolicyOff$)"),
+        std::regex(R"(checkthread\.cpp: windows build=22631 .* ieMode=Ready$)"),
         // The first check: the outdated tool and CA driver.
         std::regex(R"(checkthread\.cpp: fileVer=3\.2\.1\.0 ,verStr = 3\.1\.0\.0$)"),
         std::regex(

@@ -62,10 +62,11 @@ class IEMode : public ::testing::Test {
     void TearDown() override {
         Clear();
     }
-    // Every test starts from a machine without these keys and without our site list.
+    // Every test starts from a machine without these keys, Edge's program and our site list.
     void Clear() {
         std::error_code ec;
         fs::remove(machine.Native(kSiteListPath), ec);
+        fs::remove(machine.Native(kEdgeExe), ec);
 #ifdef _WIN32
         for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER})
             for (const char* subKey : {kEdgePolicyKey, kIEEnterpriseMode, kEdgeAppPathsKey})
@@ -162,6 +163,16 @@ TEST_F(IEMode, DecisionFollowsWindowsEdgeAndPolicies) {
             }
         }
     }
+}
+
+TEST_F(IEMode, EdgeCountsWhenItsProgramExistsWithOrWithoutVersion) {
+    PutText64(HKEY_LOCAL_MACHINE, kEdgeAppPathsKey, "", std::string("\"") + kEdgeExe + "\"");
+    EXPECT_FALSE(ReadEdgeInstall().found); // registered, but the file is gone
+    WriteBytes(machine.Native(kEdgeExe), PeImageWithoutResources());
+    const EdgeInstall edge = ReadEdgeInstall();
+    EXPECT_TRUE(edge.found);
+    EXPECT_EQ(edge.path, kEdgeExe);
+    EXPECT_EQ(edge.version, "");
 }
 
 TEST_F(IEMode, PolicyRepairWritesOnlyWhatDiffersAndNeverAnOrganisationsList) {

@@ -5,6 +5,7 @@
 #include "config_server.h"
 #include "document.h"
 #include "document_validation.h"
+#include "option_args.h"
 #include "options.h"
 #include "sha256_fill.h"
 
@@ -169,14 +170,10 @@ int main(int argc, char** argv) {
     ServerOptions options;
     std::string error;
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (!ParseOptions(args, options, error)) {
-        std::fprintf(stderr, "%s\n%s", error.c_str(), UsageText(argv[0]).c_str());
-        return kExitInvalid;
-    }
-    if (options.help) {
-        std::printf("%s", UsageText(argv[0]).c_str());
-        return 0;
-    }
+    const bool parsed = ParseOptions(args, options, error);
+    const int early = CommandLineExit(parsed, options.help, error, UsageText(argv[0]));
+    if (early >= 0)
+        return early;
 
     Document doc;
     if (!LoadDocument(options.documentFile, doc, error)) {

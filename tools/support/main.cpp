@@ -1,6 +1,7 @@
 // quelda-support: receives the tool's check reports and serves them to the support staff.
 
 #include "access.h"
+#include "option_args.h"
 #include "options.h"
 #include "report_store.h"
 #include "support_server.h"
@@ -15,7 +16,6 @@
 namespace {
 
 constexpr int kExitFailure = 1;
-constexpr int kExitInvalid = 2;
 
 std::string HostForUrl(const std::string& address) {
     return address.find(':') != std::string::npos ? "[" + address + "]" : address;
@@ -27,14 +27,10 @@ int main(int argc, char** argv) {
     SupportOptions options;
     std::string error;
     std::vector<std::string> args(argv + 1, argv + argc);
-    if (!ParseOptions(args, options, error)) {
-        std::fprintf(stderr, "%s\n%s", error.c_str(), UsageText(argv[0]).c_str());
-        return kExitInvalid;
-    }
-    if (options.help) {
-        std::printf("%s", UsageText(argv[0]).c_str());
-        return 0;
-    }
+    const bool parsed = ParseOptions(args, options, error);
+    const int early = CommandLineExit(parsed, options.help, error, UsageText(argv[0]));
+    if (early >= 0)
+        return early;
 
     std::string token;
     bool created = false;

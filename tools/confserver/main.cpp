@@ -7,13 +7,12 @@
 #include "document_validation.h"
 #include "option_args.h"
 #include "options.h"
+#include "serve_until_signal.h"
 #include "sha256_fill.h"
 
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <pthread.h>
-#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -25,10 +24,6 @@ constexpr int kExitInvalid = 2;
 void PrintProblems(const std::string& file, const std::vector<Problem>& problems) {
     for (const Problem& p : problems)
         std::fprintf(stderr, "%s: %s\n", file.c_str(), p.Text().c_str());
-}
-
-std::string HostForUrl(const std::string& address) {
-    return address.find(':') != std::string::npos ? "[" + address + "]" : address;
 }
 
 int FillDigests(const ServerOptions& options, Document& doc, const FileStore& store) {
@@ -111,11 +106,7 @@ int Serve(const ServerOptions& options, Document doc, std::optional<FileStore> s
 
     // SIGINT and SIGTERM are taken by one thread with sigwait; every other thread, including
     // the server's workers, inherits the blocked mask.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const sigset_t signals = BlockStopSignals();
 
     ConfigServer::Settings settings;
     settings.documentPath = options.documentPath;
@@ -143,25 +134,8 @@ int Serve(const ServerOptions& options, Document doc, std::optional<FileStore> s
     }
     server.SetDocument(std::move(body));
 
-    std::thread stopper([&server, signals] {
-        int received = 0;
-        sigwait(&signals, &received);
-        server.Stop();
-    });
-
-    std::printf("listening on %s\n", listening.c_str());
-    std::fflush(stdout);
-    bool ok = server.Listen();
-
-    // Wakes the signal thread when the server ended on its own.
-    pthread_kill(stopper.native_handle(), SIGTERM);
-    stopper.join();
-    if (!ok) {
-        std::fprintf(stderr, "the server stopped with an error\n");
-        return kExitFailure;
-    }
-    std::fprintf(stderr, "stopped\n");
-    return 0;
+    return ServeUntilSignal(
+        signals, listening, [&server] { return server.Listen(); }, [&server] { server.Stop(); });
 }
 
 } // namespace

@@ -31,6 +31,17 @@ class OptionArgs {
 // Reads text of at most maxDigits decimal digits (nothing else) whose value is at most max.
 bool ParseBoundedNumber(const std::string& text, size_t maxDigits, int max, int& value);
 
-// The prologue of a tool's main: prints the error and the usage to stderr (exit status 2), or
-// the usage to stdout for --help (exit status 0). Returns -1 when the program goes on.
+// Prints the error and the usage to stderr (exit status 2), or the usage to stdout for --help
+// (exit status 0). Returns -1 when the program goes on.
 int CommandLineExit(bool parsed, bool help, const std::string& error, const std::string& usage);
+
+// The prologue of a tool's main: parses the arguments after the program name into options.
+// Returns -1 when the program goes on, otherwise its exit status (see CommandLineExit).
+template <class Options>
+int ReadCommandLine(int argc, char** argv, Options& options,
+                    bool (*parse)(const std::vector<std::string>&, Options&, std::string&),
+                    std::string (*usage)(const std::string&)) {
+    std::string error;
+    const bool parsed = parse(std::vector<std::string>(argv + 1, argv + argc), options, error);
+    return CommandLineExit(parsed, options.help, error, usage(argv[0]));
+}

@@ -142,13 +142,11 @@ int Serve(const ServerOptions& options, Document doc, std::optional<FileStore> s
 
 int main(int argc, char** argv) {
     ServerOptions options;
-    std::string error;
-    std::vector<std::string> args(argv + 1, argv + argc);
-    const bool parsed = ParseOptions(args, options, error);
-    const int early = CommandLineExit(parsed, options.help, error, UsageText(argv[0]));
+    const int early = ReadCommandLine(argc, argv, options, ParseOptions, UsageText);
     if (early >= 0)
         return early;
 
+    std::string error;
     Document doc;
     if (!LoadDocument(options.documentFile, doc, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());

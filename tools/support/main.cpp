@@ -20,12 +20,10 @@ constexpr int kExitFailure = 1;
 
 int main(int argc, char** argv) {
     SupportOptions options;
-    std::string error;
-    std::vector<std::string> args(argv + 1, argv + argc);
-    const bool parsed = ParseOptions(args, options, error);
-    const int early = CommandLineExit(parsed, options.help, error, UsageText(argv[0]));
+    const int early = ReadCommandLine(argc, argv, options, ParseOptions, UsageText);
     if (early >= 0)
         return early;
+    std::string error;
 
     std::string token;
     bool created = false;

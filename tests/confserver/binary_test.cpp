@@ -8,7 +8,6 @@
 
 #include <csignal>
 #include <fstream>
-#include <regex>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -56,16 +55,6 @@ class BinaryTest : public ::testing::Test {
 
     fs::path dir_;
 };
-
-// Starts the server and reads the port from its "listening on" line.
-int StartedPort(Child& child) {
-    std::string line;
-    if (!child.ReadLine(line, 10s))
-        return -1;
-    std::smatch m;
-    static const std::regex form(R"(listening on http://127\.0\.0\.1:(\d+))");
-    return std::regex_match(line, m, form) ? std::stoi(m[1].str()) : -1;
-}
 
 TEST_F(BinaryTest, CheckExitsZeroForTheExampleAndTwoWithOneLinePerProblem) {
     ProcessResult ok = RunProcess({Server(), "--check", kExamples + "/server-config.json"});

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <fstream>
 #include <poll.h>
+#include <regex>
 #include <sstream>
 #include <sys/wait.h>
 #include <thread>
@@ -141,4 +142,13 @@ int Child::Wait(std::chrono::milliseconds timeout) {
 
 std::string Child::Err() const {
     return ReadFile(errFile_);
+}
+
+int StartedPort(Child& child) {
+    std::string line;
+    if (!child.ReadLine(line, std::chrono::seconds(10)))
+        return -1;
+    std::smatch m;
+    static const std::regex form(R"(listening on http://127\.0\.0\.1:(\d+))");
+    return std::regex_match(line, m, form) ? std::stoi(m[1].str()) : -1;
 }

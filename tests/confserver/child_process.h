@@ -40,3 +40,7 @@ class Child {
     std::string pending_;
     std::filesystem::path errFile_;
 };
+
+// The port a server started as a child reports in its first line, "listening on
+// http://127.0.0.1:PORT"; -1 when no such line comes within 10 seconds.
+int StartedPort(Child& child);

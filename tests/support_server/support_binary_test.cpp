@@ -11,7 +11,6 @@
 #include <csignal>
 #include <fstream>
 #include <mutex>
-#include <regex>
 #include <thread>
 #include <unistd.h>
 
@@ -19,15 +18,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-int StartedPort(Child& child) {
-    std::string line;
-    if (!child.ReadLine(line, 10s))
-        return -1;
-    std::smatch m;
-    static const std::regex form(R"(listening on http://127\.0\.0\.1:(\d+))");
-    return std::regex_match(line, m, form) ? std::stoi(m[1].str()) : -1;
-}
 
 TEST(SupportBinaryTest, AcknowledgedReportsSurviveKillDuringABurstAndARestart) {
     const fs::path dir = fs::temp_directory_path() / ("support-bin-" + std::to_string(getpid()));

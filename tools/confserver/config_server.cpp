@@ -1,46 +1,21 @@
 #include "config_server.h"
 
-#include <chrono>
 #include <fstream>
 #include <memory>
-#include <thread>
 
-ConfigServer::ConfigServer(Settings settings)
-    : settings_(std::move(settings)), server_(std::make_unique<httplib::Server>()) {
-    server_->Get(".*",
-                 [this](const httplib::Request& req, httplib::Response& res) { Handle(req, res); });
+ConfigServer::ConfigServer(Settings settings) : settings_(std::move(settings)) {
+    httplib::Server& server = listener_.Server();
+    server.Get(".*",
+               [this](const httplib::Request& req, httplib::Response& res) { Handle(req, res); });
     // Address reuse lets a restarted server bind at once; port sharing (the library's default)
     // would let a second server take half of the connections on the same port.
-    server_->set_socket_options([](socket_t sock) {
+    server.set_socket_options([](socket_t sock) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
     });
-    server_->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+    server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
         LogRequest(req, res);
     });
-}
-
-int ConfigServer::Bind(const std::string& address, int port) {
-    if (port == 0)
-        return server_->bind_to_any_port(address);
-    return server_->bind_to_port(address, port) ? port : -1;
-}
-
-bool ConfigServer::Listen() {
-    listening_ = true;
-    bool ok = stopRequested_ ? true : server_->listen_after_bind();
-    listening_ = false;
-    return ok;
-}
-
-void ConfigServer::Stop() {
-    // The library's stop is lost when it comes before the listen loop has started, so it is
-    // repeated until Listen has returned.
-    stopRequested_ = true;
-    while (listening_) {
-        server_->stop();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
 }
 
 void ConfigServer::Handle(const httplib::Request& req, httplib::Response& res) {

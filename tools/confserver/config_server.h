@@ -2,11 +2,11 @@
 
 #include "file_store.h"
 
+#include "http_listener.h"
+
 #include <httplib.h>
 
-#include <atomic>
 #include <cstdio>
-#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -27,15 +27,15 @@ class ConfigServer {
     ConfigServer& operator=(const ConfigServer&) = delete;
 
     // Binds address:port (port 0: the system chooses). Returns the bound port, or -1.
-    int Bind(const std::string& address, int port);
+    int Bind(const std::string& address, int port) { return listener_.Bind(address, port); }
     // The GBK body served at the document path; set before Listen.
     void SetDocument(std::string gbkBody) { document_ = std::move(gbkBody); }
     // Serves until Stop; returns false when the server could not run.
-    bool Listen();
+    bool Listen() { return listener_.Listen(); }
     // Ends Listen, or makes a later Listen return at once. Callable from any thread but the
     // server's own request handlers; returns when Listen has returned.
-    void Stop();
-    bool IsRunning() const { return server_->is_running(); }
+    void Stop() { listener_.Stop(); }
+    bool IsRunning() const { return listener_.IsRunning(); }
 
   private:
     void Handle(const httplib::Request& req, httplib::Response& res);
@@ -44,10 +44,8 @@ class ConfigServer {
 
     Settings settings_;
     std::string document_;
-    std::unique_ptr<httplib::Server> server_;
+    HttpListener listener_;
     std::mutex logMutex_;
-    std::atomic<bool> stopRequested_{false};
-    std::atomic<bool> listening_{false};
 };
 
 // A URL path made safe for a one-line log: control characters and backslashes escaped.

@@ -5,14 +5,14 @@
 #include "config_server.h"
 #include "document.h"
 #include "document_validation.h"
+#include "option_args.h"
 #include "options.h"
+#include "serve_until_signal.h"
 #include "sha256_fill.h"
 
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <pthread.h>
-#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -24,10 +24,6 @@ constexpr int kExitInvalid = 2;
 void PrintProblems(const std::string& file, const std::vector<Problem>& problems) {
     for (const Problem& p : problems)
         std::fprintf(stderr, "%s: %s\n", file.c_str(), p.Text().c_str());
-}
-
-std::string HostForUrl(const std::string& address) {
-    return address.find(':') != std::string::npos ? "[" + address + "]" : address;
 }
 
 int FillDigests(const ServerOptions& options, Document& doc, const FileStore& store) {
@@ -110,11 +106,7 @@ int Serve(const ServerOptions& options, Document doc, std::optional<FileStore> s
 
     // SIGINT and SIGTERM are taken by one thread with sigwait; every other thread, including
     // the server's workers, inherits the blocked mask.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const sigset_t signals = BlockStopSignals();
 
     ConfigServer::Settings settings;
     settings.documentPath = options.documentPath;
@@ -142,42 +134,19 @@ int Serve(const ServerOptions& options, Document doc, std::optional<FileStore> s
     }
     server.SetDocument(std::move(body));
 
-    std::thread stopper([&server, signals] {
-        int received = 0;
-        sigwait(&signals, &received);
-        server.Stop();
-    });
-
-    std::printf("listening on %s\n", listening.c_str());
-    std::fflush(stdout);
-    bool ok = server.Listen();
-
-    // Wakes the signal thread when the server ended on its own.
-    pthread_kill(stopper.native_handle(), SIGTERM);
-    stopper.join();
-    if (!ok) {
-        std::fprintf(stderr, "the server stopped with an error\n");
-        return kExitFailure;
-    }
-    std::fprintf(stderr, "stopped\n");
-    return 0;
+    return ServeUntilSignal(
+        signals, listening, [&server] { return server.Listen(); }, [&server] { server.Stop(); });
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     ServerOptions options;
-    std::string error;
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (!ParseOptions(args, options, error)) {
-        std::fprintf(stderr, "%s\n%s", error.c_str(), UsageText(argv[0]).c_str());
-        return kExitInvalid;
-    }
-    if (options.help) {
-        std::printf("%s", UsageText(argv[0]).c_str());
-        return 0;
-    }
+    const int early = ReadCommandLine(argc, argv, options, ParseOptions, UsageText);
+    if (early >= 0)
+        return early;
 
+    std::string error;
     Document doc;
     if (!LoadDocument(options.documentFile, doc, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());

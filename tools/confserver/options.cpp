@@ -1,34 +1,13 @@
 #include "options.h"
 
-#include <cstdlib>
+#include "option_args.h"
+
 #include <regex>
 
 namespace {
 
 bool ParsePort(const std::string& text, int& port) {
-    if (text.empty() || text.size() > 5 ||
-        text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    int value = std::atoi(text.c_str());
-    if (value > 65535)
-        return false;
-    port = value;
-    return true;
-}
-
-// Splits "--name=value" into name and value; other arguments are returned as they are.
-void SplitInlineValue(const std::string& arg, std::string& name, std::string& value,
-                      bool& hasInline) {
-    hasInline = false;
-    name = arg;
-    if (arg.rfind("--", 0) != 0)
-        return;
-    auto eq = arg.find('=');
-    if (eq == std::string::npos)
-        return;
-    name = arg.substr(0, eq);
-    value = arg.substr(eq + 1);
-    hasInline = true;
+    return ParseBoundedNumber(text, 5, 65535, port);
 }
 
 } // namespace
@@ -51,23 +30,10 @@ std::string CheckBaseUrl(std::string& baseUrl) {
 bool ParseOptions(const std::vector<std::string>& args, ServerOptions& options,
                   std::string& error) {
     std::vector<std::string> positional;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string name, value;
-        bool hasInline = false;
-        SplitInlineValue(args[i], name, value, hasInline);
-
-        auto takeValue = [&](std::string& target) {
-            if (hasInline) {
-                target = value;
-                return true;
-            }
-            if (i + 1 >= args.size()) {
-                error = name + " needs a value";
-                return false;
-            }
-            target = args[++i];
-            return true;
-        };
+    OptionArgs arg(args);
+    while (arg.Next()) {
+        const std::string& name = arg.Name();
+        auto takeValue = [&](std::string& target) { return arg.TakeValue(target, error); };
 
         if (name == "-h" || name == "--help") {
             options.help = true;
@@ -108,7 +74,7 @@ bool ParseOptions(const std::vector<std::string>& args, ServerOptions& options,
             error = "unknown option " + name;
             return false;
         } else {
-            positional.push_back(args[i]);
+            positional.push_back(arg.Argument());
         }
     }
     if (options.help)

@@ -1,40 +1,29 @@
 // quelda-support: receives the tool's check reports and serves them to the support staff.
 
 #include "access.h"
+#include "option_args.h"
 #include "options.h"
 #include "report_store.h"
+#include "serve_until_signal.h"
 #include "support_server.h"
 #include "upload_writer.h"
 
 #include <csignal>
 #include <cstdio>
-#include <pthread.h>
 #include <sys/stat.h>
-#include <thread>
 
 namespace {
 
 constexpr int kExitFailure = 1;
-constexpr int kExitInvalid = 2;
-
-std::string HostForUrl(const std::string& address) {
-    return address.find(':') != std::string::npos ? "[" + address + "]" : address;
-}
 
 } // namespace
 
 int main(int argc, char** argv) {
     SupportOptions options;
+    const int early = ReadCommandLine(argc, argv, options, ParseOptions, UsageText);
+    if (early >= 0)
+        return early;
     std::string error;
-    std::vector<std::string> args(argv + 1, argv + argc);
-    if (!ParseOptions(args, options, error)) {
-        std::fprintf(stderr, "%s\n%s", error.c_str(), UsageText(argv[0]).c_str());
-        return kExitInvalid;
-    }
-    if (options.help) {
-        std::printf("%s", UsageText(argv[0]).c_str());
-        return 0;
-    }
 
     std::string token;
     bool created = false;
@@ -58,11 +47,7 @@ int main(int argc, char** argv) {
 
     // SIGINT and SIGTERM are taken by one thread with sigwait; every other thread inherits
     // the blocked mask.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    const sigset_t signals = BlockStopSignals();
 
     UploadWriter writer(store, options.keepDays, stderr);
     SupportServer::Settings settings;
@@ -74,22 +59,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot listen on %s:%d\n", options.address.c_str(), options.port);
         return kExitFailure;
     }
-    std::thread stopper([&server, signals] {
-        int received = 0;
-        sigwait(&signals, &received);
-        server.Stop();
-    });
-
-    std::printf("listening on http://%s:%d\n", HostForUrl(options.address).c_str(), port);
-    std::fflush(stdout);
-    bool ok = server.Listen();
-
-    pthread_kill(stopper.native_handle(), SIGTERM);
-    stopper.join();
-    if (!ok) {
-        std::fprintf(stderr, "the server stopped with an error\n");
-        return kExitFailure;
-    }
-    std::fprintf(stderr, "stopped\n");
-    return 0;
+    return ServeUntilSignal(
+        signals, "http://" + HostForUrl(options.address) + ":" + std::to_string(port),
+        [&server] { return server.Listen(); }, [&server] { server.Stop(); });
 }

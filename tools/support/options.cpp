@@ -1,44 +1,21 @@
 #include "options.h"
 
-#include <cstdlib>
+#include "option_args.h"
 
 namespace {
 
 bool ParseNumber(const std::string& text, int max, int& value) {
-    if (text.empty() || text.size() > 6 ||
-        text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    int number = std::atoi(text.c_str());
-    if (number > max)
-        return false;
-    value = number;
-    return true;
+    return ParseBoundedNumber(text, 6, max, value);
 }
 
 } // namespace
 
 bool ParseOptions(const std::vector<std::string>& args, SupportOptions& options,
                   std::string& error) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string name = args[i], value;
-        bool hasInline = false;
-        if (name.rfind("--", 0) == 0 && name.find('=') != std::string::npos) {
-            value = name.substr(name.find('=') + 1);
-            name = name.substr(0, name.find('='));
-            hasInline = true;
-        }
-        auto takeValue = [&](std::string& target) {
-            if (hasInline) {
-                target = value;
-                return true;
-            }
-            if (i + 1 >= args.size()) {
-                error = name + " needs a value";
-                return false;
-            }
-            target = args[++i];
-            return true;
-        };
+    OptionArgs arg(args);
+    while (arg.Next()) {
+        const std::string& name = arg.Name();
+        auto takeValue = [&](std::string& target) { return arg.TakeValue(target, error); };
         std::string text;
         if (name == "-h" || name == "--help") {
             options.help = true;

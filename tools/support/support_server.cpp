@@ -4,9 +4,7 @@
 #include "pages.h"
 #include "report_code.h"
 
-#include <chrono>
 #include <ctime>
-#include <thread>
 
 namespace {
 
@@ -85,11 +83,10 @@ void TooMany(httplib::Response& res, int retryAfter, const std::string& text) {
 
 SupportServer::SupportServer(Settings settings, ReportStore& store, UploadWriter& writer)
     : settings_(std::move(settings)), store_(store), writer_(writer),
-      uploads_(settings_.uploadsPerMinute), wrongTokens_(settings_.wrongTokensPerMinute),
-      server_(std::make_unique<httplib::Server>()) {
+      uploads_(settings_.uploadsPerMinute), wrongTokens_(settings_.wrongTokensPerMinute) {
     using httplib::Request;
     using httplib::Response;
-    auto& s = *server_;
+    httplib::Server& s = listener_.Server();
     // Enough workers for many clients on kept-alive connections at once; the store's single
     // writer groups their commits.
     s.new_task_queue = [] { return new httplib::ThreadPool(32); };
@@ -132,28 +129,6 @@ SupportServer::SupportServer(Settings settings, ReportStore& store, UploadWriter
         if (Authorized(req, res))
             OneReport(req.matches[1].str(), res);
     });
-}
-
-int SupportServer::Bind(const std::string& address, int port) {
-    if (port == 0)
-        return server_->bind_to_any_port(address);
-    return server_->bind_to_port(address, port) ? port : -1;
-}
-
-bool SupportServer::Listen() {
-    listening_ = true;
-    bool ok = stopRequested_ ? true : server_->listen_after_bind();
-    listening_ = false;
-    return ok;
-}
-
-void SupportServer::Stop() {
-    // The library's stop is lost when it comes before the listen loop has started.
-    stopRequested_ = true;
-    while (listening_) {
-        server_->stop();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
 }
 
 std::string SupportServer::ClientAddress(const httplib::Request& req) const {

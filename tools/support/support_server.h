@@ -1,15 +1,14 @@
 #pragma once
 
 #include "access.h"
+#include "http_listener.h"
 #include "rate_limiter.h"
 #include "report_store.h"
 #include "upload_writer.h"
 
 #include <httplib.h>
 
-#include <atomic>
 #include <cstdio>
-#include <memory>
 #include <mutex>
 #include <string>
 
@@ -31,11 +30,11 @@ class SupportServer {
     SupportServer& operator=(const SupportServer&) = delete;
 
     // Binds address:port (port 0: the system chooses). Returns the bound port, or -1.
-    int Bind(const std::string& address, int port);
+    int Bind(const std::string& address, int port) { return listener_.Bind(address, port); }
     // Serves until Stop; returns false when the server could not run.
-    bool Listen();
+    bool Listen() { return listener_.Listen(); }
     // Ends Listen, or makes a later Listen return at once; returns when Listen has returned.
-    void Stop();
+    void Stop() { listener_.Stop(); }
 
   private:
     void Upload(const httplib::Request& req, httplib::Response& res);
@@ -59,8 +58,6 @@ class SupportServer {
     RateLimiter uploads_;
     RateLimiter wrongTokens_;
     Sessions sessions_;
-    std::unique_ptr<httplib::Server> server_;
+    HttpListener listener_;
     std::mutex logMutex_;
-    std::atomic<bool> stopRequested_{false};
-    std::atomic<bool> listening_{false};
 };

@@ -4,15 +4,7 @@
 
 #include "probes/ie_settings.h"
 
-#include <cctype>
-
 namespace {
-
-std::string Lower(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
 
 const char* StateName(IEModeState state) {
     switch (state) {
@@ -72,13 +64,9 @@ std::vector<std::string> RequiredSiteHosts(const nlohmann::json& doc, const std:
         }
         listed.push_back(host);
     }
-    for (const std::string& host : listed) {
-        bool known = false;
-        for (const std::string& have : hosts)
-            known = known || Lower(have) == Lower(host);
-        if (!known)
+    for (const std::string& host : listed)
+        if (!HostListed(hosts, host))
             hosts.push_back(host);
-    }
     return hosts;
 }
 

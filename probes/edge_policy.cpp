@@ -2,8 +2,8 @@
 
 #include "iemode_site_list.h"
 #include "registry.h"
+#include "textconv.h"
 
-#include <cctype>
 #include <cstring>
 
 const char kEdgePolicyKey[] = "SOFTWARE\\Policies\\Microsoft\\Edge";
@@ -65,16 +65,6 @@ bool ReadNumber(HKEY root, const char* subKey, const char* name, unsigned long& 
     return true;
 }
 
-bool SameUrl(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 std::string Where(const Root& root, const char* subKey, const char* name) {
     return std::string(root.name) + "\\" + subKey + "\\" + name;
 }
@@ -98,14 +88,14 @@ IEModePolicy ReadIEModePolicy() {
             policy.siteListWhere = Where(root, kEdgePolicyKey, kSiteList);
         }
     }
-    if (!policy.siteList.empty() && !SameUrl(policy.siteList, kSiteListUrl))
+    if (!policy.siteList.empty() && !EqualIgnoringAsciiCase(policy.siteList, kSiteListUrl))
         NoteOrganisation(policy, policy.siteList, policy.siteListWhere);
     for (const Root& root : kRoots) {
         std::string text;
         if (ReadText(root.key, kEdgePolicyKey, kCloudSiteList, text))
             NoteOrganisation(policy, text, Where(root, kEdgePolicyKey, kCloudSiteList));
         if (ReadText(root.key, kIEEnterpriseMode, kIESiteList, text) &&
-            !SameUrl(text, kSiteListUrl))
+            !EqualIgnoringAsciiCase(text, kSiteListUrl))
             NoteOrganisation(policy, text, Where(root, kIEEnterpriseMode, kIESiteList));
     }
     return policy;

@@ -2,6 +2,7 @@
 
 #include "admin_folder.h"
 #include "native_path.h"
+#include "textconv.h"
 
 #include <pugixml.hpp>
 
@@ -125,14 +126,17 @@ bool ReadSiteList(const std::string& windowsPath, SiteList& list) {
     }
 }
 
+bool HostListed(const std::vector<std::string>& hosts, const std::string& host) {
+    for (const std::string& entry : hosts)
+        if (EqualIgnoringAsciiCase(entry, host))
+            return true;
+    return false;
+}
+
 bool SiteListHolds(const SiteList& list, const std::vector<std::string>& required) {
-    for (const std::string& host : required) {
-        bool listed = false;
-        for (const std::string& entry : list.hosts)
-            listed = listed || Lower(entry) == Lower(host);
-        if (!listed)
+    for (const std::string& host : required)
+        if (!HostListed(list.hosts, host))
             return false;
-    }
     return true;
 }
 

@@ -28,6 +28,9 @@ std::string SiteHostProblem(const std::string& host);
 bool ReadSiteList(const std::string& windowsPath, SiteList& list);
 
 // Whether every one of `required` is in `list` (host names compared without regard to case).
+// Whether `hosts` names `host`, the case of letters aside.
+bool HostListed(const std::vector<std::string>& hosts, const std::string& host);
+
 bool SiteListHolds(const SiteList& list, const std::vector<std::string>& required);
 
 // Writes `hosts` as the site list at `windowsPath`, in a folder first made one that only

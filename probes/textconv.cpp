@@ -6,6 +6,7 @@
 #include <boost/locale/encoding.hpp>
 #endif
 
+#include <cctype>
 #include <cstdio>
 #include <exception>
 
@@ -107,3 +108,13 @@ std::string GbkToUtf8(const std::string& gbk) {
 }
 
 #endif
+
+bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(a[i])) !=
+            std::tolower(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}

@@ -6,3 +6,6 @@
 // bytes are dropped; the conversion never fails.
 std::string Utf8ToGbk(const std::string& utf8);
 std::string GbkToUtf8(const std::string& gbk);
+
+// Equal when the bytes are, but for the case of ASCII letters (host names, file URLs).
+bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b);

@@ -1,4 +1,5 @@
 #include "config_server.h"
+#include "log_text.h"
 
 #include <fstream>
 #include <memory>
@@ -74,16 +75,5 @@ void ConfigServer::LogRequest(const httplib::Request& req, const httplib::Respon
 }
 
 std::string PrintablePath(const std::string& path) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : path) {
-        if (c < 0x20 || c == 0x7F || c == '\\' || c == ' ') {
-            out += "%";
-            out += kHex[c >> 4];
-            out += kHex[c & 0xF];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
+    return PrintableForLog(path, 0, false);
 }

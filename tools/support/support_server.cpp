@@ -1,4 +1,5 @@
 #include "support_server.h"
+#include "log_text.h"
 
 #include "html.h"
 #include "pages.h"
@@ -57,20 +58,9 @@ std::string BearerToken(const httplib::Request& req) {
                                                          : std::string();
 }
 
-// A URL path made safe for a one-line log.
+// A URL path or address made safe for a one-line log, cut at 200 bytes.
 std::string PrintablePath(const std::string& path) {
-    static const char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned char c : path.substr(0, 200)) {
-        if (c < 0x20 || c >= 0x7F || c == '\\' || c == ' ') {
-            out += "%";
-            out += kHex[c >> 4];
-            out += kHex[c & 0xF];
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
+    return PrintableForLog(path, 200, true);
 }
 
 void TooMany(httplib::Response& res, int retryAfter, const std::string& text) {

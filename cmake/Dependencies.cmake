@@ -11,7 +11,12 @@ endif()
 
 if(QUELDA_GUI)
     set(CMAKE_AUTOMOC ON)
-    find_package(Qt5 5.11 REQUIRED COMPONENTS Core Gui Widgets Network Test)
+    # The Windows build of Qt has only the modules the program links (scripts/setup-qt-windows).
+    if(QUELDA_TESTS)
+        find_package(Qt5 5.11 REQUIRED COMPONENTS Core Gui Widgets Test)
+    else()
+        find_package(Qt5 5.11 REQUIRED COMPONENTS Core Gui Widgets)
+    endif()
     if(NOT WIN32) # on Windows: cmake/WindowsDependencies.cmake
         find_package(spdlog REQUIRED)
         find_package(nlohmann_json 3 REQUIRED)

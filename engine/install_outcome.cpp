@@ -78,6 +78,8 @@ InstallResult InstallResultOf(const InstallerRun& run) {
         return result;
     }
     if (!run.exitCode) {
+        // Nothing says it failed: the row shows it ran, and the re-check tells the rest.
+        result.end = kInstallEndInstalled;
         result.outcome = "安装程序已运行，退出码未知";
         return result;
     }

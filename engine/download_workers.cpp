@@ -23,9 +23,13 @@
 
 namespace fs = std::filesystem;
 
-// A log line, under the worker's own name, with an installer's exit code and what it means.
+// A log line, under the worker's own name, with an installer's exit code and what it means,
+// when that is not 0 (an installer that succeeded adds nothing to the worker's lines).
 #define LOG_EXIT_CODE(ran)                                                                         \
-    ENGINE_LOG(logger, "installer exit code:{} {}", ExitCodeLogText(ran), (ran).outcome)
+    do {                                                                                           \
+        if (!(ran).exitCode || *(ran).exitCode != 0)                                               \
+            ENGINE_LOG(logger, "installer exit code:{} {}", ExitCodeLogText(ran), (ran).outcome);  \
+    } while (0)
 
 namespace {
 std::string ExitCodeLogText(const InstallResult& ran) {

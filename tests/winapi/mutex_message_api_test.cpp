@@ -64,7 +64,8 @@ TEST_F(MutexApi, AnOwnedMutexIsNotTakenUntilReleased) {
 TEST(MessageApi, SystemMessagesEndInALineEnd) {
     WCHAR buffer[512];
     const DWORD flags = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
-    for (DWORD code : {1603u, 3010u, 1618u, 5u}) {
+    // Wine has no text for 3010; both have one for these.
+    for (DWORD code : {1603u, 1618u, 5u}) {
         const DWORD n = FormatMessageW(flags, nullptr, code, 0, buffer, 512, nullptr);
         ASSERT_GT(n, 2u) << code;
         EXPECT_EQ(buffer[n], L'\0') << code;

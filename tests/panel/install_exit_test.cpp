@@ -56,8 +56,9 @@ TEST_F(PanelTest, TheRowFollowsTheInstallersEnd) {
                   c.good ? "color: green;" : "color: red;")
             << c.code;
         EXPECT_EQ(Button("netFraButton")->isHidden(), c.good) << c.code;
-        if (!c.good)
+        if (!c.good) {
             EXPECT_EQ(Button("netFraButton")->text(), "下载安装");
+        }
         const CheckRow& row = panel->LastReport().rows[kDotNetRow];
         EXPECT_EQ(row.install, c.outcome);
         EXPECT_EQ(row.installExitCode, std::optional<std::int64_t>(c.code));

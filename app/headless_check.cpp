@@ -2,6 +2,7 @@
 
 #include "app/check_options.h"
 #include "app/configfile.h"
+#include "app/console_text.h"
 #include "app/report_file.h"
 #include "common/log/diaglog.h"
 #include "engine/checkthread.h"
@@ -42,32 +43,32 @@ void AttachParentConsole() {
 #endif
 
 bool WriteReport(const std::string& target, const std::string& body) {
-    if (target == "-") {
-        const bool written = std::fwrite(body.data(), 1, body.size(), stdout) == body.size();
-        return std::fflush(stdout) == 0 && written;
-    }
+    if (target == "-")
+        return WriteStreamText(stdout, body);
     return WriteReportFile(target, body);
+}
+
+// A message on standard error; it may name a file with Chinese characters.
+void SayError(const std::string& text) {
+    WriteStreamText(stderr, "quelda-envcheck: " + text + "\n");
 }
 
 // Sends the JSON report where the server document says and prints the code it gets back.
 bool Upload(const CheckReport& report, const std::shared_ptr<spdlog::logger>& logger) {
     if (report.reportUrl.empty()) {
-        std::fprintf(stderr, "quelda-envcheck: the report was not uploaded: %s\n",
-                     report.rows[kNetworkRow].code == 1
-                         ? "the server document names no usable support.reportUrl"
-                         : "the server document could not be read, so no upload address "
-                           "is known");
+        SayError(std::string("the report was not uploaded: ") +
+                 (report.rows[kNetworkRow].code == 1
+                      ? "the server document names no usable support.reportUrl"
+                      : "the server document could not be read, so no upload address is known"));
         return false;
     }
     UploadAnswer answer;
     if (UploadReport(report.reportUrl, ReportJsonText(report), kUploadDeadline, answer, logger) !=
         kUploaded) {
-        std::fprintf(stderr, "quelda-envcheck: the report could not be uploaded to %s: %s\n",
-                     report.reportUrl.c_str(), answer.why.c_str());
+        SayError("the report could not be uploaded to " + report.reportUrl + ": " + answer.why);
         return false;
     }
-    std::printf("%s\n", answer.code.c_str());
-    return std::fflush(stdout) == 0;
+    return WriteStreamText(stdout, answer.code + "\n");
 }
 
 } // namespace
@@ -79,7 +80,8 @@ int RunHeadlessCheck(const std::vector<std::string>& args) {
     CheckOptions options;
     std::string error;
     if (!ParseCheckOptions(args, options, error)) {
-        std::fprintf(stderr, "quelda-envcheck: %s\n%s", error.c_str(), kCheckUsage);
+        SayError(error);
+        WriteStreamText(stderr, kCheckUsage);
         return 64;
     }
     // The window's messages about config.json, kept off a report on standard output.
@@ -93,8 +95,7 @@ int RunHeadlessCheck(const std::vector<std::string>& args) {
     const CheckReport& report = thread.Report();
     const std::string body = options.format == "text" ? ReportText(report) : ReportJsonText(report);
     if (!WriteReport(options.report, body)) {
-        std::fprintf(stderr, "quelda-envcheck: the report could not be written to %s\n",
-                     options.report.c_str());
+        SayError("the report could not be written to " + options.report);
         return 74;
     }
     if (options.upload && !Upload(report, logger))

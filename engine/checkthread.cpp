@@ -1,6 +1,7 @@
 #include "engine/checkthread.h"
 
 #include "engine/download/download.h"
+#include "engine/download/part_files.h"
 #include "engine/engine_log.h"
 #include "engine/install_paths.h"
 #include "engine/region.h"
@@ -66,6 +67,24 @@ FetchHooks CheckThread::InstallerHooks(HeldFile& installer, int& httpStatus,
 void CheckThread::EmitInstallOutcome(int row, const std::string& outcome) {
     if (!outcome.empty())
         emit InstallOutcomeSig(row, QString::fromStdString(outcome));
+}
+
+void CheckThread::EmitInstallEnd(int row, InstallEnd end,
+                                 const std::optional<unsigned long>& exitCode) {
+    emit InstallEndSig(row, end, exitCode ? static_cast<qint64>(*exitCode) : qint64(-1));
+}
+
+InstallResult CheckThread::RunRowInstaller(int row, const fs::path& target) {
+    const InstallWaitLimits limits = CurrentInstallWaitLimits();
+    OtherInstallWait wait;
+    wait.limit = limits.otherInstallation;
+    wait.poll = limits.poll;
+    wait.stop = [this] { return isInterruptionRequested() || DownloadsAborted(); };
+    wait.waiting = [this, row](bool waiting) {
+        qDebug() << "thread installer waits for another installation:" << waiting;
+        emit InstallWaitSig(row, waiting ? 1 : 0);
+    };
+    return RunInstaller(target, wait);
 }
 
 void CheckThread::run() {

@@ -1,14 +1,17 @@
 #pragma once
 
 #include "engine/ie_mode.h"
+#include "engine/install_outcome.h"
 #include "engine/report/check_report.h"
 
 #include <QString>
 #include <QThread>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <spdlog/logger.h>
 #include <string>
 
@@ -49,6 +52,12 @@ class CheckThread : public QThread {
     // 404", "安装程序退出码 1603", ...), just before that item's Download...Sig; not sent
     // when the job ended on a document fault.
     void InstallOutcomeSig(int row, const QString& outcome);
+    // How the installer of a row's item ended (an InstallEnd) and its exit code (-1 when
+    // unknown), after its InstallOutcomeSig; only for an installer that was started.
+    void InstallEndSig(int row, int end, qint64 exitCode);
+    // The row's installer found another installation running and waits for it (1), or has
+    // stopped waiting (0). requestInterruption() ends such a wait.
+    void InstallWaitSig(int row, int waiting);
     // The record of a check run, after the run's last result signal.
     void CheckReportSig(const CheckReport& report);
     // The end of the job, after its last result (also when it was cut short), as the
@@ -87,6 +96,10 @@ class CheckThread : public QThread {
     FetchHooks InstallerHooks(HeldFile& installer, int& httpStatus,
                               std::exception_ptr* folderError = nullptr);
     void EmitInstallOutcome(int row, const std::string& outcome);
+    void EmitInstallEnd(int row, InstallEnd end, const std::optional<unsigned long>& exitCode);
+    // Starts a row's downloaded installer and waits for it, and after exit code 1618 for the
+    // other installation (InstallWaitSig), until the job is cancelled or the program ends.
+    InstallResult RunRowInstaller(int row, const std::filesystem::path& target);
 
     nlohmann::json serverCfg;
     int regionIndex;

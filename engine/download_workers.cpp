@@ -15,6 +15,7 @@
 #include <QString>
 
 #include <exception>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -22,9 +23,24 @@
 
 namespace fs = std::filesystem;
 
+// A log line, under the worker's own name, with an installer's exit code and what it means,
+// when that is not 0 (an installer that succeeded adds nothing to the worker's lines).
+#define LOG_EXIT_CODE(ran)                                                                         \
+    do {                                                                                           \
+        if (!(ran).exitCode || *(ran).exitCode != 0)                                               \
+            ENGINE_LOG(logger, "installer exit code:{} {}", ExitCodeLogText(ran), (ran).outcome);  \
+    } while (0)
+
+namespace {
+std::string ExitCodeLogText(const InstallResult& ran) {
+    return ran.exitCode ? std::to_string(*ran.exitCode) : std::string("unknown");
+}
+} // namespace
+
 void CheckThread::DownloadCsharp(bool showProgress) {
     int result = 0;
     std::string outcome;
+    std::optional<InstallResult> ran;
     if (showProgress)
         emit UpdateProcess(0);
     try {
@@ -65,8 +81,11 @@ void CheckThread::DownloadCsharp(bool showProgress) {
                 result = -2;
             } else {
                 ENGINE_LOG(logger, "save c# install:{} ", LogPathText(target));
-                const int code = RunInstaller(target, outcome);
+                ran = RunRowInstaller(kDotNetRow, target);
+                outcome = ran->outcome;
+                const int code = ran->runCode;
                 ENGINE_LOG(logger, "install c# code:{} ", code);
+                LOG_EXIT_CODE(*ran);
                 result = code > 0 ? 1 : -4;
             }
         }
@@ -77,12 +96,15 @@ void CheckThread::DownloadCsharp(bool showProgress) {
     if (showProgress)
         emit UpdateProcess(100);
     EmitInstallOutcome(kDotNetRow, outcome);
+    if (ran)
+        EmitInstallEnd(kDotNetRow, ran->end, ran->exitCode);
     emit DownloadCsharpSig(result);
 }
 
 void CheckThread::DownloadToolVer(bool showProgress) {
     int result = 0;
     std::string outcome;
+    std::optional<InstallResult> ran;
     if (showProgress)
         emit UpdateProcess(0);
     try {
@@ -134,8 +156,11 @@ void CheckThread::DownloadToolVer(bool showProgress) {
                     ENGINE_LOG(logger, "thread tool write success ");
                     qDebug() << "thread tool write success";
                     ENGINE_LOG(logger, "start install : {} ", LogPathText(target));
-                    const int code = RunInstaller(target, outcome);
+                    ran = RunRowInstaller(kToolRow, target);
+                    outcome = ran->outcome;
+                    const int code = ran->runCode;
                     ENGINE_LOG(logger, " install code: {} ", code);
+                    LOG_EXIT_CODE(*ran);
                     if (code < 1) {
                         qDebug() << "thread tool install failed";
                         ENGINE_LOG(logger, " thread tool install failed: {} ", code);
@@ -156,6 +181,8 @@ void CheckThread::DownloadToolVer(bool showProgress) {
     if (showProgress)
         emit UpdateProcess(100);
     EmitInstallOutcome(kToolRow, outcome);
+    if (ran)
+        EmitInstallEnd(kToolRow, ran->end, ran->exitCode);
     emit DownloadToolSig(result);
 }
 
@@ -164,8 +191,9 @@ void CheckThread::DownloadCaVer(bool showProgress) {
         emit UpdateProcess(0);
     int ca = 0;
     const std::string regionName = RegionName(regionIndex);
-    bool listRead = false;             // the old middleware DLL goes only after this
-    std::vector<std::string> failures; // "<file name>：<outcome>" of each installer that failed
+    bool listRead = false; // the old middleware DLL goes only after this
+    CaInstalls installs;   // what each installer came to
+    bool ranAny = false;
     std::string outcome;
     try {
         const nlohmann::json& region = Member(serverCfg, regionName);
@@ -210,7 +238,7 @@ void CheckThread::DownloadCaVer(bool showProgress) {
             const FetchResult fetched =
                 FetchInstaller(host, path, target, ExpectedSha256(item), hooks);
             if (fetched != FetchResult::Saved)
-                failures.push_back(entry.fileName + "：" + FetchOutcomeText(fetched, status));
+                installs.AddFetchFailure(entry.fileName, FetchOutcomeText(fetched, status));
             if (fetched == FetchResult::RequestFailed) {
                 ENGINE_LOG(logger, "get url failed={} ", path);
                 --ca;
@@ -233,10 +261,11 @@ void CheckThread::DownloadCaVer(bool showProgress) {
                 --ca;
             } else {
                 ENGINE_LOG(logger, "installCmd ={}", LogPathText(target));
-                std::string ran;
-                const int code = RunInstaller(target, ran);
-                if (ran != kInstalledOutcome)
-                    failures.push_back(entry.fileName + "：" + ran);
+                const InstallResult ran = RunRowInstaller(kCaRow, target);
+                ranAny = true;
+                installs.Add(entry.fileName, ran);
+                LOG_EXIT_CODE(ran);
+                const int code = ran.runCode;
                 if (code < 1) {
                     ENGINE_LOG(logger, "file ={} install failed", LogPathText(target));
                     --ca;
@@ -246,7 +275,7 @@ void CheckThread::DownloadCaVer(bool showProgress) {
         }
         if (ca == 0)
             ca = 1;
-        outcome = CaOutcomeText(failures);
+        outcome = CaOutcomeText(installs.failures, installs.restart);
     } catch (const std::exception& e) {
         ENGINE_LOG(logger, "exception happend : {} ", e.what());
         ca = -3;
@@ -257,5 +286,7 @@ void CheckThread::DownloadCaVer(bool showProgress) {
     if (showProgress)
         emit UpdateProcess(100);
     EmitInstallOutcome(kCaRow, outcome);
+    if (ranAny && !outcome.empty())
+        EmitInstallEnd(kCaRow, installs.End(), installs.exitCode);
     emit DownloadCaSig(ca);
 }

@@ -2,7 +2,46 @@
 
 #include "engine/install_paths.h"
 
-#include "probes/elevated.h"
+#include "probes/system_message.h"
+
+#include <mutex>
+
+namespace {
+
+constexpr unsigned long kRestartRequired = 3010;  // ERROR_SUCCESS_REBOOT_REQUIRED
+constexpr unsigned long kRestartInitiated = 1641; // ERROR_SUCCESS_REBOOT_INITIATED
+constexpr unsigned long kUserExit = 1602;         // ERROR_INSTALL_USEREXIT
+constexpr unsigned long kCancelled = 1223;        // ERROR_CANCELLED
+constexpr unsigned long kAlreadyRunning = 1618;   // ERROR_INSTALL_ALREADY_RUNNING
+
+std::mutex& LimitsMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+InstallWaitLimits& Limits() {
+    static InstallWaitLimits limits;
+    return limits;
+}
+
+std::string ExitCodeText(unsigned long code) {
+    std::string text = "安装程序退出码 " + std::to_string(code);
+    const std::string windows = SystemMessageText(code);
+    if (!windows.empty())
+        text += "：" + windows;
+    return text;
+}
+
+} // namespace
+
+InstallWaitLimits CurrentInstallWaitLimits() {
+    std::lock_guard<std::mutex> lock(LimitsMutex());
+    return Limits();
+}
+
+void SetInstallWaitLimits(const InstallWaitLimits& limits) {
+    std::lock_guard<std::mutex> lock(LimitsMutex());
+    Limits() = limits;
+}
 
 std::string FetchOutcomeText(FetchResult fetched, int httpStatus) {
     switch (fetched) {
@@ -25,26 +64,84 @@ std::string FetchOutcomeText(FetchResult fetched, int httpStatus) {
     return std::string();
 }
 
-std::string RunOutcomeText(int runCode, const std::optional<unsigned long>& exitCode) {
-    if (runCode < 1)
-        return "安装程序未能启动";
-    if (!exitCode)
-        return "安装程序已运行，退出码未知";
-    if (*exitCode == 0)
-        return kInstalledOutcome;
-    return "安装程序退出码 " + std::to_string(*exitCode);
+InstallResult InstallResultOf(const InstallerRun& run) {
+    InstallResult result;
+    result.runCode = run.result;
+    result.exitCode = run.exitCode;
+    if (run.result < 1) {
+        result.outcome = "安装程序未能启动";
+        return result;
+    }
+    if (run.stopped) {
+        result.end = kInstallEndCancelled;
+        result.outcome = kCancelledOutcome;
+        return result;
+    }
+    if (!run.exitCode) {
+        // Nothing says it failed: the row shows it ran, and the re-check tells the rest.
+        result.end = kInstallEndInstalled;
+        result.outcome = "安装程序已运行，退出码未知";
+        return result;
+    }
+    const unsigned long code = *run.exitCode;
+    if (code == 0) {
+        result.end = kInstallEndInstalled;
+        result.outcome = kInstalledOutcome;
+    } else if (code == kRestartRequired || code == kRestartInitiated) {
+        result.end = kInstallEndRestart;
+        result.outcome = kRestartOutcome;
+    } else if (code == kUserExit || code == kCancelled) {
+        result.end = kInstallEndCancelled;
+        result.outcome = kCancelledOutcome;
+    } else if (code == kAlreadyRunning && run.waited) {
+        result.outcome = "另一个安装程序仍在运行，请等它结束后重试（" + ExitCodeText(code) + "）";
+    } else {
+        result.outcome = ExitCodeText(code);
+    }
+    return result;
 }
 
-int RunInstaller(const std::filesystem::path& target, std::string& outcome) {
-    std::optional<unsigned long> exitCode;
-    const int code = RunElevated(LocalPathText(target), &exitCode);
-    outcome = RunOutcomeText(code, exitCode);
-    return code;
+InstallResult RunInstaller(const std::filesystem::path& target, const OtherInstallWait& wait) {
+    return InstallResultOf(RunElevatedAfterOthers(LocalPathText(target), wait));
 }
 
-std::string CaOutcomeText(const std::vector<std::string>& failures) {
+void CaInstalls::Add(const std::string& fileName, const InstallResult& result) {
+    // The code that decides the row: the first failure's, else the first that was not 0.
+    const bool decisive = result.end == kInstallEndFailed || result.end == kInstallEndCancelled;
+    if (result.exitCode && (!exitCode || *exitCode == 0 || (decisive && !failed && !cancelled)))
+        exitCode = result.exitCode;
+    switch (result.end) {
+    case kInstallEndInstalled:
+        return;
+    case kInstallEndRestart:
+        restart = true;
+        return;
+    case kInstallEndCancelled:
+        cancelled = true;
+        break;
+    case kInstallEndFailed:
+        failed = true;
+        break;
+    }
+    failures.push_back(fileName + "：" + result.outcome);
+}
+
+void CaInstalls::AddFetchFailure(const std::string& fileName, const std::string& outcome) {
+    failed = true;
+    failures.push_back(fileName + "：" + outcome);
+}
+
+InstallEnd CaInstalls::End() const {
+    if (failed)
+        return kInstallEndFailed;
+    if (cancelled)
+        return kInstallEndCancelled;
+    return restart ? kInstallEndRestart : kInstallEndInstalled;
+}
+
+std::string CaOutcomeText(const std::vector<std::string>& failures, bool restart) {
     if (failures.empty())
-        return kInstalledOutcome;
+        return restart ? kRestartOutcome : kInstalledOutcome;
     std::string text;
     for (const std::string& failure : failures)
         text += (text.empty() ? "" : "；") + failure;

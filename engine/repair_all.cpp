@@ -15,6 +15,7 @@
 #include <QString>
 
 #include <exception>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -41,6 +42,7 @@ void CheckThread::RepairAll() {
     if (repairFlags & 1) {
         qDebug() << "thread  DownloadCsharp";
         std::string outcome;
+        std::optional<InstallResult> ran;
         try {
             const nlohmann::json& framework = Member(Member(serverCfg, regionName), "framework");
             const std::string installerUrl = TextMember(framework, "url");
@@ -66,17 +68,19 @@ void CheckThread::RepairAll() {
             case FetchResult::WriteFailed:
                 csharp = -1;
                 break;
-            case FetchResult::Saved: {
-                const int code = RunInstaller(target, outcome);
-                csharp = code > 0 ? 1 : -4;
+            case FetchResult::Saved:
+                ran = RunRowInstaller(kDotNetRow, target);
+                outcome = ran->outcome;
+                csharp = ran->runCode > 0 ? 1 : -4;
                 break;
-            }
             }
         } catch (const std::exception&) {
             csharp = -3;
         }
         emit UpdateProcess(static_cast<int>(progressStep));
         EmitInstallOutcome(kDotNetRow, outcome);
+        if (ran)
+            EmitInstallEnd(kDotNetRow, ran->end, ran->exitCode);
         emit DownloadCsharpSig(csharp);
         qDebug() << "thread  UpdateProcess:" << 2 * progressStep;
         stepIndex = 3;
@@ -85,6 +89,7 @@ void CheckThread::RepairAll() {
     if (repairFlags & 2) {
         qDebug() << "thread  DownloadToolVer";
         std::string outcome;
+        std::optional<InstallResult> ran;
         try {
             const nlohmann::json& toolCfg = Member(Member(serverCfg, regionName), "tool");
             const std::string installerUrl = TextMember(toolCfg, "url");
@@ -114,8 +119,9 @@ void CheckThread::RepairAll() {
                     tool = -2;
                 } else {
                     qDebug() << "thread tool write success";
-                    const int code = RunInstaller(target, outcome);
-                    if (code > 0) {
+                    ran = RunRowInstaller(kToolRow, target);
+                    outcome = ran->outcome;
+                    if (ran->runCode > 0) {
                         qDebug() << "thread tool install success";
                         tool = 1;
                     } else {
@@ -131,6 +137,8 @@ void CheckThread::RepairAll() {
         emit UpdateProcess(static_cast<int>(stepIndex * progressStep));
         ++stepIndex;
         EmitInstallOutcome(kToolRow, outcome);
+        if (ran)
+            EmitInstallEnd(kToolRow, ran->end, ran->exitCode);
         emit DownloadToolSig(tool);
         qDebug() << "thread  UpdateProcess:" << stepIndex * progressStep;
     }
@@ -139,7 +147,8 @@ void CheckThread::RepairAll() {
         qDebug() << "thread  DownloadToolVer";
         // The old middleware DLL goes only once the region's driver list has been read.
         bool listRead = false;
-        std::vector<std::string> failures;
+        CaInstalls installs;
+        bool ranAny = false;
         std::string outcome;
         try {
             std::vector<const nlohmann::json*> entries;
@@ -167,18 +176,17 @@ void CheckThread::RepairAll() {
                 const FetchResult fetched =
                     FetchInstaller(host, path, target, ExpectedSha256(item), hooks);
                 if (fetched != FetchResult::Saved) {
-                    failures.push_back(entry.fileName + "：" + FetchOutcomeText(fetched, status));
+                    installs.AddFetchFailure(entry.fileName, FetchOutcomeText(fetched, status));
                     --ca;
                     continue;
                 }
-                std::string ran;
-                const int code = RunInstaller(target, ran);
-                if (ran != kInstalledOutcome)
-                    failures.push_back(entry.fileName + "：" + ran);
-                if (code < 1)
+                const InstallResult ran = RunRowInstaller(kCaRow, target);
+                ranAny = true;
+                installs.Add(entry.fileName, ran);
+                if (ran.runCode < 1)
                     --ca;
             }
-            outcome = CaOutcomeText(failures);
+            outcome = CaOutcomeText(installs.failures, installs.restart);
         } catch (const std::exception&) {
             ca = -3;
         }
@@ -190,6 +198,8 @@ void CheckThread::RepairAll() {
         emit UpdateProcess(static_cast<int>(stepIndex * progressStep));
         ++stepIndex;
         EmitInstallOutcome(kCaRow, outcome);
+        if (ranAny && !outcome.empty())
+            EmitInstallEnd(kCaRow, installs.End(), installs.exitCode);
         emit DownloadCaSig(ca);
         qDebug() << "thread  UpdateProcess:" << stepIndex * progressStep;
     }

@@ -68,6 +68,12 @@ class centerWidget : public QWidget {
     // The install job's own account of how a row's install ended; the row's record takes it
     // instead of the text derived from the result code that follows.
     void InstallOutcomeSlot(int row, const QString& outcome);
+    // How the row's installer ended (an InstallEnd) and its exit code (-1: unknown); the
+    // row's result that follows is shown accordingly.
+    void InstallEndSlot(int row, int end, qint64 exitCode);
+    // The row's installer waits for another installation (1) or no longer (0): the row says
+    // so and its button offers to stop waiting.
+    void InstallWaitSlot(int row, int waiting);
 
   protected:
     // Builds the worker of one job (not started, no parent). The one place where thread
@@ -77,17 +83,27 @@ class centerWidget : public QWidget {
     virtual QString AskReportPath();
     // Tells once, without waiting for an answer, that Edge's IE mode was turned on.
     virtual void ShowIEModeNotice(const QString& text);
+    // Tells once, without waiting for an answer, that the computer needs a restart.
+    virtual void ShowRestartNotice(const QString& text);
 
   private:
     void BuildWidgets();
     void PlaceWidgets();
     void RegisterAlertProtocol();
+    // The install record's signals of a new install or repair job.
+    void ConnectInstallRecord(CheckThread* thread);
     void StartInstallThread(int mode, void (CheckThread::*resultSig)(int),
                             void (centerWidget::*resultSlot)(int));
     void StartSingleInstall(int mode, QPushButton* rowButton, void (CheckThread::*resultSig)(int),
                             void (centerWidget::*resultSlot)(int));
-    void ShowInstallResult(QLabel* statusLabel, QLabel* iconLabel, QPushButton* button,
+    void ShowInstallResult(int row, QLabel* statusLabel, QLabel* iconLabel, QPushButton* button,
                            const QString& goodText, int res);
+    // After a job's results: one notice when an installer asked for a restart.
+    void NoticeRestart();
+    QLabel* RowStatusLabel(int row) const;
+    QPushButton* RowButton(int row) const;
+    // A click on a row's button while its installer waits: stop waiting. True when it was so.
+    bool CancelInstallWait(int row);
     void EndSingleInstall();
     void ShowResult(QLabel* statusLabel, QLabel* iconLabel, const QString& text, bool good,
                     bool fixLabelSize);
@@ -153,6 +169,12 @@ class centerWidget : public QWidget {
     CheckReport lastReport;
     // Outcomes of the running install job not yet matched with their row's result code.
     std::array<std::string, kRowCount> pendingOutcomes;
+    std::array<int, kRowCount> pendingEnds{};         // InstallEnd, 0 when none came
+    std::array<qint64, kRowCount> pendingExitCodes{}; // -1: unknown
+    QPointer<CheckThread> installThread;              // the running install or repair job
+    int waitingRow = -1;      // the row whose installer waits for another installation
+    QString waitingSavedText; // that row's text before the wait
+    bool restartNeeded = false;
 };
 
 // "已下载 12.3 MB / 48.1 MB"; without the size when it is not known (0).

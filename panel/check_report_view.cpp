@@ -24,12 +24,12 @@ const std::size_t kTooltipValueChars = 120;
 
 void centerWidget::CheckReportSlot(const CheckReport& report) {
     // Install outcomes belong to the session, not to one check run.
-    std::vector<std::string> installs;
-    for (const CheckRow& row : lastReport.rows)
-        installs.push_back(row.install);
+    const std::vector<CheckRow> previous = lastReport.rows;
     lastReport = report;
-    for (std::size_t i = 0; i < installs.size() && i < lastReport.rows.size(); ++i)
-        lastReport.rows[i].install = installs[i];
+    for (std::size_t i = 0; i < previous.size() && i < lastReport.rows.size(); ++i) {
+        lastReport.rows[i].install = previous[i].install;
+        lastReport.rows[i].installExitCode = previous[i].installExitCode;
+    }
     UpdateRowTooltips();
 }
 

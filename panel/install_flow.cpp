@@ -3,6 +3,7 @@
 #include "centerwidget.h"
 
 #include "engine/checkthread.h"
+#include "engine/install_outcome.h"
 #include "panel_styles.h"
 #include "status_icon.h"
 
@@ -12,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <memory>
+#include <utility>
 
 namespace {
 QString Megabytes(qint64 bytes) {
@@ -23,9 +25,16 @@ const int kToolBit = 2;
 const int kCaBit = 4;
 } // namespace
 
-void centerWidget::SetJobButtonsStyle(const QString& style) {
-    for (QPushButton* button : {ieButton, caButton, toolButton, netFraButton})
-        button->setStyleSheet(style);
+void centerWidget::ConnectInstallRecord(CheckThread* thread) {
+    pendingOutcomes = {};
+    pendingEnds = {};
+    pendingExitCodes.fill(-1);
+    waitingRow = -1;
+    restartNeeded = false;
+    installThread = thread;
+    connect(thread, &CheckThread::InstallOutcomeSig, this, &centerWidget::InstallOutcomeSlot);
+    connect(thread, &CheckThread::InstallEndSig, this, &centerWidget::InstallEndSlot);
+    connect(thread, &CheckThread::InstallWaitSig, this, &centerWidget::InstallWaitSlot);
 }
 
 void centerWidget::StartRepair(bool /*repairFlag*/) {
@@ -44,9 +53,8 @@ void centerWidget::StartRepair(bool /*repairFlag*/) {
         flags |= bit;
     }
 
-    pendingOutcomes = {};
     CheckThread* thread = NewThread(4, regionCombo->currentIndex(), flags);
-    connect(thread, &CheckThread::InstallOutcomeSig, this, &centerWidget::InstallOutcomeSlot);
+    ConnectInstallRecord(thread);
     connect(thread, &CheckThread::RepairFinishSig, this, &centerWidget::RepairFinishSlot);
     connect(thread, &CheckThread::UpdateProcess, this, &centerWidget::UpdateProcess);
     connect(thread, &CheckThread::DownloadBytes, this, &centerWidget::UpdateDownloadBytes);
@@ -70,9 +78,8 @@ void centerWidget::StartRepair(bool /*repairFlag*/) {
 
 void centerWidget::StartInstallThread(int mode, void (CheckThread::*resultSig)(int),
                                       void (centerWidget::*resultSlot)(int)) {
-    pendingOutcomes = {};
     CheckThread* thread = NewThread(mode, regionCombo->currentIndex(), 0);
-    connect(thread, &CheckThread::InstallOutcomeSig, this, &centerWidget::InstallOutcomeSlot);
+    ConnectInstallRecord(thread);
     connect(thread, resultSig, this, resultSlot);
     connect(thread, &CheckThread::UpdateProcess, this, &centerWidget::UpdateProcess);
     connect(thread, &CheckThread::DownloadBytes, this, &centerWidget::UpdateDownloadBytes);
@@ -105,16 +112,22 @@ void centerWidget::StartSingleInstall(int mode, QPushButton* rowButton,
 }
 
 void centerWidget::DownloadCsharpCfg() {
+    if (CancelInstallWait(kDotNetRow))
+        return;
     StartSingleInstall(1, netFraButton, &CheckThread::DownloadCsharpSig,
                        &centerWidget::DownloadThreadCsharpCfg);
 }
 
 void centerWidget::DownloadToolCfg() {
+    if (CancelInstallWait(kToolRow))
+        return;
     StartSingleInstall(2, toolButton, &CheckThread::DownloadToolSig,
                        &centerWidget::DownloadThreadToolCfg);
 }
 
 void centerWidget::DownloadCaCfg() {
+    if (CancelInstallWait(kCaRow))
+        return;
     StartSingleInstall(3, caButton, &CheckThread::DownloadCaSig,
                        &centerWidget::DownloadThreadCaCfg);
 }
@@ -137,11 +150,30 @@ void centerWidget::UpdateDownloadBytes(qint64 received, qint64 total) {
     downloadBytesLabel->show();
 }
 
-void centerWidget::ShowInstallResult(QLabel* statusLabel, QLabel* iconLabel, QPushButton* button,
-                                     const QString& goodText, int res) {
-    const bool good = res >= 0;
-    ShowResult(statusLabel, iconLabel, good ? goodText : QString("安装失败，请重试"), good, true);
+void centerWidget::ShowInstallResult(int row, QLabel* statusLabel, QLabel* iconLabel,
+                                     QPushButton* button, const QString& goodText, int res) {
+    if (waitingRow == row)
+        waitingRow = -1;
+    // The installer's exit code decides beside the result: an installer that ran but failed
+    // or was cancelled did not install.
+    const int end = std::exchange(pendingEnds[row], 0);
+    const qint64 exitCode = std::exchange(pendingExitCodes[row], -1);
+    bool good = res >= 0;
+    QString text = good ? goodText : QString("安装失败，请重试");
+    if (end == kInstallEndCancelled) {
+        good = false;
+        text = kCancelledOutcome;
+    } else if (good && end == kInstallEndFailed) {
+        good = false;
+        text = "安装失败，请重试";
+    } else if (good && end == kInstallEndRestart) {
+        text = kRestartOutcome;
+        restartNeeded = true;
+    }
+    ShowResult(statusLabel, iconLabel, text, good, true);
     NoteInstall(statusLabel, res);
+    lastReport.rows[row].installExitCode =
+        end != 0 && exitCode >= 0 ? std::optional<std::int64_t>(exitCode) : std::nullopt;
     button->setVisible(!good);
     if (!good)
         button->setText("下载安装");
@@ -165,42 +197,46 @@ void centerWidget::EndSingleInstall() {
         repairButton->setStyleSheet(panelstyle::kReadyButton);
     ieButton->setStyleSheet(panelstyle::kReadyButton);
 
+    NoticeRestart();
     if (checkButton)
         checkButton->click();
 }
 
 void centerWidget::DownloadThreadCsharpCfg(int res) {
     qDebug() << "center  DownloadThreadCsharpCfg,res:" << res;
-    ShowInstallResult(netFraStatusLabel, netFraIconLabel, netFraButton, "安装完成，请重新检测",
-                      res);
+    ShowInstallResult(kDotNetRow, netFraStatusLabel, netFraIconLabel, netFraButton,
+                      "安装完成，请重新检测", res);
     EndSingleInstall();
 }
 
 void centerWidget::DownloadThreadToolCfg(int res) {
     qDebug() << "center  DownloadThreadToolCfg,res:" << res;
-    ShowInstallResult(toolStatusLabel, toolIconLabel, toolButton, "安装完成，请重新检测", res);
+    ShowInstallResult(kToolRow, toolStatusLabel, toolIconLabel, toolButton, "安装完成，请重新检测",
+                      res);
     EndSingleInstall();
 }
 
 void centerWidget::DownloadThreadCaCfg(int res) {
     qDebug() << "center  DownloadThreadCaCfg,res:" << res;
-    ShowInstallResult(caStatusLabel, caIconLabel, caButton, "CA安装完成，请重新检测", res);
+    ShowInstallResult(kCaRow, caStatusLabel, caIconLabel, caButton, "CA安装完成，请重新检测", res);
     EndSingleInstall();
 }
 
 void centerWidget::RepairFinishSlot(int flag, int csharp, int tool, int ca) {
     if (flag & kNetFraBit) {
         qDebug() << "center  RepairFinishSlot,res:" << csharp;
-        ShowInstallResult(netFraStatusLabel, netFraIconLabel, netFraButton, "安装完成，请重新检测",
-                          csharp);
+        ShowInstallResult(kDotNetRow, netFraStatusLabel, netFraIconLabel, netFraButton,
+                          "安装完成，请重新检测", csharp);
     }
     if (flag & kToolBit) {
         qDebug() << "center  DownloadThreadToolCfg,res:" << tool;
-        ShowInstallResult(toolStatusLabel, toolIconLabel, toolButton, "安装完成，请重新检测", tool);
+        ShowInstallResult(kToolRow, toolStatusLabel, toolIconLabel, toolButton,
+                          "安装完成，请重新检测", tool);
     }
     if (flag & kCaBit) {
         qDebug() << "center  DownloadThreadCaCfg,res:" << ca;
-        ShowInstallResult(caStatusLabel, caIconLabel, caButton, "CA安装完成，请重新检测", ca);
+        ShowInstallResult(kCaRow, caStatusLabel, caIconLabel, caButton, "CA安装完成，请重新检测",
+                          ca);
     }
     emit FinishRepaireSig(1, 0);
 
@@ -208,6 +244,7 @@ void centerWidget::RepairFinishSlot(int flag, int csharp, int tool, int ca) {
     downloadBytesLabel->hide();
     for (QPushButton* button : {caButton, toolButton, netFraButton})
         button->setEnabled(true);
+    NoticeRestart();
     if (checkButton)
         checkButton->click();
 

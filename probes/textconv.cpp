@@ -4,6 +4,7 @@
 #include "winapi.h"
 #else
 #include <boost/locale/encoding.hpp>
+#include <boost/locale/encoding_utf.hpp>
 #endif
 
 #include <cctype>
@@ -84,6 +85,10 @@ std::string GbkToUtf8(const std::string& gbk) {
     return WideToUtf8(wide);
 }
 
+std::string WideToUtf8Text(const std::wstring& wide) {
+    return WideToUtf8(wide);
+}
+
 #else
 
 namespace {
@@ -105,6 +110,14 @@ std::string Utf8ToGbk(const std::string& utf8) {
 
 std::string GbkToUtf8(const std::string& gbk) {
     return Between(gbk, "UTF-8", "GBK");
+}
+
+std::string WideToUtf8Text(const std::wstring& wide) {
+    try {
+        return boost::locale::conv::utf_to_utf<char>(wide, boost::locale::conv::skip);
+    } catch (const std::exception&) {
+        return std::string();
+    }
 }
 
 #endif

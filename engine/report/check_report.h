@@ -4,6 +4,7 @@
 
 #include <QMetaType>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,6 +28,9 @@ struct CheckRow {
     std::string text;        // the result text the panel shows for that code
     std::vector<CheckFact> facts;
     std::string install; // outcome of this session's last install or repair of the item
+    // The exit code of that install's installer (for the CA drivers the first that was not
+    // 0), when one ran.
+    std::optional<std::int64_t> installExitCode;
 };
 
 // Which Windows the check ran on, and its Microsoft Edge.

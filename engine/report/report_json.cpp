@@ -33,7 +33,9 @@ nlohmann::json ReportJson(const CheckReport& report) {
              {rs::kCode, row.code ? nlohmann::json(*row.code) : nlohmann::json()},
              {rs::kText, row.text},
              {rs::kFacts, facts},
-             {rs::kInstall, row.install.empty() ? nlohmann::json() : nlohmann::json(row.install)}});
+             {rs::kInstall, row.install.empty() ? nlohmann::json() : nlohmann::json(row.install)},
+             {rs::kInstallExitCode,
+              row.installExitCode ? nlohmann::json(*row.installExitCode) : nlohmann::json()}});
     }
     return {{rs::kVersionKey, rs::kVersion},
             {rs::kTime, report.time},

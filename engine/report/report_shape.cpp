@@ -163,6 +163,9 @@ bool ValidReportJson(const json& report, std::string& reason) {
         const std::string path = "report.rows[" + std::to_string(i) + "]";
         if (!CheckMembers(rows[i], kRowMembers, path, true, reason))
             return false;
+        const Member optionalRowMembers[] = {{rs::kInstallExitCode, Kind::IntegerOrNull}};
+        if (!CheckMembers(rows[i], optionalRowMembers, path, false, reason))
+            return false;
         if (rows[i][rs::kItem] != rs::kItems[i]) {
             reason = path + ".item: must be \"" + rs::kItems[i] + "\"";
             return false;

@@ -39,6 +39,8 @@ inline constexpr char kCode[] = "code";
 inline constexpr char kText[] = "text";
 inline constexpr char kFacts[] = "facts";
 inline constexpr char kInstall[] = "install";
+// The exit code of the installer of that install (optional; an integer or null).
+inline constexpr char kInstallExitCode[] = "exitCode";
 
 // Members of a fact.
 inline constexpr char kName[] = "name";
@@ -60,8 +62,9 @@ inline constexpr char kEdge[] = "edge";
 
 // Whether `report` has the report's shape: version 1, the five rows with their items in
 // order, every known member present with its type (codes integers or null, strings where
-// strings are due), nesting at most report_shape::kMaxDepth levels. Members it does not know
-// are allowed. On failure `reason` says what is wrong, in one line, with the member's path.
+// strings are due; a row's exitCode may be missing), nesting at most report_shape::kMaxDepth
+// levels. Members it does not know are allowed. On failure `reason` says what is wrong, in one
+// line, with the member's path.
 bool ValidReportJson(const nlohmann::json& report, std::string& reason);
 
 // Parses a report received as bytes: valid UTF-8, JSON no deeper than kMaxDepth (checked

@@ -3,7 +3,10 @@
 // C:\Program Files, and the install location in HKEY_LOCAL_MACHINE, in the registry views
 // its kind writes on a 64-bit Windows: the .NET Framework in both, the 32-bit vendors'
 // products with no view flag (WOW6432Node). Each run appends one line to C:\installs.log,
-// so that a test can count the installs.
+// so that a test can count the installs. A test chooses the exit code of a run with the
+// first line of C:\installer-exit-codes.txt, which the run takes away (no line: 0): with
+// 3010 or 1641 it installs and asks for a restart, with any other code but 0 it installs
+// nothing.
 #include "pewriter.h"
 
 #include <windows.h>
@@ -186,9 +189,42 @@ bool AppendLog(const char* line) {
     return CloseHandle(h) && ok;
 }
 
+// The first line of the exit codes file, taken away; 0 when there is none.
+DWORD ChosenExitCode() {
+    const wchar_t* file = L"C:\\installer-exit-codes.txt";
+    HANDLE h = CreateFileW(file, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return 0;
+    std::string text;
+    char buffer[512];
+    DWORD got = 0;
+    while (ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0)
+        text.append(buffer, got);
+    const size_t end = text.find('\n');
+    std::string line = text.substr(0, end);
+    const std::string rest = end == std::string::npos ? std::string() : text.substr(end + 1);
+    DWORD written = 0;
+    SetFilePointer(h, 0, nullptr, FILE_BEGIN);
+    WriteFile(h, rest.data(), static_cast<DWORD>(rest.size()), &written, nullptr);
+    SetEndOfFile(h);
+    CloseHandle(h);
+    DWORD code = 0;
+    for (char c : line) {
+        if (c < '0' || c > '9')
+            break;
+        code = code * 10 + static_cast<DWORD>(c - '0');
+    }
+    return code;
+}
+
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    const DWORD chosen = ChosenExitCode();
+    if (chosen != 0 && chosen != ERROR_SUCCESS_REBOOT_REQUIRED &&
+        chosen != ERROR_SUCCESS_REBOOT_INITIATED)
+        return static_cast<int>(chosen);
     for (const Product& p : Products()) {
         if (std::string(p.id) != QUELDA_DEMO_PRODUCT)
             continue;
@@ -205,7 +241,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             for (const RegistryValue& v : p.values)
                 if (!SetValue(v, view))
                     return 5;
-        return AppendLog(p.logLine) ? 0 : 6;
+        return AppendLog(p.logLine) ? static_cast<int>(chosen) : 6;
     }
     return 1;
 }

@@ -70,6 +70,25 @@ void SignalLog::Attach(CheckThread* t) {
         std::lock_guard<std::mutex> lock(s->mutex);
         s->outcomes.push_back(std::to_string(row) + ":" + text.toStdString());
     });
+    QObject::connect(t, &CheckThread::InstallEndSig, [s](int row, int end, qint64 code) {
+        std::lock_guard<std::mutex> lock(s->mutex);
+        s->ends.push_back(std::to_string(row) + ":" + std::to_string(end) + ":" +
+                          std::to_string(code));
+    });
+    QObject::connect(t, &CheckThread::InstallWaitSig, [s](int row, int waiting) {
+        std::lock_guard<std::mutex> lock(s->mutex);
+        s->waits.push_back(std::to_string(row) + ":" + std::to_string(waiting));
+    });
+}
+
+std::vector<std::string> SignalLog::Ends() const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->ends;
+}
+
+std::vector<std::string> SignalLog::Waits() const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->waits;
 }
 
 std::vector<std::string> SignalLog::Events() const {

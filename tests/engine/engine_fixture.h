@@ -33,12 +33,17 @@ class SignalLog {
     int Last(const std::string& name) const;
     // Every InstallOutcomeSig as "row:outcome" (kept apart from Events).
     std::vector<std::string> Outcomes() const;
+    // Every InstallEndSig as "row:end:exitCode", every InstallWaitSig as "row:waiting".
+    std::vector<std::string> Ends() const;
+    std::vector<std::string> Waits() const;
 
   private:
     struct State {
         std::mutex mutex;
         std::vector<std::pair<std::string, std::vector<int>>> events;
         std::vector<std::string> outcomes;
+        std::vector<std::string> ends;
+        std::vector<std::string> waits;
         void Add(const char* name, std::vector<int> args);
     };
     std::shared_ptr<State> state_ = std::make_shared<State>();

@@ -1,4 +1,5 @@
 #include "engine/download/download_limits.h"
+#include "engine/install_outcome.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -14,6 +15,11 @@ int main(int argc, char** argv) {
     DownloadLimits limits;
     limits.retryDelay = std::chrono::milliseconds(10);
     SetDownloadLimits(limits);
+    // A wait for another installation that a test can sit out.
+    InstallWaitLimits wait;
+    wait.otherInstallation = std::chrono::seconds(5);
+    wait.poll = std::chrono::milliseconds(20);
+    SetInstallWaitLimits(wait);
     QCoreApplication app(argc, argv);
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

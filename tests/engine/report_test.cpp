@@ -150,6 +150,7 @@ class ReportTest : public EngineTest {
              {"code", 1},
              {"text", "连接服务器成功"},
              {"install", null},
+             {"exitCode", null},
              {"facts",
               {Fact("server", null, server.ipPort(), null, server.ipPort(), true),
                Fact("response", null, doc, "HTTP 200", "HTTP 200", true),
@@ -159,6 +160,7 @@ class ReportTest : public EngineTest {
              {"code", inOrder ? 1 : -2},
              {"text", inOrder ? ".net framework 4.0已安装" : ".net framework 4.0未安装"},
              {"install", null},
+             {"exitCode", null},
              {"facts",
               {Fact("registryKey", null,
                     "计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\NET Framework "
@@ -168,6 +170,7 @@ class ReportTest : public EngineTest {
              {"code", inOrder ? 1 : -1},
              {"text", inOrder ? "IE浏览器配置检测正常" : "IE浏览器配置检测异常"},
              {"install", null},
+             {"exitCode", null},
              {"facts",
               {Fact("SyncMode5", null, std::string(kInetWhere) + "SyncMode5", "3",
                     inOrder ? "3" : "0", inOrder),
@@ -183,6 +186,7 @@ class ReportTest : public EngineTest {
              {"code", inOrder ? 1 : -4},
              {"text", inOrder ? "投标工具安装正常" : "投标工具安装版本不正确"},
              {"install", null},
+             {"exitCode", null},
              {"facts",
               {Fact("registryValue", null, reg + "BidTool\\InstallPath", null, tool, true),
                Fact("installFolder", null, "", null, Native(tool), true),
@@ -192,6 +196,7 @@ class ReportTest : public EngineTest {
              {"code", inOrder ? 1 : -4},
              {"text", inOrder ? "CA驱动版本安装正常" : "CA驱动版本不正确"},
              {"install", null},
+             {"exitCode", null},
              {"facts", caFacts}},
         });
     }
@@ -225,7 +230,7 @@ TEST_F(ReportTest, ExampleDocumentOnTheDemoMachineThenRepaired) {
         for (std::size_t row = 0; row < expected.size(); ++row) {
             SCOPED_TRACE(expected[row]["item"].get<std::string>());
             const json& got = report["rows"][row];
-            for (const char* field : {"item", "code", "text", "install"})
+            for (const char* field : {"item", "code", "text", "install", "exitCode"})
                 EXPECT_EQ(got[field], expected[row][field]) << field;
             ASSERT_EQ(got["facts"].size(), expected[row]["facts"].size()) << got["facts"].dump(1);
             for (std::size_t f = 0; f < got["facts"].size(); ++f)

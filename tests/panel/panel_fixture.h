@@ -50,10 +50,13 @@ class RecordingPanel : public centerWidget {
     bool realWorkers = false;
     // Every IE mode notice the panel gave, in place of the message box.
     std::vector<QString> notices;
+    // Every restart notice, in place of its message box.
+    std::vector<QString> restartNotices;
 
   protected:
     CheckThread* NewThread(int mode, int regionIndex, int repairFlags) override;
     void ShowIEModeNotice(const QString& text) override { notices.push_back(text); }
+    void ShowRestartNotice(const QString& text) override { restartNotices.push_back(text); }
 };
 
 // Per test: a machine folder, a working directory with one solid-colour image per icon

@@ -234,3 +234,46 @@ TEST(ShellExecuteEx, TwoThreadsWaitOnOneProcess) {
     EXPECT_EQ(code, 5u);
     CloseHandle(info.hProcess);
 }
+
+namespace {
+
+// A child ends with a Windows exit code beyond 8 bits through its exit code file; without
+// a usable file, or when a signal ends it, the exit status counts as before.
+TEST(ProcessExitCodeFile, CarriesTheWholeWindowsCode) {
+    TempMachine machine;
+    const struct {
+        const char* name;
+        const char* body;
+        long long code;
+    } cases[] = {
+        {"reboot", "echo 3010 > \"$WINSHIM_EXIT_CODE_FILE\"; exit 0", 3010},
+        {"huge", "echo 3221225477 > \"$WINSHIM_EXIT_CODE_FILE\"; exit 5", 3221225477LL},
+        {"nothing", "exit 7", 7},
+        {"garbage", "echo soon > \"$WINSHIM_EXIT_CODE_FILE\"; exit 9", 9},
+        {"too-big", "echo 4294967296 > \"$WINSHIM_EXIT_CODE_FILE\"; exit 2", 2},
+        {"killed", "echo 1603 > \"$WINSHIM_EXIT_CODE_FILE\"; kill -9 $$", 128 + 9},
+    };
+    for (const auto& c : cases) {
+        const auto script =
+            WriteScript(machine, std::string("C:\\setup\\") + c.name + ".exe", c.body, 0755);
+        EXPECT_EQ(RunAndWait(script.string()), c.code) << c.name;
+    }
+}
+
+// The child does not see an exit code file of its parent's.
+TEST(ProcessExitCodeFile, EachChildHasItsOwn) {
+    TempMachine machine;
+    setenv("WINSHIM_EXIT_CODE_FILE", "/nonexistent/parent", 1);
+    const auto out = machine.dir() / "seen.txt";
+    const auto script =
+        WriteScript(machine, "C:\\setup\\own.exe",
+                    "echo \"$WINSHIM_EXIT_CODE_FILE\" > '" + out.string() + "'", 0755);
+    EXPECT_EQ(RunAndWait(script.string()), 0);
+    unsetenv("WINSHIM_EXIT_CODE_FILE");
+    const std::string seen = ReadFile(out);
+    EXPECT_EQ(seen.find("/nonexistent/parent"), std::string::npos) << seen;
+    EXPECT_NE(seen.find("winshim-exit-"), std::string::npos) << seen;
+    EXPECT_FALSE(std::filesystem::exists(seen.substr(0, seen.find('\n'))));
+}
+
+} // namespace

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <fstream>
 #include <poll.h>
+#include <string>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
@@ -11,7 +13,30 @@
 
 namespace winshim {
 
-ProcessObject::ProcessObject(pid_t pid) : pid_(pid) {
+namespace {
+// The code the child left in its exit code file; none when the file holds no decimal
+// number of 32 bits.
+bool ReadExitCodeFile(const std::string& file, DWORD& code) {
+    if (file.empty())
+        return false;
+    std::ifstream in(file);
+    std::string text;
+    std::getline(in, text);
+    while (!text.empty() && (text.back() == '\r' || text.back() == ' '))
+        text.pop_back();
+    if (text.empty() || text.size() > 10 ||
+        text.find_first_not_of("0123456789") != std::string::npos)
+        return false;
+    const unsigned long long value = std::stoull(text);
+    if (value > 0xFFFFFFFFull)
+        return false;
+    code = static_cast<DWORD>(value);
+    return true;
+}
+} // namespace
+
+ProcessObject::ProcessObject(pid_t pid, std::string exitCodeFile)
+    : pid_(pid), exitCodeFile_(std::move(exitCodeFile)) {
     // A pidfd turns readable when the process ends, so waits wake at once; without one
     // (old kernels) waits poll.
 #ifdef SYS_pidfd_open
@@ -22,6 +47,8 @@ ProcessObject::ProcessObject(pid_t pid) : pid_(pid) {
 ProcessObject::~ProcessObject() {
     if (pidfd_ >= 0)
         close(pidfd_);
+    if (!exitCodeFile_.empty())
+        unlink(exitCodeFile_.c_str());
 }
 
 bool ProcessObject::Reap() {
@@ -38,9 +65,10 @@ bool ProcessObject::Reap() {
     ended_ = true;
     if (r < 0)
         exitCode_ = 1; // reaped elsewhere; the real status is lost
-    else if (WIFEXITED(status))
-        exitCode_ = static_cast<DWORD>(WEXITSTATUS(status));
-    else if (WIFSIGNALED(status))
+    else if (WIFEXITED(status)) {
+        if (!ReadExitCodeFile(exitCodeFile_, exitCode_))
+            exitCode_ = static_cast<DWORD>(WEXITSTATUS(status));
+    } else if (WIFSIGNALED(status))
         exitCode_ = 128 + static_cast<DWORD>(WTERMSIG(status));
     else
         exitCode_ = 1;

@@ -5,19 +5,26 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 #include <sys/types.h>
 
 namespace winshim {
 
+// The environment variable that names a child's exit code file (see windows.h).
+inline constexpr char kExitCodeFileVariable[] = "WINSHIM_EXIT_CODE_FILE";
+
 class ProcessObject : public HandleObject {
   public:
-    explicit ProcessObject(pid_t pid);
+    // `exitCodeFile`: where the child may leave its Windows exit code (removed with the
+    // object); empty for none.
+    ProcessObject(pid_t pid, std::string exitCodeFile);
     ~ProcessObject() override;
 
     // Waits up to timeoutMs (INFINITE: no limit) for the process to end; true if it has.
     bool Wait(DWORD timeoutMs);
-    // STILL_ACTIVE while running, then the exit code (a signal death: 128 + signal number,
-    // as shells report it).
+    // STILL_ACTIVE while running, then the exit code: the one the child wrote to its exit
+    // code file, else its exit status (a signal death: 128 + signal number, as shells report
+    // it).
     DWORD ExitCode();
 
   private:
@@ -25,6 +32,7 @@ class ProcessObject : public HandleObject {
     void WaitReadable(int timeoutMs);
 
     pid_t pid_;
+    std::string exitCodeFile_;
     int pidfd_ = -1;
     std::mutex mutex_;
     bool ended_ = false;

@@ -6,12 +6,14 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <signal.h>
 #include <spawn.h>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 extern char** environ;
@@ -111,18 +113,23 @@ class SpawnSetup {
     }
 
     // posix_spawn reports a failed exec as its result, before returning.
-    int Spawn(pid_t& pid, const std::string& program, const std::vector<std::string>& args) {
+    int Spawn(pid_t& pid, const std::string& program, const std::vector<std::string>& args,
+              const std::vector<std::string>& env) {
         std::vector<char*> argv;
         for (const std::string& a : args)
             argv.push_back(const_cast<char*>(a.c_str()));
         argv.push_back(nullptr);
+        std::vector<char*> envp;
+        for (const std::string& e : env)
+            envp.push_back(const_cast<char*>(e.c_str()));
+        envp.push_back(nullptr);
         // ETXTBSY: a child forked elsewhere in this process at the moment the file was
         // still open for writing holds it briefly; it goes away on that child's exec.
         int err = ETXTBSY;
         for (int attempt = 0; attempt < 50 && err == ETXTBSY; ++attempt) {
             if (attempt > 0)
                 std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            err = posix_spawn(&pid, program.c_str(), &actions_, &attr_, argv.data(), environ);
+            err = posix_spawn(&pid, program.c_str(), &actions_, &attr_, argv.data(), envp.data());
         }
         return err;
     }
@@ -131,6 +138,30 @@ class SpawnSetup {
     posix_spawn_file_actions_t actions_;
     posix_spawnattr_t attr_;
 };
+
+// An empty file for the child's Windows exit code (see windows.h); empty when none could
+// be made, and the child then ends with its exit status alone.
+std::string NewExitCodeFile() {
+    const char* tmp = std::getenv("TMPDIR");
+    std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/winshim-exit-XXXXXX";
+    const int fd = mkstemp(path.data());
+    if (fd < 0)
+        return std::string();
+    close(fd);
+    return path;
+}
+
+// This process's environment with the child's exit code file in place of any of ours.
+std::vector<std::string> ChildEnvironment(const std::string& exitCodeFile) {
+    const std::string key = std::string(kExitCodeFileVariable) + "=";
+    std::vector<std::string> env;
+    for (char** e = environ; e && *e; ++e)
+        if (std::strncmp(*e, key.c_str(), key.size()) != 0)
+            env.emplace_back(*e);
+    if (!exitCodeFile.empty())
+        env.push_back(key + exitCodeFile);
+    return env;
+}
 
 } // namespace
 
@@ -188,7 +219,10 @@ BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA* pExecInfo) {
     setup.Prepare(directory, held ? held->fd() : -1);
     const std::string program = held ? "/proc/self/fd/" + std::to_string(kHeldFd) : target;
     pid_t pid = 0;
-    if (const int err = setup.Spawn(pid, program, args)) {
+    const std::string exitCodeFile = NewExitCodeFile();
+    if (const int err = setup.Spawn(pid, program, args, ChildEnvironment(exitCodeFile))) {
+        if (!exitCodeFile.empty())
+            unlink(exitCodeFile.c_str());
         const DWORD error = StartError(err);
         return Fail(info, error,
                     error == ERROR_ACCESS_DENIED ? SE_ERR_ACCESSDENIED : ERROR_BAD_FORMAT);
@@ -196,7 +230,7 @@ BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA* pExecInfo) {
 
     std::shared_ptr<ProcessObject> process;
     try {
-        process = std::make_shared<ProcessObject>(pid);
+        process = std::make_shared<ProcessObject>(pid, exitCodeFile);
         if (info->fMask & SEE_MASK_NOCLOSEPROCESS)
             info->hProcess = AddHandle(process);
         else
@@ -204,6 +238,8 @@ BOOL WINAPI ShellExecuteExA(SHELLEXECUTEINFOA* pExecInfo) {
     } catch (const std::exception&) {
         // Out of memory after the start: the child runs on, unwatched, as when no handle
         // was asked for.
+        if (!process && !exitCodeFile.empty())
+            unlink(exitCodeFile.c_str());
     }
     info->hInstApp = reinterpret_cast<HINSTANCE>(kShellSuccess);
     SetLastError(ERROR_SUCCESS);

@@ -1,8 +1,13 @@
-// WaitForSingleObject, GetExitCodeProcess and CloseHandle for process and file handles.
+// WaitForSingleObject, GetExitCodeProcess and CloseHandle for process, mutex and file
+// handles.
 #include "file_object.h"
+#include "mutex_handles.h"
 #include "process_object.h"
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+    DWORD mutexResult = WAIT_FAILED;
+    if (winshim::WaitMutexHandle(hHandle, dwMilliseconds, mutexResult))
+        return mutexResult;
     auto process = winshim::LookupHandle<winshim::ProcessObject>(hHandle);
     if (!process) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -27,7 +32,7 @@ BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     // Search handles are closed with FindClose only, as on Windows.
-    if (winshim::RemoveHandle<winshim::FileObject>(hObject))
+    if (winshim::RemoveHandle<winshim::FileObject>(hObject) || winshim::CloseMutexHandle(hObject))
         return TRUE;
     if (!winshim::LookupHandle<winshim::ProcessObject>(hObject)) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -3,6 +3,7 @@
 // the probe code is the same text on both targets. Only what the probes use is here.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <ctime>
@@ -25,6 +26,7 @@ typedef BYTE* LPBYTE;
 typedef const char* LPCSTR;
 typedef char* LPSTR;
 typedef const WCHAR* LPCWSTR;
+typedef WCHAR* LPWSTR;
 typedef void* LPVOID;
 typedef const void* LPCVOID;
 typedef UINT* PUINT;
@@ -64,7 +66,11 @@ typedef HINSTANCE__* HINSTANCE;
 #define ERROR_LOCK_VIOLATION 33L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_INVALID_NAME 123L
+#define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
+#define ERROR_NOT_OWNER 288L
+#define ERROR_MR_MID_NOT_FOUND 317L
 #define ERROR_NOACCESS 998L
 #define ERROR_BADDB 1009L
 #define ERROR_BADKEY 1010L
@@ -73,6 +79,12 @@ typedef HINSTANCE__* HINSTANCE;
 #define ERROR_CANTWRITE 1013L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_CANCELLED 1223L
+#define ERROR_INSTALL_USEREXIT 1602L
+#define ERROR_INSTALL_FAILURE 1603L
+#define ERROR_INSTALL_ALREADY_RUNNING 1618L
+#define ERROR_SUCCESS_REBOOT_INITIATED 1641L
+#define ERROR_SUCCESS_REBOOT_REQUIRED 3010L
+#define ERROR_RESOURCE_LANG_NOT_FOUND 15100L
 #define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
@@ -236,6 +248,7 @@ BOOL WINAPI VerQueryValueW(LPCVOID pBlock, LPCWSTR lpSubBlock, LPVOID* lplpBuffe
 #define SW_NORMAL 1
 #define INFINITE 0xFFFFFFFF
 #define WAIT_OBJECT_0 0x00000000L
+#define WAIT_ABANDONED 0x00000080L
 #define WAIT_TIMEOUT 0x00000102L
 #define WAIT_FAILED ((DWORD)0xFFFFFFFF)
 #define STILL_ACTIVE 259
@@ -273,6 +286,44 @@ HANDLE WINAPI GetCurrentProcess();
 // TRUE in *Wow64Process for a 32-bit process on a 64-bit Windows: over the machine folder,
 // when its registry's PROCESSOR_ARCHITECTURE is "AMD64" or "ARM64" (see machine_bits.h).
 BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
+
+// A process started by ShellExecuteExA ends with a Windows exit code (32 bits) by writing it
+// in decimal to the file that the environment variable WINSHIM_EXIT_CODE_FILE names, then
+// exiting normally; GetExitCodeProcess reports that code. A POSIX exit status has 8 bits
+// only. Without the file the exit status is the code.
+
+// ---- named mutexes (synchapi.h) ----
+// Over the machine folder: the mutex "Global\name" is the file
+// <machine>/mutexes/Global/name ("Local\" for a name without a namespace), and it is owned
+// while an open handle holds the file's flock. So a test, or any process, holds a mutex the
+// way Windows Installer holds "Global\_MSIExecute". Unlike Windows, ownership belongs to the
+// handle, not to the thread (a second handle of the owning thread does not get in), an
+// ended owner is not reported as WAIT_ABANDONED, and the object outlives its last handle.
+#define MUTEX_MODIFY_STATE 0x0001
+#define MUTEX_ALL_ACCESS 0x1F0001
+HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
+                           LPCWSTR lpName);
+// NULL with ERROR_FILE_NOT_FOUND when no such mutex exists.
+HANDLE WINAPI OpenMutexW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName);
+// WaitForSingleObject on a mutex handle takes ownership (WAIT_OBJECT_0) or times out.
+BOOL WINAPI ReleaseMutex(HANDLE hMutex);
+
+// ---- system messages (winbase.h) ----
+// FORMAT_MESSAGE_FROM_SYSTEM with FORMAT_MESSAGE_IGNORE_INSERTS into a caller's buffer only,
+// from a small table of the messages of Chinese (Simplified) Windows; a message ends in
+// "\r\n" as Windows' do. Language 0, LANG_NEUTRAL/SUBLANG_DEFAULT or zh-CN (0x0804).
+#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_STRING 0x00000400
+#define FORMAT_MESSAGE_FROM_HMODULE 0x00000800
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+#define FORMAT_MESSAGE_ARGUMENT_ARRAY 0x00002000
+#define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FF
+#define LANG_NEUTRAL 0x00
+#define SUBLANG_DEFAULT 0x01
+#define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
+DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                            LPWSTR lpBuffer, DWORD nSize, va_list* Arguments);
 
 // ---- last error (errhandlingapi.h) ----
 DWORD WINAPI GetLastError();

@@ -1,0 +1,70 @@
+#include "log_folder.h"
+
+#include "admin_folder.h"
+#include "native_path.h"
+#include "registry.h"
+#include "textconv.h"
+
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+const char kSharedLogFolder[] = "C:\\ProgramData\\Quelda\\logs";
+const char kInstallKey[] = "SOFTWARE\\Quelda\\EnvCheck";
+
+namespace {
+
+bool IsInstallFolder(const fs::path& workDir) {
+    std::string installed; // in the ANSI code page, as the registry's "A" functions give it
+    if (RegGetStrValueEitherView(HKEY_LOCAL_MACHINE, kInstallKey, "InstallFolder", installed) <
+            0 ||
+        installed.empty())
+        return false;
+    std::error_code ec;
+    const bool same =
+        fs::equivalent(workDir, fs::u8path(ToNativePath(GbkToUtf8(installed))), ec);
+    return same && !ec;
+}
+
+// Whether a file can be made in <workDir>/logs (made when missing); the test file is removed.
+bool LogsWritable(const fs::path& workDir) {
+    std::error_code ec;
+    const fs::path logs = workDir / "logs";
+    fs::create_directories(logs, ec);
+    if (ec || !fs::is_directory(logs, ec))
+        return false;
+    const fs::path probe = logs / ".write-test";
+    bool written = false;
+    {
+        std::ofstream out(probe, std::ios::app);
+        written = out.is_open() && (out << '\n') && out.flush();
+    }
+    fs::remove(probe, ec);
+    return written;
+}
+
+} // namespace
+
+LogFolderChoice ChooseLogFolder(const std::string& workDir) {
+    LogFolderChoice choice;
+    try {
+        const fs::path work = fs::u8path(workDir);
+        if (IsInstallFolder(work)) {
+            choice.reason = LogFolderReason::kInstallFolder;
+        } else if (LogsWritable(work)) {
+            choice.folder = (work / "logs").u8string();
+            return choice;
+        } else {
+            choice.reason = LogFolderReason::kNotWritable;
+        }
+        const std::string shared = kSharedLogFolder;
+        if (MakeAdminOnlyFolder(shared.substr(0, shared.rfind('\\'))) > 0 &&
+            MakeAdminOnlyFolder(shared) > 0)
+            choice.folder = ToNativePath(shared);
+    } catch (const std::exception&) {
+        choice.folder.clear(); // a path that does not convert: no file log
+    }
+    return choice;
+}

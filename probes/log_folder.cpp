@@ -18,13 +18,11 @@ namespace {
 
 bool IsInstallFolder(const fs::path& workDir) {
     std::string installed; // in the ANSI code page, as the registry's "A" functions give it
-    if (RegGetStrValueEitherView(HKEY_LOCAL_MACHINE, kInstallKey, "InstallFolder", installed) <
-            0 ||
+    if (RegGetStrValueEitherView(HKEY_LOCAL_MACHINE, kInstallKey, "InstallFolder", installed) < 0 ||
         installed.empty())
         return false;
     std::error_code ec;
-    const bool same =
-        fs::equivalent(workDir, fs::u8path(ToNativePath(GbkToUtf8(installed))), ec);
+    const bool same = fs::equivalent(workDir, fs::u8path(ToNativePath(GbkToUtf8(installed))), ec);
     return same && !ec;
 }
 
@@ -54,7 +52,7 @@ LogFolderChoice ChooseLogFolder(const std::string& workDir) {
         if (IsInstallFolder(work)) {
             choice.reason = LogFolderReason::kInstallFolder;
         } else if (LogsWritable(work)) {
-            choice.folder = (work / "logs").u8string();
+            choice.folder = (work / "logs").make_preferred().u8string();
             return choice;
         } else {
             choice.reason = LogFolderReason::kNotWritable;

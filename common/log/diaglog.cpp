@@ -33,8 +33,8 @@ std::shared_ptr<spdlog::logger> CreateDiagLoggerIn(const std::string& logFolder)
         // which leaves the registry first so that set_pattern keeps its CRLF formatter.
         spdlog::drop(kLoggerName);
         spdlog::set_pattern(kPattern, spdlog::pattern_time_type::local);
-        auto logger =
-            spdlog::daily_logger_mt(kLoggerName, InFolder(logFolder, "queldatool.txt"), 0, 0, false, 0);
+        auto logger = spdlog::daily_logger_mt(kLoggerName, InFolder(logFolder, "queldatool.txt"), 0,
+                                              0, false, 0);
         logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
             kPattern, spdlog::pattern_time_type::local, "\r\n"));
         logger->flush_on(spdlog::level::err);

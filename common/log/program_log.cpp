@@ -38,8 +38,8 @@ std::shared_ptr<spdlog::logger> CreateProgramLogger(const std::string& workDir) 
         break;
     case LogFolderReason::kNotWritable:
         SPDLOG_LOGGER_CALL(logger, spdlog::level::err,
-                           "log folder {} (the working folder {} cannot be written)",
-                           choice.folder, workDir);
+                           "log folder {} (the working folder {} cannot be written)", choice.folder,
+                           workDir);
         break;
     }
     return logger;

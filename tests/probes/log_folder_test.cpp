@@ -97,7 +97,9 @@ class ReadOnlyFolder {
     }
     ReadOnlyFolder(const ReadOnlyFolder&) = delete;
     ReadOnlyFolder& operator=(const ReadOnlyFolder&) = delete;
-    bool writeProtected() const { return protected_; }
+    bool writeProtected() const {
+        return protected_;
+    }
 
   private:
     fs::path dir_;
@@ -107,9 +109,8 @@ class ReadOnlyFolder {
 // As the package records its folder: in the 32-bit view, the package being a 32-bit one.
 void RecordInstallFolder(const std::string& windowsFolder) {
     HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kInstallKey, 0, nullptr,
-                              REG_OPTION_NON_VOLATILE, KEY_WRITE | KEY_WOW64_32KEY, nullptr, &key,
-                              nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, kInstallKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_WRITE | KEY_WOW64_32KEY, nullptr, &key, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(RegSetValueExA(key, "InstallFolder", 0, REG_SZ,
                              reinterpret_cast<const BYTE*>(windowsFolder.c_str()),
@@ -135,7 +136,9 @@ class LogFolder : public ::testing::Test {
         fs::create_directories(dir);
         return dir;
     }
-    fs::path Shared() const { return fs::u8path(ToNativePath(kSharedLogFolder)); }
+    fs::path Shared() const {
+        return fs::u8path(ToNativePath(kSharedLogFolder));
+    }
 
     TempMachine machine;
 };

@@ -2,8 +2,8 @@
 
 #include "admin_folder.h"
 #include "native_path.h"
-#include "registry.h"
 #include "textconv.h"
+#include "winapi.h"
 
 #include <filesystem>
 #include <fstream>
@@ -17,9 +17,18 @@ const char kInstallKey[] = "SOFTWARE\\Quelda\\EnvCheck";
 namespace {
 
 bool IsInstallFolder(const fs::path& workDir) {
-    std::string installed; // in the ANSI code page, as the registry's "A" functions give it
-    if (RegGetStrValueEitherView(HKEY_LOCAL_MACHINE, kInstallKey, "InstallFolder", installed) < 0 ||
-        installed.empty())
+    // Where the package writes it: the 32-bit view (the only one on a 32-bit Windows).
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kInstallKey, 0, KEY_READ | KEY_WOW64_32KEY, &key) !=
+        ERROR_SUCCESS)
+        return false;
+    char installed[MAX_PATH + 1] = {}; // the ANSI code page, as the "A" functions give it
+    DWORD size = MAX_PATH;
+    DWORD type = REG_NONE;
+    const LSTATUS rc = RegQueryValueExA(key, "InstallFolder", nullptr, &type,
+                                        reinterpret_cast<LPBYTE>(installed), &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || type != REG_SZ || installed[0] == '\0')
         return false;
     std::error_code ec;
     const bool same = fs::equivalent(workDir, fs::u8path(ToNativePath(GbkToUtf8(installed))), ec);

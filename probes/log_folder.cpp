@@ -30,8 +30,13 @@ bool IsInstallFolder(const fs::path& workDir) {
     RegCloseKey(key);
     if (rc != ERROR_SUCCESS || type != REG_SZ || installed[0] == '\0')
         return false;
+    // The package writes "...\Quelda\"; the C runtime's stat, below fs::equivalent on
+    // Windows, fails on a folder named with a trailing separator.
+    std::string folder = GbkToUtf8(installed);
+    while (folder.size() > 3 && (folder.back() == '\\' || folder.back() == '/'))
+        folder.pop_back();
     std::error_code ec;
-    const bool same = fs::equivalent(workDir, fs::u8path(ToNativePath(GbkToUtf8(installed))), ec);
+    const bool same = fs::equivalent(workDir, fs::u8path(ToNativePath(folder)), ec);
     return same && !ec;
 }
 

@@ -4,7 +4,7 @@
 #include "app/configfile.h"
 #include "app/console_text.h"
 #include "app/report_file.h"
-#include "common/log/diaglog.h"
+#include "common/log/program_log.h"
 #include "engine/checkthread.h"
 #include "engine/report/report_json.h"
 #include "engine/report/report_text.h"
@@ -88,7 +88,7 @@ int RunHeadlessCheck(const std::vector<std::string>& args) {
     MainConfig config;
     ReadConfig(config, options.report == "-" ? stderr : stdout);
 
-    const auto logger = CreateDiagLogger(QDir::currentPath().toLocal8Bit().toStdString());
+    const auto logger = CreateProgramLogger(QDir::currentPath().toStdString());
     CheckThread thread(0, options.regionIndex, config.ipPort, config.url, std::string(), 0, logger);
     thread.start();
     thread.wait();

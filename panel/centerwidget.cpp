@@ -1,7 +1,7 @@
 #include "centerwidget.h"
 
 #include "alert_protocol.h"
-#include "common/log/diaglog.h"
+#include "common/log/program_log.h"
 #include "engine/checkthread.h"
 #include "panel_styles.h"
 
@@ -61,8 +61,8 @@ centerWidget::centerWidget(QWidget* parent) : QWidget(parent) {
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this, &centerWidget::ShowReportMenu);
 
-    // The log sink opens its file by a narrow name: the system's code page, not UTF-8.
-    logger = CreateDiagLogger(QDir::currentPath().toLocal8Bit().toStdString());
+    // Under the working folder, or C:\ProgramData\Quelda\logs where that cannot be.
+    logger = CreateProgramLogger(QDir::currentPath().toStdString());
 }
 
 centerWidget::~centerWidget() = default;

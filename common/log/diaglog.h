@@ -12,3 +12,6 @@
 // the source file and line fields are filled.
 // workDir is in the system's narrow code page, with forward slashes.
 std::shared_ptr<spdlog::logger> CreateDiagLogger(const std::string& workDir);
+
+// The same logger with its daily file in logFolder itself (narrow code page, as workDir).
+std::shared_ptr<spdlog::logger> CreateDiagLoggerIn(const std::string& logFolder);

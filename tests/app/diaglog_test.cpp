@@ -1,5 +1,9 @@
 #include "common/log/diaglog.h"
+#include "common/log/program_log.h"
+#include "probes/log_folder.h"
+#include "probes/native_path.h"
 #include "scoped_work_dir.h"
+#include "temp_machine.h"
 
 #include <ctime>
 #include <fstream>
@@ -140,6 +144,39 @@ TEST_F(DiagLogTest, NoFileMeansALoggerWithoutSinks) {
     auto recovered = CreateDiagLogger(work.dir().string());
     SPDLOG_LOGGER_CALL(recovered, spdlog::level::err, "kept {}", 2);
     EXPECT_EQ(Parse(CrlfLines(ReadAll(TodaysFile(work.dir()))).at(0)).message, "kept 2");
+}
+
+// The program's log says in its first line where it is and why: the working folder's logs,
+// or the shared folder when logs cannot be made there.
+TEST_F(DiagLogTest, TheProgramsFirstLineNamesItsFolder) {
+    TempMachine machine; // where C:\ProgramData is
+    const fs::path blocked = work.dir() / "只读";
+    fs::create_directories(blocked);
+    std::ofstream(blocked / "logs") << "a file where the folder belongs";
+    const fs::path shared = fs::u8path(ToNativePath(kSharedLogFolder));
+    struct Case {
+        fs::path startedIn;
+        fs::path file;
+        std::string firstLine;
+    };
+    const Case cases[] = {
+        {work.dir(), TodaysFile(work.dir()),
+         "log folder " + (work.dir() / "logs").u8string() + " (the working folder's logs)"},
+        {blocked, shared / ("queldatool_" + Today() + ".txt"),
+         "log folder " + shared.u8string() + " (the working folder " + blocked.u8string() +
+             " cannot be written)"},
+    };
+    for (const auto& c : cases) {
+        auto logger = CreateProgramLogger(c.startedIn.u8string());
+        SPDLOG_LOGGER_CALL(logger, spdlog::level::err, "then {}", 1);
+        logger->flush();
+        const auto lines = CrlfLines(ReadAll(c.file));
+        ASSERT_EQ(lines.size(), 2u) << c.file;
+        EXPECT_EQ(Parse(lines[0]).source, "program_log.cpp");
+        EXPECT_EQ(Parse(lines[0]).message, c.firstLine);
+        EXPECT_EQ(Parse(lines[1]).message, "then 1");
+        spdlog::drop(" ");
+    }
 }
 
 } // namespace

@@ -220,6 +220,8 @@ TEST_P(EndToEnd, CheckFindsEveryFaultRepairFixesThemAndTheRecheckIsAllGreen) {
         messages.push_back(m[1].str() + ": " + m[2].str());
     }
     const std::vector<std::regex> expected = {
+        // The program's start: where its log is.
+        std::regex(R"(program_log\.cpp: log folder .*logs \(the working folder's logs\)$)"),
         // Each check names the system: the demo machine's Windows 11, whose Edge has IE mode
         // off until the IE repair turns it on.
         std::regex(R"(checkthread\.cpp: windows build=22631 edition=Professional bits=64 )"

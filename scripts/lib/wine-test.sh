@@ -1,0 +1,59 @@
+# shellcheck shell=bash
+# What the test stages under Wine share. Callers source this file.
+#   wine32, wine64              the two loaders (the 32-bit one runs 32-bit programs in both
+#                               kinds of prefix, as WOW64 in a 64-bit one)
+#   wine_can_run32              succeeds when this kernel executes 32-bit programs
+#   wine_test_env               the environment of every run: no Mono or Gecko prompts, no
+#                               debug output, a Chinese system (code page 936), China's time
+#   wine_boot_prefix DIR BITS   a fresh prefix in DIR (WINEARCH=win32|win64), booted
+#   wait_for SECONDS CMD...     runs CMD again until it succeeds; fails after SECONDS
+#   start_confserver DIR FILES DOCUMENT
+#                               quelda-confserver (of $native/bin) on 127.0.0.1, port chosen
+#                               by the system, serving DOCUMENT and the folder FILES: its
+#                               address in $address, its pid added to the caller's $pids, its
+#                               output in DIR/server.out and request log in DIR/server.log
+
+wine32=/usr/lib/wine/wine
+wine64=/usr/lib/wine/wine64
+
+wine_can_run32() { "$wine32" --version >/dev/null 2>&1; }
+
+wine_test_env() {
+    export WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
+    # China Standard Time, written so that both sides read it alike: Wine passes TZ on to the
+    # Windows environment, where the C runtime parses it ("Asia/Shanghai" would read as UTC
+    # with daylight saving there); "CST-8" means UTC+8 without daylight saving to glibc and
+    # msvcrt.
+    export LC_ALL=zh_CN.UTF-8 TZ=CST-8
+    unset WAYLAND_DISPLAY WINEPREFIX WINEARCH
+}
+
+wine_boot_prefix() { # dir bits
+    local loader=$wine32
+    [ "$2" = 64 ] && loader=$wine64
+    WINEPREFIX="$1" WINEARCH=win$2 "$loader" wineboot --init >/dev/null 2>&1
+}
+
+wait_for() { # seconds, command... (the command is run again until it succeeds)
+    local deadline=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        [ "$SECONDS" -lt "$deadline" ] || return 1
+        sleep 0.2
+    done
+}
+
+start_confserver() { # dir files document
+    "$native/bin/quelda-confserver" --port 0 --files "$2" "$3" >"$1/server.out" \
+        2>"$1/server.log" &
+    pids+=($!)
+    address=
+    local _
+    for _ in $(seq 100); do
+        address=$(sed -n 's|^listening on http://\([0-9.]*:[0-9]*\).*|\1|p' "$1/server.out")
+        [ -n "$address" ] && return 0
+        sleep 0.1
+    done
+    echo "${0##*/}: the configuration server did not start" >&2
+    return 1
+}

@@ -6,6 +6,7 @@
 #include "engine/driver_entry.h"
 #include "engine/install_outcome.h"
 #include "engine/install_paths.h"
+#include "engine/installer_signer.h"
 #include "engine/region.h"
 
 #include "probes/file_probes.h"
@@ -15,6 +16,7 @@
 #include <QString>
 
 #include <exception>
+#include <optional>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -45,6 +47,7 @@ void CheckThread::RepairAll() {
             const nlohmann::json& framework = Member(Member(serverCfg, regionName), "framework");
             const std::string installerUrl = TextMember(framework, "url");
             const fs::path target = RegionDir(regionName) / "csharp.exe";
+            const std::optional<std::string> signer = ExpectedSigner(framework);
             std::string host, path;
             SplitHttpUrl(installerUrl, host, path);
             std::exception_ptr folderError;
@@ -67,6 +70,10 @@ void CheckThread::RepairAll() {
                 csharp = -1;
                 break;
             case FetchResult::Saved: {
+                if (!SignerAllowsStart(installer, target, signer, outcome, logger)) {
+                    csharp = -2;
+                    break;
+                }
                 const int code = RunInstaller(target, outcome);
                 csharp = code > 0 ? 1 : -4;
                 break;
@@ -89,6 +96,7 @@ void CheckThread::RepairAll() {
             const nlohmann::json& toolCfg = Member(Member(serverCfg, regionName), "tool");
             const std::string installerUrl = TextMember(toolCfg, "url");
             const fs::path target = RegionDir(regionName) / "tool.exe";
+            const std::optional<std::string> signer = ExpectedSigner(toolCfg);
             qDebug() << "thread tool Get:" << QString::fromStdString(installerUrl);
             std::string host, path;
             SplitHttpUrl(installerUrl, host, path);
@@ -111,6 +119,8 @@ void CheckThread::RepairAll() {
                     tool = -1;
                 } else if (fetched == FetchResult::ChecksumMismatch) {
                     qDebug() << "thread tool sha256 mismatch";
+                    tool = -2;
+                } else if (!SignerAllowsStart(installer, target, signer, outcome, logger)) {
                     tool = -2;
                 } else {
                     qDebug() << "thread tool write success";
@@ -159,6 +169,7 @@ void CheckThread::RepairAll() {
                 if (needInstall.count(entry.fileName) == 0)
                     continue;
                 const fs::path target = RegionDir(regionName) / TimeNamedInstaller();
+                const std::optional<std::string> signer = ExpectedSigner(item);
                 std::string host, path;
                 SplitHttpUrl(installerUrl, host, path);
                 HeldFile installer;
@@ -168,6 +179,12 @@ void CheckThread::RepairAll() {
                     FetchInstaller(host, path, target, ExpectedSha256(item), hooks);
                 if (fetched != FetchResult::Saved) {
                     failures.push_back(entry.fileName + "：" + FetchOutcomeText(fetched, status));
+                    --ca;
+                    continue;
+                }
+                if (std::string refused;
+                    !SignerAllowsStart(installer, target, signer, refused, logger)) {
+                    failures.push_back(entry.fileName + "：" + refused);
                     --ca;
                     continue;
                 }

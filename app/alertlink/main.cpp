@@ -5,6 +5,7 @@
 #include "alert_link.h"
 #include "open_page.h"
 
+#include "app/windows/dll_search.h"
 #include "probes/edge_install.h"
 #include "probes/ie_settings.h"
 #include "probes/iemode_site_list.h"
@@ -49,6 +50,7 @@ std::wstring InternetExplorer() {
 } // namespace
 
 int main() {
+    RestrictDllSearch();
     std::vector<std::string> hosts = {kPortalDomain};
     SiteList list;
     if (ReadSiteList(kSiteListPath, list))

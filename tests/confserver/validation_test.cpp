@@ -133,6 +133,24 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"/shanxi/tool/url", "\"{{BASE}}files/x.exe\"", "shanxi.tool.url",
               "path starting with /"}));
 
+// The optional name an installer's signature must carry.
+INSTANTIATE_TEST_SUITE_P(Signers, OneFault,
+                         ::testing::Values(Fault{"/shanxi/tool/signer", "42", "shanxi.tool.signer",
+                                                 "must be a string (found number)"},
+                                           Fault{"/hebei/framework/signer", "\"\"",
+                                                 "hebei.framework.signer", "not be empty"},
+                                           Fault{"/shanxi/driver/0/signer", "\"Quelda CA \"",
+                                                 "shanxi.driver[0].signer", "compared exactly"},
+                                           Fault{"/shanxi/driver/1/signer", "\"Quelda\\nCA\"",
+                                                 "shanxi.driver[1].signer", "control characters"}));
+
+TEST(Signers, ANamedSignerIsValid) {
+    Document doc = ExampleDocument();
+    doc["shanxi"]["tool"]["signer"] = "Quelda CA Co., Ltd.";
+    doc["hebei"]["driver"]["caDriver"]["signer"] = "全国投标证书有限公司";
+    EXPECT_TRUE(ValidateDocument(doc, kBasePlaceholder).empty());
+}
+
 // The optional top-level support member beside the regions: a report URL like an
 // installer's.
 INSTANTIATE_TEST_SUITE_P(

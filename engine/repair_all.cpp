@@ -1,5 +1,6 @@
 // Mode 4: the installers the panel selected, one after another. Writes no log records
-// beyond the download's own retries; its trace goes to the debug stream only.
+// beyond the download's own retries and the installers' signature checks; its trace goes
+// to the debug stream only.
 #include "engine/checkthread.h"
 
 #include "engine/download/download.h"

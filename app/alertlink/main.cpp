@@ -53,7 +53,8 @@ int main() {
     RestrictDllSearch();
     std::vector<std::string> hosts = {kPortalDomain};
     SiteList list;
-    if (ReadSiteList(kSiteListPath, list))
+    // Only a list in a folder and file that Administrators (or SYSTEM) own names hosts.
+    if (SiteListTrusted(kSiteListPath) && ReadSiteList(kSiteListPath, list))
         hosts.insert(hosts.end(), list.hosts.begin(), list.hosts.end());
     std::wstring page;
     if (!AllowedPageOf(GetCommandLineW(), hosts, page))

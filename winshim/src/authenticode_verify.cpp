@@ -40,6 +40,11 @@ struct X509StackFree {
     void operator()(STACK_OF(X509) * s) const { sk_X509_pop_free(s, X509_free); }
 };
 using X509StackPtr = std::unique_ptr<STACK_OF(X509), X509StackFree>;
+// A stack whose certificates belong to something else (PKCS7_get0_signers).
+struct BorrowedStackFree {
+    void operator()(STACK_OF(X509) * s) const { sk_X509_free(s); }
+};
+using BorrowedStackPtr = std::unique_ptr<STACK_OF(X509), BorrowedStackFree>;
 
 // One DER element: its tag and its content octets.
 struct Element {
@@ -233,7 +238,7 @@ AuthenticodeResult VerifyAuthenticode(const ByteSource& image, bool revocation) 
         return result;
 
     // The signer's certificate, for the caller's name check whatever else is wrong.
-    X509StackPtr signerCerts(PKCS7_get0_signers(p7.get(), nullptr, 0));
+    BorrowedStackPtr signerCerts(PKCS7_get0_signers(p7.get(), nullptr, 0));
     X509* signer = signerCerts && sk_X509_num(signerCerts.get()) == 1
                        ? sk_X509_value(signerCerts.get(), 0)
                        : nullptr;

@@ -122,6 +122,7 @@ TEST_F(Workers, TargetThatCannotBeWrittenGivesMinusOne) {
 
 TEST_F(Workers, DownloadFolderThatCannotBeSecuredFailsBeforeTheDownload) {
     // C:\ProgramData a file: no folder can be made below it.
+    std::filesystem::create_directories(machine.dir() / "drive_c");
     std::ofstream(machine.dir() / "drive_c" / "ProgramData") << "a file where the folder belongs";
     for (const auto& w : kWorkers) {
         const SignalLog log = RunWorker(w, ServeInstaller("setup"));

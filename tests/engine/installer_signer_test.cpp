@@ -25,6 +25,7 @@ class SignedInstallers : public EngineTest {
         ASSERT_TRUE(dir && *dir) << "QUELDA_SIGNED_SAMPLES names no folder";
         samples_ = fs::u8path(dir);
         std::error_code ec;
+        fs::create_directories(machine.dir() / "trust", ec);
         for (const char* part : {"roots", "crls"})
             fs::copy(samples_ / part, machine.dir() / "trust" / part, fs::copy_options::recursive,
                      ec);

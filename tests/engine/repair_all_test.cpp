@@ -97,6 +97,7 @@ TEST_F(RepairAll, NullDocumentAfterAFailedFetch) {
 }
 
 TEST_F(RepairAll, DownloadFolderThatCannotBeSecuredIsAnExceptionBeforeTheDownload) {
+    std::filesystem::create_directories(machine.dir() / "drive_c");
     std::ofstream(machine.dir() / "drive_c" / "ProgramData") << "a file where the folder belongs";
     json doc = BaseDocument();
     doc["shanxi"]["framework"]["url"] = ServeInstaller("net-setup");

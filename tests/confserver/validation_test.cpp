@@ -175,11 +175,13 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"/hebei/ieSites", "[\"b.example/sign\"]", "hebei.ieSites[0]", "without a path"},
         Fault{"/neimeng/ieSites", "[\"b.example:0\"]", "neimeng.ieSites[0]", "1 to 65535"},
         Fault{"/neimeng/ieSites", "[1]", "neimeng.ieSites[0]", "must be a string"},
+        Fault{"/neimeng/ieSites", "[\"cn\"]", "neimeng.ieSites[0]", "at least two labels"},
         Fault{"/neimeng/ieSites",
-              "[\"a\",\"b\",\"c\",\"d\",\"e\",\"f\",\"g\",\"h\",\"i\",\"j\",\"k\","
-              "\"l\",\"m\",\"n\",\"o\",\"p\",\"q\",\"r\",\"s\",\"t\",\"u\",\"v\","
-              "\"w\",\"x\",\"y\",\"z\",\"aa\",\"ab\",\"ac\",\"ad\",\"ae\",\"af\","
-              "\"ag\"]",
+              "[\"a.cn\",\"b.cn\",\"c.cn\",\"d.cn\",\"e.cn\",\"f.cn\",\"g.cn\",\"h.cn\","
+              "\"i.cn\",\"j.cn\",\"k.cn\",\"l.cn\",\"m.cn\",\"n.cn\",\"o.cn\",\"p.cn\","
+              "\"q.cn\",\"r.cn\",\"s.cn\",\"t.cn\",\"u.cn\",\"v.cn\",\"w.cn\",\"x.cn\","
+              "\"y.cn\",\"z.cn\",\"aa.cn\",\"ab.cn\",\"ac.cn\",\"ad.cn\",\"ae.cn\",\"af.cn\","
+              "\"ag.cn\"]",
               "neimeng.ieSites", "at most 32"}));
 
 INSTANTIATE_TEST_SUITE_P(

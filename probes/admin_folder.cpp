@@ -103,8 +103,23 @@ HANDLE OpenForSecurity(const std::wstring& path) {
                        nullptr);
 }
 
-// Owned by Administrators or SYSTEM: nobody else can have changed its ACL, nor hold a
-// handle opened with rights the ACL no longer grants.
+// The account this program runs as. An elevated administrator's new objects are owned by
+// Administrators unless a policy makes the creator their owner; Wine keeps no owner at all
+// and names the account. Either way a folder of this account is not another user's.
+bool IsOwnUser(PSID sid) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    const bool same = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+                      EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, sid);
+    CloseHandle(token);
+    return same;
+}
+
+// Owned by Administrators, SYSTEM or this account: nobody else can have changed its ACL,
+// nor hold a handle opened with rights the ACL no longer grants.
 bool OwnedByAdministrators(HANDLE handle) {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR sd = nullptr;
@@ -112,7 +127,7 @@ bool OwnedByAdministrators(HANDLE handle) {
                         nullptr, nullptr, &sd) != ERROR_SUCCESS)
         return false;
     const bool admin = owner && (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
-                                 IsWellKnownSid(owner, WinLocalSystemSid));
+                                 IsWellKnownSid(owner, WinLocalSystemSid) || IsOwnUser(owner));
     LocalFree(sd);
     return admin;
 }

@@ -11,7 +11,8 @@
 // Administrators, with a protected ACL (nothing inherited) that gives SYSTEM and
 // Administrators full control and Users and Authenticated Users read and execute only. A
 // missing folder is created with that security descriptor in the same call. An existing
-// one owned by Administrators or SYSTEM gets the ACL again; one owned by anyone else (who
+// one owned by Administrators, SYSTEM or this account gets the ACL again; one owned by
+// anyone else (who
 // may keep a handle open with the rights it had, as Windows checks access only when a
 // handle is opened) is renamed aside ("<name>.untrusted-<n>") and the name created anew,
 // until this call created it. Elsewhere the stand-in has no ACLs: the folder gets mode
@@ -20,8 +21,8 @@
 // (then nothing in it may be trusted). Parents are not secured: call it for each level.
 int MakeAdminOnlyFolder(const std::string& windowsFolder);
 
-// Whether a folder or file (no link) is owned by Administrators or SYSTEM, so that what it
-// holds can be trusted. Elsewhere: owned by this user id and writable by no one else.
+// Whether a folder or file (no link) is owned by Administrators, SYSTEM or the account this
+// program runs as (never another user), so that what it holds can be trusted. Elsewhere: owned by this user id and writable by no one else.
 bool AdminOwned(const std::string& windowsPath);
 
 // Gives a file that this program just created in such a folder the same protection (mode

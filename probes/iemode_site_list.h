@@ -42,7 +42,7 @@ bool SiteListHolds(const SiteList& list, const std::vector<std::string>& require
 // written, -2 the folder could not be secured (nothing written).
 int WriteSiteList(const std::string& windowsPath, const std::vector<std::string>& hosts);
 
-// Whether the site list's folder and file are owned by Administrators or SYSTEM (see
+// Whether the site list's folder and file are owned by Administrators, SYSTEM or this account (see
 // AdminOwned): only then may what it names be trusted.
 bool SiteListTrusted(const std::string& windowsPath);
 

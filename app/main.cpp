@@ -1,6 +1,7 @@
 #include "app/check_options.h"
 #include "app/headless_check.h"
 #include "app/mainwindow.h"
+#include "app/windows/dll_search.h"
 #include "engine/download/part_files.h"
 
 #include <QApplication>
@@ -12,6 +13,7 @@
 #include <vector>
 
 int main(int argc, char* argv[]) {
+    RestrictDllSearch();
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (WantsHeadlessCheck(args)) {
         QCoreApplication app(argc, argv);

@@ -6,6 +6,7 @@
 #include "engine/engine_log.h"
 #include "engine/install_outcome.h"
 #include "engine/install_paths.h"
+#include "engine/installer_signer.h"
 #include "engine/region.h"
 
 #include "probes/file_probes.h"
@@ -51,6 +52,7 @@ void CheckThread::DownloadCsharp(bool showProgress) {
         const nlohmann::json& framework = Member(region, "framework");
         const std::string installerUrl = TextMember(framework, "url");
         const std::string sha256 = ExpectedSha256(framework);
+        const std::optional<std::string> signer = ExpectedSigner(framework);
         ENGINE_LOG(logger, "down c# url:{} ", installerUrl);
         std::string host, path;
         SplitHttpUrl(installerUrl, host, path);
@@ -78,6 +80,8 @@ void CheckThread::DownloadCsharp(bool showProgress) {
                 result = -1;
             } else if (fetched == FetchResult::ChecksumMismatch) {
                 ENGINE_LOG(logger, "sha256 mismatch file:{} ", LogPathText(target));
+                result = -2;
+            } else if (!SignerAllowsStart(installer, target, signer, outcome, logger)) {
                 result = -2;
             } else {
                 ENGINE_LOG(logger, "save c# install:{} ", LogPathText(target));
@@ -115,6 +119,7 @@ void CheckThread::DownloadToolVer(bool showProgress) {
         const nlohmann::json& tool = Member(region, "tool");
         const std::string installerUrl = TextMember(tool, "url");
         const std::string sha256 = ExpectedSha256(tool);
+        const std::optional<std::string> signer = ExpectedSigner(tool);
         ENGINE_LOG(logger, "down C# url={} ", installerUrl);
         qDebug() << "thread tool Get:" << QString::fromStdString(installerUrl);
         std::string host, path;
@@ -151,6 +156,8 @@ void CheckThread::DownloadToolVer(bool showProgress) {
                 } else if (fetched == FetchResult::ChecksumMismatch) {
                     qDebug() << "thread tool sha256 mismatch";
                     ENGINE_LOG(logger, "sha256 mismatch file:{} ", LogPathText(target));
+                    result = -2;
+                } else if (!SignerAllowsStart(installer, target, signer, outcome, logger)) {
                     result = -2;
                 } else {
                     ENGINE_LOG(logger, "thread tool write success ");
@@ -229,6 +236,7 @@ void CheckThread::DownloadCaVer(bool showProgress) {
                 continue;
             ENGINE_LOG(logger, "ready to install  : {} ", entry.fileName);
             const fs::path target = RegionDir(regionName) / TimeNamedInstaller();
+            const std::optional<std::string> signer = ExpectedSigner(item);
             std::string host, path;
             SplitHttpUrl(installerUrl, host, path);
             ENGINE_LOG(logger, "url ={},file:{}", path, LogPathText(target));
@@ -258,6 +266,10 @@ void CheckThread::DownloadCaVer(bool showProgress) {
                 --ca;
             } else if (fetched == FetchResult::ChecksumMismatch) {
                 ENGINE_LOG(logger, "sha256 mismatch file:{} ", LogPathText(target));
+                --ca;
+            } else if (std::string refused;
+                       !SignerAllowsStart(installer, target, signer, refused, logger)) {
+                failures.push_back(entry.fileName + "：" + refused);
                 --ca;
             } else {
                 ENGINE_LOG(logger, "installCmd ={}", LogPathText(target));

@@ -77,7 +77,10 @@ IEModeReading ReadIEMode(const std::vector<std::string>& hosts) {
     reading.ieRetired = IERetired(reading.windows);
     reading.edge = ReadEdgeInstall();
     reading.policy = ReadIEModePolicy();
-    reading.listRead = ReadSiteList(kSiteListPath, reading.list);
+    // A list in a folder or file that someone else owns may say anything: not read.
+    const bool present = ReadSiteList(kSiteListPath, reading.list);
+    reading.listUntrusted = present && !SiteListTrusted(kSiteListPath);
+    reading.listRead = present && !reading.listUntrusted;
     reading.state = DecideIEMode(reading.ieRetired, reading.edge.found, reading.policy,
                                  reading.listRead && SiteListHolds(reading.list, hosts));
     return reading;
@@ -128,8 +131,10 @@ std::vector<CheckFact> IEModeFacts(const IEModeReading& reading) {
             if (!reading.listRead || !SiteListHolds(reading.list, {host}))
                 missing += (missing.empty() ? "" : ", ") + host;
         facts.push_back(IEModeFact(kSiteListPath,
-                                   reading.listRead
-                                       ? "Edge 的 IE 模式站点列表缺少 " + missing
+                                   reading.listRead ? "Edge 的 IE 模式站点列表缺少 " + missing
+                                   : reading.listUntrusted
+                                       ? std::string("Edge 的 IE 模式站点列表或其文件夹不归管理员"
+                                                     "所有，不予采用")
                                        : std::string("Edge 的 IE 模式站点列表不存在或无法读取"),
                                    false));
         break;

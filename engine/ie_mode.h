@@ -25,6 +25,8 @@ struct IEModeReading {
     EdgeInstall edge;
     IEModePolicy policy;
     bool listRead = false;
+    // The list is there but its folder or file is not owned by Administrators (or SYSTEM).
+    bool listUntrusted = false;
     SiteList list;
     std::vector<std::string> hosts;
     IEModeState state = IEModeState::NotNeeded;

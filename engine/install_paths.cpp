@@ -1,11 +1,16 @@
 #include "engine/install_paths.h"
 
+#include "probes/admin_folder.h"
 #include "probes/native_path.h"
 #include "probes/textconv.h"
 
 #include <chrono>
+#include <stdexcept>
 
 namespace fs = std::filesystem;
+
+const char kQueldaDataFolder[] = "C:\\ProgramData\\Quelda";
+const char kDownloadsFolder[] = "C:\\ProgramData\\Quelda\\downloads";
 
 // Registry values are GBK. They go through UTF-8 on Windows too: MinGW's std::filesystem
 // takes narrow strings byte by byte, not in the ANSI code page.
@@ -25,7 +30,12 @@ std::string LogPathText(const fs::path& p) {
 }
 
 fs::path RegionDir(const std::string& regionName) {
-    return fs::current_path() / fs::u8path(regionName);
+    const std::string levels[] = {kQueldaDataFolder, kDownloadsFolder,
+                                  std::string(kDownloadsFolder) + "\\" + regionName};
+    for (const std::string& level : levels)
+        if (MakeAdminOnlyFolder(level) < 0)
+            throw std::runtime_error("download folder " + level + " could not be secured");
+    return fs::u8path(ToNativePath(levels[2]));
 }
 
 fs::path SkfDllPath() {

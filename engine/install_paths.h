@@ -14,7 +14,12 @@ std::string LocalPathText(const std::filesystem::path& p);
 // A path as UTF-8 text, for the diagnostic log.
 std::string LogPathText(const std::filesystem::path& p);
 
-// <current directory>/<regionName>; throws when the current directory is unavailable.
+// Where installers are saved and started from: C:\ProgramData\Quelda\downloads\<region>,
+// each level made a folder that only administrators can change (see admin_folder.h), so
+// that no user can put a DLL beside an installer that runs elevated. Throws
+// std::runtime_error when a level cannot be made so; nothing is downloaded then.
+extern const char kQueldaDataFolder[]; // C:\ProgramData\Quelda, the site list's folder too
+extern const char kDownloadsFolder[];  // C:\ProgramData\Quelda\downloads
 std::filesystem::path RegionDir(const std::string& regionName);
 
 // The library whose presence spoils the CA environment; the CA installs delete it.

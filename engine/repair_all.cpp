@@ -1,11 +1,13 @@
 // Mode 4: the installers the panel selected, one after another. Writes no log records
-// beyond the download's own retries; its trace goes to the debug stream only.
+// beyond the download's own retries and the installers' signature checks; its trace goes
+// to the debug stream only.
 #include "engine/checkthread.h"
 
 #include "engine/download/download.h"
 #include "engine/driver_entry.h"
 #include "engine/install_outcome.h"
 #include "engine/install_paths.h"
+#include "engine/installer_signer.h"
 #include "engine/region.h"
 
 #include "probes/file_probes.h"
@@ -47,6 +49,7 @@ void CheckThread::RepairAll() {
             const nlohmann::json& framework = Member(Member(serverCfg, regionName), "framework");
             const std::string installerUrl = TextMember(framework, "url");
             const fs::path target = RegionDir(regionName) / "csharp.exe";
+            const std::optional<std::string> signer = ExpectedSigner(framework);
             std::string host, path;
             SplitHttpUrl(installerUrl, host, path);
             std::exception_ptr folderError;
@@ -68,7 +71,11 @@ void CheckThread::RepairAll() {
             case FetchResult::WriteFailed:
                 csharp = -1;
                 break;
-            case FetchResult::Saved:
+            case FetchResult::Saved: {
+                if (!SignerAllowsStart(installer, target, signer, outcome, logger)) {
+                    csharp = -2;
+                    break;
+                }
                 ran = RunRowInstaller(kDotNetRow, target);
                 outcome = ran->outcome;
                 csharp = ran->runCode > 0 ? 1 : -4;
@@ -94,6 +101,7 @@ void CheckThread::RepairAll() {
             const nlohmann::json& toolCfg = Member(Member(serverCfg, regionName), "tool");
             const std::string installerUrl = TextMember(toolCfg, "url");
             const fs::path target = RegionDir(regionName) / "tool.exe";
+            const std::optional<std::string> signer = ExpectedSigner(toolCfg);
             qDebug() << "thread tool Get:" << QString::fromStdString(installerUrl);
             std::string host, path;
             SplitHttpUrl(installerUrl, host, path);
@@ -116,6 +124,8 @@ void CheckThread::RepairAll() {
                     tool = -1;
                 } else if (fetched == FetchResult::ChecksumMismatch) {
                     qDebug() << "thread tool sha256 mismatch";
+                    tool = -2;
+                } else if (!SignerAllowsStart(installer, target, signer, outcome, logger)) {
                     tool = -2;
                 } else {
                     qDebug() << "thread tool write success";
@@ -168,6 +178,7 @@ void CheckThread::RepairAll() {
                 if (needInstall.count(entry.fileName) == 0)
                     continue;
                 const fs::path target = RegionDir(regionName) / TimeNamedInstaller();
+                const std::optional<std::string> signer = ExpectedSigner(item);
                 std::string host, path;
                 SplitHttpUrl(installerUrl, host, path);
                 HeldFile installer;
@@ -177,6 +188,12 @@ void CheckThread::RepairAll() {
                     FetchInstaller(host, path, target, ExpectedSha256(item), hooks);
                 if (fetched != FetchResult::Saved) {
                     installs.AddFetchFailure(entry.fileName, FetchOutcomeText(fetched, status));
+                    --ca;
+                    continue;
+                }
+                if (std::string refused;
+                    !SignerAllowsStart(installer, target, signer, refused, logger)) {
+                    installs.failures.push_back(entry.fileName + "：" + refused);
                     --ca;
                     continue;
                 }

@@ -103,6 +103,49 @@ HANDLE OpenForSecurity(const std::wstring& path) {
                        nullptr);
 }
 
+// The account this program runs as. An elevated administrator's new objects are owned by
+// Administrators unless a policy makes the creator their owner; Wine keeps no owner at all
+// and names the account. Either way a folder of this account is not another user's.
+bool IsOwnUser(PSID sid) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return false;
+    alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+    DWORD size = 0;
+    const bool same = GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size) &&
+                      EqualSid(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, sid);
+    CloseHandle(token);
+    return same;
+}
+
+// Owned by Administrators, SYSTEM or this account: nobody else can have changed its ACL,
+// nor hold a handle opened with rights the ACL no longer grants.
+bool OwnedByAdministrators(HANDLE handle) {
+    PSID owner = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
+                        nullptr, nullptr, &sd) != ERROR_SUCCESS)
+        return false;
+    const bool admin = owner && (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+                                 IsWellKnownSid(owner, WinLocalSystemSid) || IsOwnUser(owner));
+    LocalFree(sd);
+    return admin;
+}
+
+// Renames a folder someone else made out of the way ("<name>.untrusted-<n>"), so that the
+// name can be created anew. Handles its owner still holds keep pointing at the old one.
+bool MoveAside(const std::wstring& path) {
+    for (int n = 1; n <= 20; ++n) {
+        const std::wstring aside =
+            path + L".untrusted-" + std::to_wstring(GetTickCount()) + L"-" + std::to_wstring(n);
+        if (MoveFileExW(path.c_str(), aside.c_str(), 0))
+            return true;
+        if (GetLastError() != ERROR_ALREADY_EXISTS && GetLastError() != ERROR_FILE_EXISTS)
+            return false;
+    }
+    return false;
+}
+
 } // namespace
 
 int MakeAdminOnlyFolder(const std::string& windowsFolder) {
@@ -112,25 +155,43 @@ int MakeAdminOnlyFolder(const std::string& windowsFolder) {
     fs::create_directories(folder.parent_path(), ec);
     TakeOverPrivileges privileges;
     Descriptor created(kFolderSddl);
+    if (!created.sd)
+        return -2;
     SECURITY_ATTRIBUTES attributes{sizeof attributes, created.sd, FALSE};
     // Someone may put a folder, a link or a file there between two steps: a few rounds.
-    for (int round = 0; round < 3; ++round) {
-        if (!created.sd)
-            return -2;
-        if (!CreateDirectoryW(path.c_str(), &attributes) && GetLastError() != ERROR_ALREADY_EXISTS)
+    for (int round = 0; round < 4; ++round) {
+        // Made here with its descriptor in the same call: no one else ever had it open.
+        if (CreateDirectoryW(path.c_str(), &attributes))
+            return 1;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
             return -1;
         const HANDLE handle = OpenForSecurity(path);
-        if (handle == INVALID_HANDLE_VALUE)
-            return -2;
+        if (handle == INVALID_HANDLE_VALUE) {
+            if (!MoveAside(path))
+                return -2;
+            continue;
+        }
         BY_HANDLE_FILE_INFORMATION info{};
         const bool got = GetFileInformationByHandle(handle, &info);
         const bool realFolder = got && (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
                                 !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT);
-        const bool secured = realFolder && Apply(handle, kFolderSddl);
+        if (realFolder && OwnedByAdministrators(handle)) {
+            // Ours from before: its ACL is set again, in case it was loosened.
+            const bool secured = Apply(handle, kFolderSddl);
+            CloseHandle(handle);
+            return secured ? 1 : -2;
+        }
+        if (realFolder) {
+            // Another account's folder: taken over (so that it may be renamed), then moved
+            // aside; the next round creates ours.
+            Apply(handle, kFolderSddl);
+            CloseHandle(handle);
+            if (!MoveAside(path))
+                return -2;
+            continue;
+        }
         CloseHandle(handle);
-        if (secured)
-            return 1;
-        if (realFolder || !got)
+        if (!got)
             return -2;
         // A junction, symbolic link or file: removing it removes only the name.
         if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY ? !RemoveDirectoryW(path.c_str())
@@ -138,6 +199,21 @@ int MakeAdminOnlyFolder(const std::string& windowsFolder) {
             return -2;
     }
     return -2;
+}
+
+bool AdminOwned(const std::string& windowsPath) {
+    const HANDLE handle =
+        CreateFileW(fs::u8path(windowsPath).wstring().c_str(), READ_CONTROL,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool owned = GetFileInformationByHandle(handle, &info) &&
+                       !(info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) &&
+                       OwnedByAdministrators(handle);
+    CloseHandle(handle);
+    return owned;
 }
 
 int MakeAdminOnlyFile(const std::string& windowsFile) {
@@ -173,6 +249,17 @@ int MakeAdminOnlyFolder(const std::string& windowsFolder) {
             return -2;
     }
     return -2;
+}
+
+bool AdminOwned(const std::string& windowsPath) {
+    const fs::path path = fs::u8path(ToNativePath(windowsPath));
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    struct stat st {};
+    const bool owned = ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 022) == 0;
+    ::close(fd);
+    return owned;
 }
 
 int MakeAdminOnlyFile(const std::string& windowsFile) {

@@ -9,12 +9,21 @@
 // Makes `windowsFolder` (a Windows path, UTF-8; its parent must be a real folder) a folder
 // that only administrators can change, creating it when missing. On Windows: owned by
 // Administrators, with a protected ACL (nothing inherited) that gives SYSTEM and
-// Administrators full control and Users and Authenticated Users read and execute only; a
-// folder someone else owns and locked is taken over. Elsewhere the stand-in has no ACLs:
-// the folder gets mode 0755, and one owned by another user id is refused. A link or a file
-// in the folder's place is removed first. 1 done, -1 the folder could not be created,
-// -2 it could not be secured (then nothing in it may be trusted).
+// Administrators full control and Users and Authenticated Users read and execute only. A
+// missing folder is created with that security descriptor in the same call. An existing
+// one owned by Administrators, SYSTEM or this account gets the ACL again; one owned by
+// anyone else (who
+// may keep a handle open with the rights it had, as Windows checks access only when a
+// handle is opened) is renamed aside ("<name>.untrusted-<n>") and the name created anew,
+// until this call created it. Elsewhere the stand-in has no ACLs: the folder gets mode
+// 0755, and one owned by another user id is refused. A link or a file in the folder's place
+// is removed first. 1 done, -1 the folder could not be created, -2 it could not be secured
+// (then nothing in it may be trusted). Parents are not secured: call it for each level.
 int MakeAdminOnlyFolder(const std::string& windowsFolder);
+
+// Whether a folder or file (no link) is owned by Administrators, SYSTEM or the account this
+// program runs as (never another user), so that what it holds can be trusted. Elsewhere: owned by this user id and writable by no one else.
+bool AdminOwned(const std::string& windowsPath);
 
 // Gives a file that this program just created in such a folder the same protection (mode
 // 0644 elsewhere). 1 done, -1 not.

@@ -15,6 +15,7 @@ bool HeldFile::Open(const std::string& ansiPath) {
     if (h == INVALID_HANDLE_VALUE)
         return false;
     handle_ = h;
+    path_ = ansiPath;
     return true;
 }
 
@@ -34,4 +35,5 @@ void HeldFile::Close() {
     if (handle_)
         CloseHandle(static_cast<HANDLE>(handle_));
     handle_ = nullptr;
+    path_.clear();
 }

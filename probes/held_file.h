@@ -22,6 +22,12 @@ class HeldFile {
     bool IsOpen() const { return handle_ != nullptr; }
     void Close();
 
+    // The path it was opened by (local code page) and its Windows handle, for the checks
+    // that must read exactly the held file (see installer_signature.h).
+    const std::string& Path() const { return path_; }
+    void* NativeHandle() const { return handle_; }
+
   private:
     void* handle_ = nullptr;
+    std::string path_;
 };

@@ -88,6 +88,34 @@ bool ReadWhole(const fs::path& file, std::string& text) {
     return true;
 }
 
+// An address such as 10.1.2.3: every label is digits. It names one computer only, so it is
+// never a parent domain.
+bool IsAddressLike(const std::string& host) {
+    return host.find_first_not_of("0123456789.") == std::string::npos;
+}
+
+// Where a part file may go beside `windowsPath`: a name that is free or holds a regular
+// file, which is removed. A folder or link under the first name (made before the folder was
+// secured) is removed with what it holds; when that fails, the next name is tried, so the
+// list can always be written.
+bool FreePartPath(const std::string& windowsPath, std::string& partPath) {
+    for (int n = 0; n < 8; ++n) {
+        partPath = windowsPath + (n == 0 ? std::string() : "." + std::to_string(n)) + ".part";
+        const fs::path part = fs::u8path(ToNativePath(partPath));
+        std::error_code ec;
+        const fs::file_status status = fs::symlink_status(part, ec);
+        if (status.type() == fs::file_type::not_found)
+            return true;
+        if (fs::is_directory(status))
+            fs::remove_all(part, ec);
+        else
+            fs::remove(part, ec);
+        if (!ec && !fs::exists(fs::symlink_status(part, ec)))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
 std::string SiteHostProblem(const std::string& site) {
@@ -98,8 +126,12 @@ std::string SiteHostProblem(const std::string& site) {
     if (site.find('*') != std::string::npos)
         return "must not hold a wildcard";
     const std::string::size_type colon = site.find(':');
-    if (!IsHostName(site.substr(0, colon)))
+    const std::string host = site.substr(0, colon);
+    if (!IsHostName(host))
         return "must be a host name of letters, digits, '-' and '.'";
+    if (host.find('.') == std::string::npos)
+        return "must name a host of at least two labels (such as portal.example.cn), not a "
+               "top-level domain";
     if (colon != std::string::npos && PortNumber(site.substr(colon + 1)) == 0)
         return "the port after the host must be a number from 1 to 65535";
     return std::string();
@@ -159,12 +191,12 @@ int WriteSiteList(const std::string& windowsPath, const std::vector<std::string>
         // may be one others can change (or a link), and the rename replaces its name rather
         // than writing through it. The new file is made here, where only administrators can
         // create files, and is protected before it takes the list's name.
-        const std::string partPath = windowsPath + ".part";
+        // Never written through: what is there (a link, perhaps) must go first.
+        std::string partPath;
+        if (!FreePartPath(windowsPath, partPath))
+            return -1;
         const fs::path part = fs::u8path(ToNativePath(partPath));
         std::error_code ec;
-        // Never written through: what is there (a link, perhaps) must go first.
-        if (!fs::remove(part, ec) && ec)
-            return -1;
         {
             std::ofstream out(part, std::ios::binary | std::ios::trunc);
             out.write(text.data(), static_cast<std::streamsize>(text.size()));
@@ -188,6 +220,10 @@ int WriteSiteList(const std::string& windowsPath, const std::vector<std::string>
     } catch (const std::exception&) {
         return -1;
     }
+}
+
+bool SiteListTrusted(const std::string& windowsPath) {
+    return AdminOwned(windowsPath.substr(0, windowsPath.rfind('\\'))) && AdminOwned(windowsPath);
 }
 
 bool PageHostListed(const std::string& url, const std::vector<std::string>& listed) {
@@ -221,8 +257,11 @@ bool PageHostListed(const std::string& url, const std::vector<std::string>& list
         if (!SplitSite(entry, listedHost, listedPort))
             continue;
         const bool sameHost = host == listedHost;
+        // Only a domain of two labels or more has sub-domains here: never an address, never
+        // a top-level domain.
+        const bool parent = listedHost.find('.') != std::string::npos && !IsAddressLike(listedHost);
         const bool subDomain =
-            host.size() > listedHost.size() &&
+            parent && host.size() > listedHost.size() &&
             host.compare(host.size() - listedHost.size(), listedHost.size(), listedHost) == 0 &&
             host[host.size() - listedHost.size() - 1] == '.';
         if ((sameHost || subDomain) && (listedPort == 0 || listedPort == port))

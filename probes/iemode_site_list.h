@@ -19,8 +19,9 @@ struct SiteList {
     std::vector<std::string> hosts; // as written in the file
 };
 
-// Empty when `host` is a host name or "host:port" (port 1-65535) that a site list may hold;
-// otherwise what is wrong with it. No scheme, path, wildcard or blank is accepted.
+// Empty when `host` is a host name of at least two labels or "host:port" (port 1-65535)
+// that a site list may hold; otherwise what is wrong with it. No scheme, path, wildcard,
+// blank or single label ("cn") is accepted.
 std::string SiteHostProblem(const std::string& host);
 
 // Reads a site list file (a Windows path). False when the file is missing or is not a site
@@ -41,8 +42,13 @@ bool SiteListHolds(const SiteList& list, const std::vector<std::string>& require
 // written, -2 the folder could not be secured (nothing written).
 int WriteSiteList(const std::string& windowsPath, const std::vector<std::string>& hosts);
 
+// Whether the site list's folder and file are owned by Administrators, SYSTEM or this account (see
+// AdminOwned): only then may what it names be trusted.
+bool SiteListTrusted(const std::string& windowsPath);
+
 // Whether a page may open through the site list: its host (of an http:// or https:// URL)
-// is one of `listed` or a sub-domain of one, without regard to case, and its port equals a
-// listed port when the entry has one. A URL with user information, or a host with any
+// is one of `listed` or a sub-domain of one of at least two labels that is not an address
+// (10.1.2.3 matches itself only), without regard to case, and its port equals a listed
+// port when the entry has one. A URL with user information, or a host with any
 // character outside letters, digits, '-' and '.', is never allowed.
 bool PageHostListed(const std::string& url, const std::vector<std::string>& listed);

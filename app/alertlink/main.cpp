@@ -5,6 +5,7 @@
 #include "alert_link.h"
 #include "open_page.h"
 
+#include "app/windows/dll_search.h"
 #include "probes/edge_install.h"
 #include "probes/ie_settings.h"
 #include "probes/iemode_site_list.h"
@@ -49,9 +50,11 @@ std::wstring InternetExplorer() {
 } // namespace
 
 int main() {
+    RestrictDllSearch();
     std::vector<std::string> hosts = {kPortalDomain};
     SiteList list;
-    if (ReadSiteList(kSiteListPath, list))
+    // Only a list in a folder and file that Administrators (or SYSTEM) own names hosts.
+    if (SiteListTrusted(kSiteListPath) && ReadSiteList(kSiteListPath, list))
         hosts.insert(hosts.end(), list.hosts.begin(), list.hosts.end());
     std::wstring page;
     if (!AllowedPageOf(GetCommandLineW(), hosts, page))

@@ -133,6 +133,24 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"/shanxi/tool/url", "\"{{BASE}}files/x.exe\"", "shanxi.tool.url",
               "path starting with /"}));
 
+// The optional name an installer's signature must carry.
+INSTANTIATE_TEST_SUITE_P(Signers, OneFault,
+                         ::testing::Values(Fault{"/shanxi/tool/signer", "42", "shanxi.tool.signer",
+                                                 "must be a string (found number)"},
+                                           Fault{"/hebei/framework/signer", "\"\"",
+                                                 "hebei.framework.signer", "not be empty"},
+                                           Fault{"/shanxi/driver/0/signer", "\"Quelda CA \"",
+                                                 "shanxi.driver[0].signer", "compared exactly"},
+                                           Fault{"/shanxi/driver/1/signer", "\"Quelda\\nCA\"",
+                                                 "shanxi.driver[1].signer", "control characters"}));
+
+TEST(Signers, ANamedSignerIsValid) {
+    Document doc = ExampleDocument();
+    doc["shanxi"]["tool"]["signer"] = "Quelda CA Co., Ltd.";
+    doc["hebei"]["driver"]["caDriver"]["signer"] = "全国投标证书有限公司";
+    EXPECT_TRUE(ValidateDocument(doc, kBasePlaceholder).empty());
+}
+
 // The optional top-level support member beside the regions: a report URL like an
 // installer's.
 INSTANTIATE_TEST_SUITE_P(
@@ -157,11 +175,13 @@ INSTANTIATE_TEST_SUITE_P(
         Fault{"/hebei/ieSites", "[\"b.example/sign\"]", "hebei.ieSites[0]", "without a path"},
         Fault{"/neimeng/ieSites", "[\"b.example:0\"]", "neimeng.ieSites[0]", "1 to 65535"},
         Fault{"/neimeng/ieSites", "[1]", "neimeng.ieSites[0]", "must be a string"},
+        Fault{"/neimeng/ieSites", "[\"cn\"]", "neimeng.ieSites[0]", "at least two labels"},
         Fault{"/neimeng/ieSites",
-              "[\"a\",\"b\",\"c\",\"d\",\"e\",\"f\",\"g\",\"h\",\"i\",\"j\",\"k\","
-              "\"l\",\"m\",\"n\",\"o\",\"p\",\"q\",\"r\",\"s\",\"t\",\"u\",\"v\","
-              "\"w\",\"x\",\"y\",\"z\",\"aa\",\"ab\",\"ac\",\"ad\",\"ae\",\"af\","
-              "\"ag\"]",
+              "[\"a.cn\",\"b.cn\",\"c.cn\",\"d.cn\",\"e.cn\",\"f.cn\",\"g.cn\",\"h.cn\","
+              "\"i.cn\",\"j.cn\",\"k.cn\",\"l.cn\",\"m.cn\",\"n.cn\",\"o.cn\",\"p.cn\","
+              "\"q.cn\",\"r.cn\",\"s.cn\",\"t.cn\",\"u.cn\",\"v.cn\",\"w.cn\",\"x.cn\","
+              "\"y.cn\",\"z.cn\",\"aa.cn\",\"ab.cn\",\"ac.cn\",\"ad.cn\",\"ae.cn\",\"af.cn\","
+              "\"ag.cn\"]",
               "neimeng.ieSites", "at most 32"}));
 
 INSTANTIATE_TEST_SUITE_P(

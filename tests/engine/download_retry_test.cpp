@@ -129,7 +129,7 @@ TEST_F(DownloadRetry, DroppedConnectionIsRetriedAndResumedOnlyWhereTheServerAllo
         always,
     };
     for (const Case& c : cases) {
-        std::filesystem::remove_all(workDir / "shanxi");
+        std::filesystem::remove_all(RegionFolder("shanxi"));
         std::filesystem::remove(marker);
         server.ClearRequests();
         const std::size_t before = Messages().size();
@@ -149,7 +149,7 @@ TEST_F(DownloadRetry, DroppedConnectionIsRetriedAndResumedOnlyWhereTheServerAllo
         if (c.expected != 1) {
             EXPECT_TRUE(DownloadedFiles("shanxi").empty()) << c.name;
         } else if (c.runs.size() == 1) {
-            const std::string file = ReadBytes(workDir / "shanxi" / "tool.exe");
+            const std::string file = ReadBytes(RegionFolder("shanxi") / "tool.exe");
             EXPECT_TRUE(file == Script(c.runs[0])) << c.name << ": " << file.size() << " bytes";
         }
         const auto m = Messages();
@@ -177,11 +177,11 @@ TEST_F(DownloadRetry, TrickleBelowTheSpeedLimitFailsAndASlowButMovingOneComplete
 
     server.ServeTrickle("/files/moving", 400, std::chrono::milliseconds(2)); // ~500 B/s
     EXPECT_EQ(RunTool(server.Url("/files/moving"), ""), -4); // complete, then not a program
-    EXPECT_EQ(std::filesystem::file_size(workDir / "shanxi" / "tool.exe"), 400u);
+    EXPECT_EQ(std::filesystem::file_size(RegionFolder("shanxi") / "tool.exe"), 400u);
 }
 
 TEST_F(DownloadRetry, StalePartFilesOfEarlierRunsGoWhenADownloadStartsThere) {
-    const auto dir = workDir / "shanxi";
+    const auto dir = RegionFolder("shanxi");
     std::filesystem::create_directories(dir);
     const auto stale = dir / "tool.exe.999999-1.part";
     const auto fresh = dir / "tool.exe.999999-2.part";

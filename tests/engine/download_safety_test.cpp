@@ -92,7 +92,7 @@ TEST_F(DownloadSafety, Sha256IsCheckedBeforeTheInstallerStarts) {
     }
     const Strings m = Messages();
     const std::string line =
-        "sha256 mismatch file:" + (workDir / "shanxi" / "tool.exe").u8string() + " ";
+        "sha256 mismatch file:" + (RegionFolder("shanxi") / "tool.exe").u8string() + " ";
     EXPECT_EQ(std::count(m.begin(), m.end(), line), 2);
 }
 
@@ -104,7 +104,7 @@ TEST_F(DownloadSafety, LargeBodyIsStreamedWithFlatMemory) {
     const SignalLog log = RunTool({{"url", server.Url("/files/big")}});
     const long growth = PeakRssKiB() - before;
     EXPECT_EQ(log.Last("DownloadToolSig"), -4); // fetched whole, then not a program
-    const auto file = workDir / "shanxi" / "tool.exe";
+    const auto file = RegionFolder("shanxi") / "tool.exe";
     EXPECT_EQ(std::filesystem::file_size(file), kSize);
     std::ifstream in(file, std::ios::binary);
     in.seekg(static_cast<std::streamoff>(kSize - 1000));

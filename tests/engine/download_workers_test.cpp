@@ -40,7 +40,7 @@ TEST_F(Workers, InstallerIsFetchedStartedOnceAndKept) {
         EXPECT_EQ(log.Values("UpdateProcess"), (Ints{0, 5, 50, 60, 100})) << w.name;
         EXPECT_EQ(log.Last(w.signal), 1) << w.name;
         EXPECT_EQ(log.Events().back(), std::string(w.signal) + "(1)") << w.name;
-        EXPECT_TRUE(std::filesystem::is_regular_file(workDir / "shanxi" / w.target)) << w.name;
+        EXPECT_TRUE(std::filesystem::is_regular_file(RegionFolder("shanxi") / w.target)) << w.name;
     }
     EXPECT_EQ(InstallerRuns(), (Strings{"setup-csharp.exe", "setup-tool.exe"}));
     EXPECT_EQ(DownloadedFiles("shanxi"), (Strings{"csharp.exe", "tool.exe"}));
@@ -49,7 +49,7 @@ TEST_F(Workers, InstallerIsFetchedStartedOnceAndKept) {
 TEST_F(Workers, ToolWorkerLogLines) {
     const std::string url = ServeInstaller("tool-setup");
     RunWorker(kWorkers[1], url);
-    const std::string target = (workDir / "shanxi" / "tool.exe").u8string();
+    const std::string target = (RegionFolder("shanxi") / "tool.exe").u8string();
     EXPECT_EQ(Messages(),
               (Strings{"down C# url=" + url + " ", "Get C# over ", "thread tool Get succes ",
                        "thread tool write success ", "start install : " + target + " ",
@@ -59,7 +59,7 @@ TEST_F(Workers, ToolWorkerLogLines) {
 TEST_F(Workers, NetWorkerLogLines) {
     const std::string url = ServeInstaller("net-setup");
     RunWorker(kWorkers[0], url);
-    const std::string target = (workDir / "shanxi" / "csharp.exe").u8string();
+    const std::string target = (RegionFolder("shanxi") / "csharp.exe").u8string();
     EXPECT_EQ(Messages(), (Strings{"down c# url:" + url + " ", "save c# install:" + target + " ",
                                    "install c# code:1 "}));
 }
@@ -111,7 +111,7 @@ TEST_F(Workers, MissingMemberIsAnException) {
 TEST_F(Workers, TargetThatCannotBeWrittenGivesMinusOne) {
     for (const auto& w : kWorkers) {
         // A folder with content where the installer should go: the file cannot take its place.
-        std::filesystem::create_directories(workDir / "shanxi" / w.target / "busy");
+        std::filesystem::create_directories(RegionFolder("shanxi") / w.target / "busy");
         const SignalLog log = RunWorker(w, ServeInstaller("setup"));
         EXPECT_EQ(log.Last(w.signal), -1) << w.name;
         EXPECT_EQ(log.Values("UpdateProcess"), (Ints{0, 5, 50, 60, 100})) << w.name;
@@ -120,18 +120,31 @@ TEST_F(Workers, TargetThatCannotBeWrittenGivesMinusOne) {
     EXPECT_EQ(DownloadedFiles("shanxi"), (Strings{"csharp.exe", "tool.exe"})); // the folders
 }
 
-TEST_F(Workers, DownloadFolderThatCannotBeMadeFailsAfterTheResponse) {
-    std::ofstream(workDir / "shanxi") << "a file where the folder belongs";
+TEST_F(Workers, DownloadFolderThatCannotBeSecuredFailsBeforeTheDownload) {
+    // C:\ProgramData a file: no folder can be made below it.
+    std::filesystem::create_directories(machine.dir() / "drive_c");
+    std::ofstream(machine.dir() / "drive_c" / "ProgramData") << "a file where the folder belongs";
     for (const auto& w : kWorkers) {
         const SignalLog log = RunWorker(w, ServeInstaller("setup"));
-        EXPECT_EQ(log.Values("UpdateProcess"), (Ints{0, 5, 50, 100})) << w.name;
+        EXPECT_EQ(log.Values("UpdateProcess"), (Ints{0, 5, 100})) << w.name;
         EXPECT_EQ(log.Last(w.signal), -3) << w.name;
     }
+    EXPECT_EQ(server.RequestCount("/files/setup"), 0u);
     EXPECT_TRUE(InstallerRuns().empty());
-    const Strings m = Messages();
-    ASSERT_GE(m.size(), 3u);
-    EXPECT_EQ(Strings(m.end() - 2, m.end()),
-              (Strings{"Get C# over ", " thread tool get exception "}));
+    EXPECT_EQ(Messages().back(), " thread tool get exception ");
+}
+
+TEST_F(Workers, InstallersAreSavedInTheAdministratorsDownloadFolder) {
+    // A folder a user made there first (mode 0777) is made one only its owner can change.
+    std::filesystem::create_directories(RegionFolder("shanxi"));
+    std::filesystem::permissions(RegionFolder("shanxi").parent_path(), std::filesystem::perms::all);
+    const SignalLog log = RunWorker(kWorkers[1], ServeInstaller("setup"));
+    EXPECT_EQ(log.Last("DownloadToolSig"), 1);
+    EXPECT_EQ(DownloadedFiles("shanxi"), Strings{"tool.exe"});
+    const auto perms = std::filesystem::status(RegionFolder("shanxi").parent_path()).permissions();
+    EXPECT_EQ(perms & (std::filesystem::perms::group_write | std::filesystem::perms::others_write),
+              std::filesystem::perms::none);
+    EXPECT_FALSE(std::filesystem::exists(workDir / "shanxi")) << "not beside the program";
 }
 
 TEST_F(Workers, InstallerThatCannotStartGivesMinusFour) {

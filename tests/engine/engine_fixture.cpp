@@ -271,10 +271,14 @@ std::vector<std::string> EngineTest::InstallerRuns() const {
     return runs;
 }
 
+fs::path EngineTest::RegionFolder(const std::string& region) const {
+    return machine.dir() / "drive_c" / "ProgramData" / "Quelda" / "downloads" / region;
+}
+
 std::vector<std::string> EngineTest::DownloadedFiles(const std::string& region) const {
     std::vector<std::string> names;
     std::error_code ec;
-    for (const auto& e : fs::directory_iterator(workDir / region, ec))
+    for (const auto& e : fs::directory_iterator(RegionFolder(region), ec))
         names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;

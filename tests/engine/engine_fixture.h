@@ -89,6 +89,8 @@ class EngineTest : public ::testing::Test {
     // An installer script served at /files/<name>; it appends its own name to the marker.
     std::string ServeInstaller(const std::string& name);
     std::vector<std::string> InstallerRuns() const;
+    // The region's download folder (C:\ProgramData\Quelda\downloads\<region>), not made.
+    std::filesystem::path RegionFolder(const std::string& region) const;
     // Files left in the region's download folder.
     std::vector<std::string> DownloadedFiles(const std::string& region) const;
 

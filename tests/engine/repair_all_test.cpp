@@ -96,15 +96,18 @@ TEST_F(RepairAll, NullDocumentAfterAFailedFetch) {
     EXPECT_TRUE(std::filesystem::exists(machine.Native(kSkfDll))); // no driver list read
 }
 
-TEST_F(RepairAll, DownloadFolderThatCannotBeMadeIsAnExceptionAfterTheResponse) {
-    std::ofstream(workDir / "shanxi") << "a file where the folder belongs";
+TEST_F(RepairAll, DownloadFolderThatCannotBeSecuredIsAnExceptionBeforeTheDownload) {
+    std::filesystem::create_directories(machine.dir() / "drive_c");
+    std::ofstream(machine.dir() / "drive_c" / "ProgramData") << "a file where the folder belongs";
     json doc = BaseDocument();
     doc["shanxi"]["framework"]["url"] = ServeInstaller("net-setup");
     doc["shanxi"]["tool"]["url"] = ServeInstaller("tool-setup");
     ServeDocument(doc);
     const SignalLog log = Run(4, 0, 3);
-    EXPECT_EQ(log.Values("UpdateProcess"), (Ints{10, 50, 30, 90}));
+    EXPECT_EQ(log.Values("UpdateProcess"), (Ints{10, 30, 90}));
     EXPECT_EQ(log.Events().back(), "RepairFinishSig(3,-3,-3,0)");
+    EXPECT_EQ(server.RequestCount("/files/net-setup") + server.RequestCount("/files/tool-setup"),
+              0u);
     EXPECT_TRUE(InstallerRuns().empty());
 }
 

@@ -345,15 +345,38 @@ TEST_F(IEMode, SiteListIsWrittenWholeAndItsVersionGrowsOnlyWithItsContent) {
     EXPECT_TRUE(SiteListHolds(list, {"EBID.quelda.com"}));
     EXPECT_FALSE(SiteListHolds(list, {"ebid.quelda.com", "intra.example:8080"}));
 
-    // A write that cannot finish leaves the list as it was, and no partial file.
+    // A folder under the part file's name never blocks the list for good.
     fs::path part = file;
     part += ".part";
     fs::create_directories(part / "blocker");
-    EXPECT_EQ(WriteSiteList(kSiteListPath, {"other.example"}), -1);
+    EXPECT_EQ(WriteSiteList(kSiteListPath, {"other.example"}), 1);
     ASSERT_TRUE(ReadSiteList(kSiteListPath, list));
-    EXPECT_EQ(list.version, 2);
-    EXPECT_EQ(list.hosts, std::vector<std::string>{"ebid.quelda.com"});
-    fs::remove_all(part);
+    EXPECT_EQ(list.version, 3);
+    EXPECT_EQ(list.hosts, std::vector<std::string>{"other.example"});
+    EXPECT_FALSE(fs::exists(part));
+}
+
+TEST_F(IEMode, TheSiteListIsTrustedOnlyInAFolderAndFileAdministratorsOwn) {
+    EXPECT_FALSE(SiteListTrusted(kSiteListPath)) << "no list yet";
+    ASSERT_EQ(WriteSiteList(kSiteListPath, {"ebid.quelda.com"}), 1);
+    if (!KeepsFileSecurity(machine.Native(kSiteListPath).parent_path().parent_path() / "probe"))
+        GTEST_SKIP() << "this Wine reads a file's owner back from the Unix owner";
+    EXPECT_TRUE(SiteListTrusted(kSiteListPath));
+#ifndef _WIN32
+    // Over the stand-in, "administrators only" is this user's, writable by no one else.
+    const fs::path file = machine.Native(kSiteListPath);
+    fs::permissions(file, fs::perms::others_write, fs::perm_options::add);
+    EXPECT_FALSE(SiteListTrusted(kSiteListPath));
+    fs::permissions(file, fs::perms::others_write, fs::perm_options::remove);
+    fs::permissions(file.parent_path(), fs::perms::group_write, fs::perm_options::add);
+    EXPECT_FALSE(SiteListTrusted(kSiteListPath));
+    fs::permissions(file.parent_path(), fs::perms::group_write, fs::perm_options::remove);
+    EXPECT_TRUE(SiteListTrusted(kSiteListPath));
+    // A link in the file's place is never trusted.
+    fs::rename(file, machine.dir() / "moved.xml");
+    fs::create_symlink(machine.dir() / "moved.xml", file);
+    EXPECT_FALSE(SiteListTrusted(kSiteListPath));
+#endif
 }
 
 TEST_F(IEMode, SiteListFolderAndFileOnlyAdministratorsCanChange) {
@@ -395,7 +418,8 @@ TEST_F(IEMode, SiteListFolderAndFileOnlyAdministratorsCanChange) {
 }
 
 TEST(SiteHosts, PagesOpenOnlyForListedHosts) {
-    const std::vector<std::string> listed = {"ebid.quelda.com", "intra.example:8080"};
+    const std::vector<std::string> listed = {"ebid.quelda.com", "intra.example:8080", "10.1.2.3",
+                                             "cn"};
     const std::pair<const char*, bool> kPages[] = {
         {"http://ebid.quelda.com/bid?x=1", true},
         {"HTTPS://EBID.Quelda.COM:8443/", true},
@@ -413,6 +437,11 @@ TEST(SiteHosts, PagesOpenOnlyForListedHosts) {
         {"http://%65bid.quelda.com/", false},
         {"ftp://ebid.quelda.com/", false},
         {"http:///", false},
+        // An address matches itself only, never as a parent domain.
+        {"http://10.1.2.3/", true},
+        {"http://evil.10.1.2.3/", false},
+        {"http://x.cn/", false}, // a single label listed (an old list) is no parent domain
+        {"http://cn/", true},
     };
     for (const auto& [page, allowed] : kPages)
         EXPECT_EQ(PageHostListed(page, listed), allowed) << page;
@@ -423,7 +452,8 @@ TEST(SiteHosts, PagesOpenOnlyForListedHosts) {
         {"x.example/path", false}, {"*.x.example", false},
         {"x.example:0", false},    {"x.example:port", false},
         {"x .example", false},     {"", false},
-        {"x..example", false},
+        {"x..example", false},     {"cn", false},
+        {"localhost:8080", false},
     };
     for (const auto& [host, valid] : kHosts)
         EXPECT_EQ(SiteHostProblem(host).empty(), valid) << host;

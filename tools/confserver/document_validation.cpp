@@ -114,12 +114,38 @@ class Validator {
                 Add(base + ".url", problem);
         }
         auto it = obj.find("sha256");
+        if (it != obj.end()) {
+            if (!it->is_string())
+                Add(base + ".sha256", "must be a string (found " + TypeName(*it) + ")");
+            else if (std::string problem = CheckSha256Text(it->get<std::string>());
+                     !problem.empty())
+                Add(base + ".sha256", problem);
+        }
+        Signer(base, obj);
+    }
+
+    // The optional name the installer's Authenticode signature must carry.
+    void Signer(const std::string& base, const Document& obj) {
+        auto it = obj.find("signer");
         if (it == obj.end())
             return;
-        if (!it->is_string())
-            Add(base + ".sha256", "must be a string (found " + TypeName(*it) + ")");
-        else if (std::string problem = CheckSha256Text(it->get<std::string>()); !problem.empty())
-            Add(base + ".sha256", problem);
+        const std::string path = base + ".signer";
+        if (!it->is_string()) {
+            Add(path, "must be a string (found " + TypeName(*it) + ")");
+            return;
+        }
+        const std::string& name = it->get_ref<const std::string&>();
+        if (name.empty())
+            Add(path, "must not be empty");
+        else if (name.size() > 256)
+            Add(path, "must be at most 256 bytes");
+        else if (name.front() == ' ' || name.back() == ' ')
+            Add(path, "must not begin or end with a space (the name is compared exactly)");
+        for (unsigned char c : name)
+            if (c < 0x20 || c == 0x7f) {
+                Add(path, "must not contain control characters");
+                break;
+            }
     }
 
     // Where the tool uploads a report when the person asks: a URL like an installer's.

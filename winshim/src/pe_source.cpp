@@ -28,6 +28,17 @@ unsigned long FileSource::Open(const std::string& nativePath) {
     fd_ = open(nativePath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd_ < 0)
         return errno == ENOENT ? MissingPathError(nativePath) : WindowsErrorFromErrno(errno);
+    return TakeSize();
+}
+
+unsigned long FileSource::OpenDescriptor(int fd) {
+    fd_ = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (fd_ < 0)
+        return WindowsErrorFromErrno(errno);
+    return TakeSize();
+}
+
+unsigned long FileSource::TakeSize() {
     struct stat st;
     if (fstat(fd_, &st) != 0)
         return WindowsErrorFromErrno(errno);

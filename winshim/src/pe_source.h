@@ -45,12 +45,17 @@ class FileSource : public ByteSource {
 
     // Opens a regular file for reading; on failure returns the Windows error code.
     unsigned long Open(const std::string& nativePath);
+    // Reads the regular file behind an open descriptor, through a duplicate of it (the
+    // caller keeps its own).
+    unsigned long OpenDescriptor(int fd);
     uint64_t Size() const override { return size_; }
 
   protected:
     bool ReadAt(uint64_t offset, size_t len, void* out) const override;
 
   private:
+    unsigned long TakeSize();
+
     int fd_ = -1;
     uint64_t size_ = 0;
 };

@@ -324,6 +324,116 @@ BOOL WINAPI ReleaseMutex(HANDLE hMutex);
 #define MAKELANGID(p, s) ((((WORD)(s)) << 10) | (WORD)(p))
 DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
                             LPWSTR lpBuffer, DWORD nSize, va_list* Arguments);
+// ---- Authenticode (wintrust.h, softpub.h, wincrypt.h) ----
+// WinVerifyTrust checks a PE file's Authenticode signature for real: the certificate table,
+// the file's digest, the PKCS#7 signature, and the signer's chain up to a root of the
+// machine folder's trust/roots/*.pem; revocation from trust/crls/*.pem (a certificate
+// without a CRL there is "cannot be checked", as on a Windows that is offline).
+typedef LONG HRESULT;
+typedef WCHAR* LPWSTR;
+
+struct GUID {
+    DWORD Data1;
+    WORD Data2;
+    WORD Data3;
+    BYTE Data4[8];
+};
+
+#define WINTRUST_ACTION_GENERIC_VERIFY_V2                                                          \
+    { 0xaac56b, 0xcd44, 0x11d0, { 0x8c, 0xc2, 0x00, 0xc0, 0x4f, 0xc2, 0x95, 0xee } }
+
+#define TRUST_E_SUBJECT_FORM_UNKNOWN ((LONG)0x800B0003L)
+#define TRUST_E_PROVIDER_UNKNOWN ((LONG)0x800B0001L)
+#define TRUST_E_ACTION_UNKNOWN ((LONG)0x800B0002L)
+#define TRUST_E_NOSIGNATURE ((LONG)0x800B0100L)
+#define TRUST_E_BAD_DIGEST ((LONG)0x80096010L)
+#define TRUST_E_FAIL ((LONG)0x800B010BL)
+#define TRUST_E_EXPLICIT_DISTRUST ((LONG)0x800B0111L)
+#define NTE_BAD_SIGNATURE ((LONG)0x80090006L)
+#define CERT_E_EXPIRED ((LONG)0x800B0101L)
+#define CERT_E_UNTRUSTEDROOT ((LONG)0x800B0109L)
+#define CERT_E_CHAINING ((LONG)0x800B010AL)
+#define CERT_E_REVOKED ((LONG)0x800B010CL)
+#define CERT_E_REVOCATION_FAILURE ((LONG)0x800B010EL)
+#define CERT_E_WRONG_USAGE ((LONG)0x800B0110L)
+#define CRYPT_E_NO_REVOCATION_CHECK ((LONG)0x80092012L)
+#define CRYPT_E_REVOCATION_OFFLINE ((LONG)0x80092013L)
+#define E_INVALIDARG ((LONG)0x80070057L)
+
+#define WTD_UI_NONE 2
+#define WTD_REVOKE_NONE 0x00000000
+#define WTD_REVOKE_WHOLECHAIN 0x00000001
+#define WTD_CHOICE_FILE 1
+#define WTD_STATEACTION_IGNORE 0x00000000
+#define WTD_STATEACTION_VERIFY 0x00000001
+#define WTD_STATEACTION_CLOSE 0x00000002
+#define WTD_REVOCATION_CHECK_CHAIN 0x00000040
+
+struct WINTRUST_FILE_INFO {
+    DWORD cbStruct;
+    LPCWSTR pcwszFilePath;
+    HANDLE hFile;
+    GUID* pgKnownSubject;
+};
+
+struct WINTRUST_DATA {
+    DWORD cbStruct;
+    LPVOID pPolicyCallbackData;
+    LPVOID pSIPClientData;
+    DWORD dwUIChoice;
+    DWORD fdwRevocationChecks;
+    DWORD dwUnionChoice;
+    union {
+        WINTRUST_FILE_INFO* pFile;
+        void* pCatalog;
+    };
+    DWORD dwStateAction;
+    HANDLE hWVTStateData;
+    WCHAR* pwszURLReference;
+    DWORD dwProvFlags;
+    DWORD dwUIContext;
+    void* pSignatureSettings;
+};
+
+#define X509_ASN_ENCODING 0x00000001
+#define PKCS_7_ASN_ENCODING 0x00010000
+#define CERT_NAME_SIMPLE_DISPLAY_TYPE 4
+
+// Only the members the probes read.
+struct CERT_CONTEXT {
+    DWORD dwCertEncodingType;
+    BYTE* pbCertEncoded;
+    DWORD cbCertEncoded;
+    void* pCertInfo;
+    HANDLE hCertStore;
+};
+typedef const CERT_CONTEXT* PCCERT_CONTEXT;
+
+struct CRYPT_PROVIDER_CERT {
+    DWORD cbStruct;
+    PCCERT_CONTEXT pCert;
+};
+
+struct CRYPT_PROVIDER_SGNR {
+    DWORD cbStruct;
+    FILETIME sftVerifyAsOf;
+    DWORD csCertChain;
+    CRYPT_PROVIDER_CERT* pasCertChain;
+};
+
+struct CRYPT_PROVIDER_DATA {
+    DWORD cbStruct;
+    DWORD csSigners;
+    CRYPT_PROVIDER_SGNR* pasSigners;
+};
+
+LONG WINAPI WinVerifyTrust(HWND hwnd, GUID* pgActionID, LPVOID pWVTData);
+CRYPT_PROVIDER_DATA* WINAPI WTHelperProvDataFromStateData(HANDLE hStateData);
+CRYPT_PROVIDER_SGNR* WINAPI WTHelperGetProvSignerFromChain(CRYPT_PROVIDER_DATA* pProvData,
+                                                           DWORD idxSigner, BOOL fCounterSigner,
+                                                           DWORD idxCounterSigner);
+DWORD WINAPI CertGetNameStringW(PCCERT_CONTEXT pCertContext, DWORD dwType, DWORD dwFlags,
+                                void* pvTypePara, LPWSTR pszNameString, DWORD cchNameString);
 
 // ---- last error (errhandlingapi.h) ----
 DWORD WINAPI GetLastError();

@@ -39,6 +39,23 @@ void PrintParseError(std::FILE* messages, const char* what) {
     std::fflush(messages);
 }
 
+void ReadDocKeys(const json& mainCfg, MainConfig& cfg, std::FILE* messages) {
+    cfg.docKeys.clear();
+    auto it = mainCfg.find("docKeys");
+    if (it == mainCfg.end())
+        return;
+    bool texts = it->is_array();
+    if (texts)
+        for (const json& key : *it)
+            texts = texts && key.is_string();
+    if (!texts) {
+        PrintParseError(messages, "mainCfg.docKeys is not an array of texts");
+        return;
+    }
+    for (const json& key : *it)
+        cfg.docKeys.push_back(key.get<std::string>());
+}
+
 } // namespace
 
 bool ParseMainCfg(const json& doc, MainConfig& cfg, std::FILE* messages) {
@@ -59,6 +76,8 @@ bool ParseMainCfg(const json& doc, MainConfig& cfg, std::FILE* messages) {
         if (!mainCfg.is_object()) {
             throw std::invalid_argument("mainCfg is not an object");
         }
+        // First, so that a fault in another member never leaves the document unchecked.
+        ReadDocKeys(mainCfg, cfg, messages);
         if (const json* v = member("topTitle")) {
             cfg.topTitle = QString::fromStdString(v->get<std::string>());
         }

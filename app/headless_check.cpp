@@ -90,6 +90,7 @@ int RunHeadlessCheck(const std::vector<std::string>& args) {
 
     const auto logger = CreateProgramLogger(QDir::currentPath().toStdString());
     CheckThread thread(0, options.regionIndex, config.ipPort, config.url, std::string(), 0, logger);
+    thread.SetDocumentKeys(SelectDocumentKeys(BuiltInDocumentKeyLines(), config.docKeys));
     thread.start();
     thread.wait();
     const CheckReport& report = thread.Report();

@@ -22,6 +22,12 @@ if(QUELDA_GUI)
         find_package(nlohmann_json 3 REQUIRED)
     endif()
     include(${CMAKE_CURRENT_LIST_DIR}/Httplib.cmake)
+    # libsodium checks the server document's signature (on Windows: WindowsDependencies.cmake).
+    if(NOT WIN32)
+        pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
+        add_library(sodium::sodium INTERFACE IMPORTED)
+        target_link_libraries(sodium::sodium INTERFACE PkgConfig::SODIUM)
+    endif()
 endif()
 
 if(NOT TARGET GTest::gtest)

@@ -38,6 +38,24 @@ if(QUELDA_GUI)
         set(Qt5_DIR ${QUELDA_QT_WINDOWS_DIR}/lib/cmake/Qt5)
     endif()
 
+    # libsodium built statically for Windows by scripts/setup-libsodium-windows (the prefix it
+    # prints), from Debian's libsodium source package.
+    set(QUELDA_SODIUM_WINDOWS_DIR "" CACHE PATH "libsodium for Windows (a static MinGW build)")
+    find_path(QUELDA_SODIUM_INCLUDE_DIR sodium.h HINTS ${QUELDA_SODIUM_WINDOWS_DIR}/include
+              NO_CMAKE_FIND_ROOT_PATH)
+    find_library(QUELDA_SODIUM_LIBRARY NAMES libsodium.a sodium
+                 HINTS ${QUELDA_SODIUM_WINDOWS_DIR}/lib NO_CMAKE_FIND_ROOT_PATH)
+    if(NOT QUELDA_SODIUM_INCLUDE_DIR OR NOT QUELDA_SODIUM_LIBRARY)
+        message(FATAL_ERROR "libsodium for Windows not found in '${QUELDA_SODIUM_WINDOWS_DIR}' "
+                            "(run scripts/setup-libsodium-windows and set "
+                            "QUELDA_SODIUM_WINDOWS_DIR to the prefix it prints)")
+    endif()
+    add_library(sodium::sodium STATIC IMPORTED)
+    set_target_properties(sodium::sodium PROPERTIES
+        IMPORTED_LOCATION ${QUELDA_SODIUM_LIBRARY}
+        INTERFACE_INCLUDE_DIRECTORIES ${QUELDA_SODIUM_INCLUDE_DIR}
+        INTERFACE_COMPILE_DEFINITIONS SODIUM_STATIC)
+
     # Header-only libraries: Debian's headers serve every platform, but /usr/include itself
     # must stay out of a cross build, so only their folders are linked into one of ours.
     set(_quelda_host_include ${CMAKE_BINARY_DIR}/host-include)

@@ -2,6 +2,7 @@
 
 #include <QString>
 #include <string>
+#include <vector>
 
 // The start-up settings read from config.json in the current directory. The main window
 // holds one; the check panel gets a copy.
@@ -11,4 +12,7 @@ struct MainConfig {
     std::string url;
     int width = 960;
     int high = 720;
+    // mainCfg.docKeys: the minisign public keys (base64 lines) the server document must be
+    // signed with; empty: the document is used unsigned. Keys built into the program win.
+    std::vector<std::string> docKeys;
 };

@@ -50,6 +50,7 @@ FetchHooks CheckThread::InstallerHooks(HeldFile& installer, int& httpStatus,
     hooks.installer = &installer;
     hooks.httpStatus = &httpStatus;
     hooks.logger = logger;
+    hooks.requireSha256 = docTrust_.verified;
     // A signal for every piece of a fast download would flood the panel's event queue.
     using Clock = std::chrono::steady_clock;
     constexpr auto kInterval = std::chrono::milliseconds(250);
@@ -149,11 +150,16 @@ int CheckThread::CheckNet() {
         return -1;
     }
     facts.push_back(ServerFact(ipPort, &address));
+    docTrust_ = InitialTrust(docKeys_);
     std::string body, why;
     DocumentAnswer answer;
     int res = FetchServerDocument(address, url, kDocumentDeadline, body, why, &answer);
     facts.push_back(ResponseFact(address, url, answer.status,
                                  answer.error.empty() && res != 1 ? why : answer.error));
+    // The signature covers the bytes as served; nothing unverified is parsed.
+    if (res == 1)
+        res = CheckDocumentTrust(docKeys_, address, url, body, facts, docTrust_, logger);
+    report_.documentSignature = docTrust_.state;
     if (res == 1) {
         res = ParseServerDocument(body, serverCfg, why);
         facts.push_back(DocumentFact(body.size(), res == 1      ? std::string()

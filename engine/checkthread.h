@@ -3,6 +3,7 @@
 #include "engine/ie_mode.h"
 #include "engine/install_outcome.h"
 #include "engine/report/check_report.h"
+#include "engine/trust/document_check.h"
 
 #include <QString>
 #include <QThread>
@@ -29,6 +30,10 @@ class CheckThread : public QThread {
                 const std::string& spareText, int repairFlags,
                 std::shared_ptr<spdlog::logger> logger);
     ~CheckThread() override;
+
+    // The keys the server document must be signed with (none: it is used unsigned). Set
+    // before start().
+    void SetDocumentKeys(DocumentKeys keys) { docKeys_ = std::move(keys); }
 
     // What the last check run (mode 0) found; read it once the thread has finished.
     const CheckReport& Report() const { return report_; }
@@ -113,4 +118,6 @@ class CheckThread : public QThread {
     // Taken by the worker as it ends and by AwaitEnd after the thread has ended.
     std::mutex endMutex_;
     IEModeReading ieMode_;
+    DocumentKeys docKeys_;
+    DocumentTrust docTrust_;
 };

@@ -54,6 +54,8 @@ std::string FetchOutcomeText(FetchResult fetched, int httpStatus) {
             return "下载失败：HTTP " + std::to_string(httpStatus);
         return "下载失败：传输中断";
     case FetchResult::ChecksumMismatch:
+        if (httpStatus == kRefusedWithoutSha256)
+            return "未下载：已签名的服务器配置未给出此安装程序的 sha256";
         return "下载失败：sha256 不符";
     case FetchResult::FolderFailed:
         return "下载失败：下载目录无法创建";

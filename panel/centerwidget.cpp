@@ -224,6 +224,8 @@ void centerWidget::RegisterAlertProtocol() {
 }
 
 CheckThread* centerWidget::NewThread(int mode, int regionIndex, int repairFlags) {
-    return new CheckThread(mode, regionIndex, config.ipPort, config.url, std::string(), repairFlags,
-                           logger);
+    auto* thread = new CheckThread(mode, regionIndex, config.ipPort, config.url, std::string(),
+                                   repairFlags, logger);
+    thread->SetDocumentKeys(SelectDocumentKeys(BuiltInDocumentKeyLines(), config.docKeys));
+    return thread;
 }

@@ -326,6 +326,13 @@ FetchResult FetchInstaller(const std::string& host, const std::string& path, con
                            const std::string& expectedSha256, const FetchHooks& hooks) {
     if (hooks.httpStatus)
         *hooks.httpStatus = 0;
+    if (hooks.requireSha256 && expectedSha256.empty()) {
+        ENGINE_LOG(hooks.logger, "installer {} not downloaded: the signed document names no sha256",
+                   path);
+        if (hooks.httpStatus)
+            *hooks.httpStatus = kRefusedWithoutSha256;
+        return FetchResult::ChecksumMismatch;
+    }
     ServerAddress address;
     if (!ParseServerAddress(host, address))
         return FetchResult::RequestFailed;

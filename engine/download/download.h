@@ -36,7 +36,14 @@ struct FetchHooks {
     int* httpStatus = nullptr;
     // Where retries and time-outs are logged.
     std::shared_ptr<spdlog::logger> logger;
+    // A signed document must name every installer's hash: with this set, an empty expected
+    // SHA-256 is refused before any request (ChecksumMismatch, with the status
+    // kRefusedWithoutSha256).
+    bool requireSha256 = false;
 };
+
+// The "HTTP status" of an installer refused because its entry names no sha256.
+inline constexpr int kRefusedWithoutSha256 = -1;
 
 // The download step of the installers: GET http://<host><path> and stream the body into
 // a temporary file beside `target` (its folder is created when the response is 200). A

@@ -53,6 +53,10 @@ struct CheckReport {
     // the report's JSON.
     std::string reportUrl;
     SystemFacts system;
+    // Whether the server document was signed: "unsigned" (no key configured), "signed"
+    // (verified), "unverified" (keys configured, the document not verified). In the JSON
+    // within `system`.
+    std::string documentSignature = "unsigned";
     // The hosts the IE check required in Edge's IE mode site list (for the IE repair).
     std::vector<std::string> ieHosts;
 

@@ -48,7 +48,8 @@ nlohmann::json ReportJson(const CheckReport& report) {
               {rs::kEdition, report.system.edition},
               {rs::kBits, report.system.bits},
               {rs::kIeRetired, report.system.ieRetired},
-              {rs::kEdge, Optional(report.system.edge)}}},
+              {rs::kEdge, Optional(report.system.edge)},
+              {rs::kSignature, report.documentSignature}}},
             {rs::kExitCode, ReportExitCode(report)},
             {rs::kRows, rows}};
 }

@@ -66,11 +66,9 @@ const Member kFactMembers[] = {{rs::kName, Kind::Text},        {rs::kEntry, Kind
                                {rs::kFound, Kind::TextOrNull}, {rs::kOk, Kind::Boolean},
                                {rs::kNote, Kind::Text}};
 // The system description is optional, and so is each of its members.
-const Member kSystemMembers[] = {{rs::kBuild, Kind::Integer},
-                                 {rs::kEdition, Kind::Text},
-                                 {rs::kBits, Kind::Integer},
-                                 {rs::kIeRetired, Kind::Boolean},
-                                 {rs::kEdge, Kind::TextOrNull}};
+const Member kSystemMembers[] = {{rs::kBuild, Kind::Integer},   {rs::kEdition, Kind::Text},
+                                 {rs::kBits, Kind::Integer},    {rs::kIeRetired, Kind::Boolean},
+                                 {rs::kEdge, Kind::TextOrNull}, {rs::kSignature, Kind::Text}};
 
 template <size_t N>
 bool CheckMembers(const json& object, const Member (&members)[N], const std::string& path,

@@ -57,6 +57,7 @@ inline constexpr char kEdition[] = "edition";
 inline constexpr char kBits[] = "bits";
 inline constexpr char kIeRetired[] = "ieRetired";
 inline constexpr char kEdge[] = "edge";
+inline constexpr char kSignature[] = "signature";
 
 } // namespace report_shape
 

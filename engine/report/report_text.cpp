@@ -46,6 +46,16 @@ std::string PresenceText(const std::string& token) {
     return token;
 }
 
+std::string SignatureStateText(const std::string& state) {
+    if (state == "signed")
+        return "已签名并验证";
+    if (state == "unverified")
+        return "需要签名，未通过验证";
+    if (state == "unsigned")
+        return "未签名";
+    return ReadableValue(state, 0);
+}
+
 std::string Label(const CheckFact& fact) {
     if (fact.name == "server")
         return "服务器地址";
@@ -107,6 +117,10 @@ std::string FactLine(const CheckFact& fact, std::size_t maxChars) {
         line += label + (fact.name == "server" ? "无效" : "：无应答");
     } else if (fact.name == "ieMode") {
         // The statement says what Edge's IE mode lacks, or that it is in order.
+        return line + ReadableValue(fact.note, maxChars) +
+               (fact.where.empty() ? "" : "（" + ReadableValue(fact.where, maxChars) + "）");
+    } else if (fact.name == "signature") {
+        // The statement says whether and how the document was signed.
         return line + ReadableValue(fact.note, maxChars) +
                (fact.where.empty() ? "" : "（" + ReadableValue(fact.where, maxChars) + "）");
     } else if (fact.name == "registryStore") {
@@ -190,6 +204,7 @@ std::string ReportText(const CheckReport& report) {
             (system.edge ? "Microsoft Edge " + ReadableValue(*system.edge, 0)
                          : std::string("未找到 Microsoft Edge")) +
             "\n";
+    text += "服务器配置签名：" + SignatureStateText(report.documentSignature) + "\n";
     for (int i = 0; i < static_cast<int>(report.rows.size()); ++i) {
         const CheckRow& row = report.rows[i];
         text += "\n【" + RowName(i) + "】" + (row.code ? row.text : std::string("未检测")) + "\n";

@@ -127,4 +127,30 @@ TEST(ParseMainCfg, ReportsWhetherAllFiveWereRead) {
     EXPECT_EQ(cfg.width, 800);
 }
 
+// The document keys are read even where another member is broken, and only as texts.
+TEST(ParseMainCfg, DocKeys) {
+    struct Case {
+        const char* mainCfg;
+        std::vector<std::string> keys;
+        bool reported;
+    };
+    const Case cases[] = {
+        {R"({"docKeys": ["RWQa", "RWQb"], "width": "wide"})", {"RWQa", "RWQb"}, false},
+        {R"({"docKeys": []})", {}, false},
+        {R"({"docKeys": "RWQa"})", {}, true},
+        {R"({"docKeys": ["RWQa", 3]})", {}, true},
+        {R"({})", {}, false},
+    };
+    for (const Case& c : cases) {
+        MainConfig cfg;
+        cfg.docKeys = {"left over"};
+        ::testing::internal::CaptureStdout();
+        ParseMainCfg(nlohmann::json::parse(std::string(R"({"mainCfg": )") + c.mainCfg + "}"), cfg);
+        const std::string printed = ::testing::internal::GetCapturedStdout();
+        EXPECT_EQ(cfg.docKeys, c.keys) << c.mainCfg;
+        EXPECT_EQ(printed.find("docKeys") != std::string::npos, c.reported)
+            << c.mainCfg << ": " << printed;
+    }
+}
+
 } // namespace

@@ -154,6 +154,8 @@ class ReportTest : public EngineTest {
              {"facts",
               {Fact("server", null, server.ipPort(), null, server.ipPort(), true),
                Fact("response", null, doc, "HTTP 200", "HTTP 200", true),
+               Fact("signature", null, "", null, null, true,
+                    "服务器配置未签名（本程序未配置验证公钥）"),
                Fact("document", null, "", "JSON", std::to_string(documentBytes), true),
                Fact("region", null, "shanxi", "object", "object", true)}}},
             {{"item", "dotnet"},
@@ -212,7 +214,7 @@ TEST_F(ReportTest, ExampleDocumentOnTheDemoMachineThenRepaired) {
         if (inOrder)
             RepairDemoMachine();
         const json report = ReportJson(Check());
-        documentBytes = std::stoul(report["rows"][0]["facts"][2]["found"].get<std::string>());
+        documentBytes = std::stoul(report["rows"][0]["facts"][3]["found"].get<std::string>());
         EXPECT_GT(documentBytes, 1000u);
         EXPECT_EQ(report["version"], 1);
         EXPECT_TRUE(std::regex_match(report["time"].get<std::string>(),
@@ -430,7 +432,8 @@ TEST_F(ReportTest, WhereIEIsRetiredTheRowNeedsEdgesIEMode) {
                                                   {"edition", "Professional"},
                                                   {"bits", 32},
                                                   {"ieRetired", true},
-                                                  {"edge", "120.0.2210.91"}}));
+                                                  {"edge", "120.0.2210.91"},
+                                                  {"signature", "unsigned"}}));
     EXPECT_EQ(ReportJson(report)["version"], 1);
     ASSERT_EQ(SystemLines().size(), 1u); // once per check
     EXPECT_EQ(SystemLines().back(), "windows build=22631 edition=Professional bits=32 ieRetired=1 "

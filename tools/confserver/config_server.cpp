@@ -24,6 +24,10 @@ void ConfigServer::Handle(const httplib::Request& req, httplib::Response& res) {
         res.set_content(document_, "application/json; charset=GBK");
         return;
     }
+    if (!signature_.empty() && req.path == settings_.documentPath + ".minisig") {
+        res.set_content(signature_, "text/plain; charset=utf-8");
+        return;
+    }
     const std::string& prefix = settings_.filesPrefix;
     if (settings_.files && req.path.rfind(prefix, 0) == 0) {
         ServeFile(req.path.substr(prefix.size()), res);

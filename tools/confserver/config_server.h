@@ -30,6 +30,9 @@ class ConfigServer {
     int Bind(const std::string& address, int port) { return listener_.Bind(address, port); }
     // The GBK body served at the document path; set before Listen.
     void SetDocument(std::string gbkBody) { document_ = std::move(gbkBody); }
+    // The document's minisign signature, served byte for byte at the document's path with
+    // ".minisig" appended; set before Listen. Without it that path answers 404.
+    void SetSignature(std::string minisig) { signature_ = std::move(minisig); }
     // Serves until Stop; returns false when the server could not run.
     bool Listen() { return listener_.Listen(); }
     // Ends Listen, or makes a later Listen return at once. Callable from any thread but the
@@ -44,6 +47,7 @@ class ConfigServer {
 
     Settings settings_;
     std::string document_;
+    std::string signature_;
     HttpListener listener_;
     std::mutex logMutex_;
 };

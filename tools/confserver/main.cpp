@@ -9,7 +9,11 @@
 #include "options.h"
 #include "serve_until_signal.h"
 #include "sha256_fill.h"
+#include "signed_document.h"
 
+#include "engine/trust/trusted_comment.h"
+
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -41,6 +45,9 @@ int FillDigests(const ServerOptions& options, Document& doc, const FileStore& st
         return kExitFailure;
     }
     std::fprintf(stderr, "%d sha256 member(s) written to %s\n", report.filled, target.c_str());
+    if (report.filled > 0)
+        std::fprintf(stderr, "the document changed: where it is signed, --export it and sign the "
+                             "exported document again (minisign -S) with a higher serial\n");
     return 0;
 }
 
@@ -98,10 +105,77 @@ int Export(const ServerOptions& options, Document doc, const std::optional<FileS
         }
     }
     std::fprintf(stderr, "document and %d file(s) written to %s\n", copied, root.c_str());
+    // A signature beside the document is of the one this export replaced.
+    const fs::path signature = document.string() + ".minisig";
+    if (fs::exists(signature, ec) && fs::remove(signature, ec))
+        std::fprintf(stderr, "removed %s: it signed the document this export replaced\n",
+                     signature.c_str());
+    std::fprintf(stderr,
+                 "to sign it: minisign -S -m %s -t \"serial=N expires=YYYY-MM-DDTHH:MM:SSZ\"\n",
+                 document.c_str());
     return 0;
 }
 
-int Serve(const ServerOptions& options, Document doc, std::optional<FileStore> store) {
+long long UnixNow() {
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+// --check --doc-key: the exported document and its signature as the tool will check them.
+int CheckSigned(const ServerOptions& options, const std::string& bytes, const Document& doc) {
+    std::vector<MinisignPublicKey> keys;
+    std::string error;
+    if (!LoadDocKeys(options.docKeyFiles, keys, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return kExitInvalid;
+    }
+    SignatureVerdict verdict;
+    const std::vector<std::string> problems =
+        SignedDocumentProblems(options.documentFile, bytes, doc, keys, UnixNow(), verdict);
+    for (const std::string& problem : problems)
+        std::fprintf(stderr, "%s\n", problem.c_str());
+    if (!problems.empty()) {
+        std::fprintf(stderr, "%s: %zu problem(s); the tool will not use it\n",
+                     options.documentFile.c_str(), problems.size());
+        return kExitInvalid;
+    }
+    std::printf("%s: valid, %s\n", options.documentFile.c_str(), SignatureLogText(verdict).c_str());
+    return 0;
+}
+
+// --signed: the signature beside the document, verified first where keys are given.
+int LoadSignature(const ServerOptions& options, const std::string& bytes, const Document& doc,
+                  std::string& signature) {
+    std::string error;
+    if (!ReadFileBytes(options.documentFile + ".minisig", signature, error)) {
+        std::fprintf(stderr, "%s (--signed serves the document with its signature)\n",
+                     error.c_str());
+        return kExitInvalid;
+    }
+    if (options.docKeyFiles.empty())
+        return 0;
+    std::vector<MinisignPublicKey> keys;
+    if (!LoadDocKeys(options.docKeyFiles, keys, error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return kExitInvalid;
+    }
+    SignatureVerdict verdict;
+    for (const std::string& problem :
+         SignedDocumentProblems(options.documentFile, bytes, doc, keys, UnixNow(), verdict))
+        std::fprintf(stderr, "%s: %s\n",
+                     verdict.outcome == SignatureOutcome::Accepted ? "warning" : "error",
+                     problem.c_str());
+    if (verdict.outcome != SignatureOutcome::Accepted) {
+        std::fprintf(stderr, "not serving a document that does not verify\n");
+        return kExitInvalid;
+    }
+    return 0;
+}
+
+// `signedBody`: the document's bytes as exported and its signature, served as they are.
+int Serve(const ServerOptions& options, Document doc, std::optional<FileStore> store,
+          const std::pair<std::string, std::string>* signedBody) {
     WarnMissingFiles(options, doc, store ? &*store : nullptr);
 
     // SIGINT and SIGTERM are taken by one thread with sigwait; every other thread, including
@@ -121,18 +195,24 @@ int Serve(const ServerOptions& options, Document doc, std::optional<FileStore> s
     }
     std::string listening = "http://" + HostForUrl(options.address) + ":" + std::to_string(port);
     std::string base = options.baseUrl.empty() ? listening : options.baseUrl;
-    if (options.baseUrl.empty() && (options.address == "0.0.0.0" || options.address == "::"))
+    if (!signedBody && options.baseUrl.empty() &&
+        (options.address == "0.0.0.0" || options.address == "::"))
         std::fprintf(stderr,
                      "warning: %s becomes %s in the document; pass --base-url with an address "
                      "that clients can reach\n",
                      kBasePlaceholder, base.c_str());
-    ReplacePlaceholder(doc, kBasePlaceholder, base);
-    std::string body, error;
-    if (!EncodeDocumentGbk(doc, body, error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return kExitInvalid;
+    if (signedBody) {
+        server.SetDocument(signedBody->first);
+        server.SetSignature(signedBody->second);
+    } else {
+        ReplacePlaceholder(doc, kBasePlaceholder, base);
+        std::string body, error;
+        if (!EncodeDocumentGbk(doc, body, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return kExitInvalid;
+        }
+        server.SetDocument(std::move(body));
     }
-    server.SetDocument(std::move(body));
 
     return ServeUntilSignal(
         signals, listening, [&server] { return server.Listen(); }, [&server] { server.Stop(); });
@@ -148,7 +228,12 @@ int main(int argc, char** argv) {
 
     std::string error;
     Document doc;
-    if (!LoadDocument(options.documentFile, doc, error)) {
+    // A signed document is read as served (GBK bytes), the form its signature covers.
+    const bool asServed = options.signedDocument || !options.docKeyFiles.empty();
+    std::string bytes;
+    if (asServed ? !ReadFileBytes(options.documentFile, bytes, error) ||
+                       !ParseServedDocument(bytes, doc, error)
+                 : !LoadDocument(options.documentFile, doc, error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
         return kExitInvalid;
     }
@@ -159,6 +244,8 @@ int main(int argc, char** argv) {
                      problems.size());
         return kExitInvalid;
     }
+    if (options.checkOnly && asServed)
+        return CheckSigned(options, bytes, doc);
     if (options.checkOnly) {
         std::printf("%s: valid\n", options.documentFile.c_str());
         return 0;
@@ -176,5 +263,11 @@ int main(int argc, char** argv) {
         return FillDigests(options, doc, *store);
     if (!options.exportDir.empty())
         return Export(options, std::move(doc), store);
-    return Serve(options, std::move(doc), std::move(store));
+    if (options.signedDocument) {
+        std::pair<std::string, std::string> signedBody{bytes, std::string()};
+        if (const int failed = LoadSignature(options, bytes, doc, signedBody.second))
+            return failed;
+        return Serve(options, std::move(doc), std::move(store), &signedBody);
+    }
+    return Serve(options, std::move(doc), std::move(store), nullptr);
 }

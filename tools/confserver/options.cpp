@@ -67,6 +67,13 @@ bool ParseOptions(const std::vector<std::string>& args, ServerOptions& options,
         } else if (name == "--export") {
             if (!takeValue(options.exportDir))
                 return false;
+        } else if (name == "--signed") {
+            options.signedDocument = true;
+        } else if (name == "--doc-key") {
+            std::string file;
+            if (!takeValue(file))
+                return false;
+            options.docKeyFiles.push_back(file);
         } else if (name == "--output") {
             if (!takeValue(options.outputFile))
                 return false;
@@ -132,6 +139,20 @@ bool ParseOptions(const std::vector<std::string>& args, ServerOptions& options,
         error = "--export needs --base-url (the address of the web server that serves it)";
         return false;
     }
+    if (options.signedDocument &&
+        (options.fillSha256 || !options.exportDir.empty() || !options.baseUrl.empty())) {
+        error = "--signed serves an exported document as it is: no --fill-sha256, --export or "
+                "--base-url";
+        return false;
+    }
+    if (!options.docKeyFiles.empty() && !options.checkOnly && !options.signedDocument) {
+        error = "--doc-key is used with --check or --signed";
+        return false;
+    }
+    if (options.docKeyFiles.size() > 2) {
+        error = "at most two --doc-key (the key in use and the next one)";
+        return false;
+    }
     if (!options.outputFile.empty() && !options.fillSha256) {
         error = "--output is only used with --fill-sha256";
         return false;
@@ -159,7 +180,18 @@ and the installer files of a folder.
   --export DIR          write what the server would serve into DIR as static files (the
                         GBK document at its path, the installers under their prefix), for
                         any web server to serve from there, and exit; needs --base-url
+  --signed              DOCUMENT is a document as --export wrote it (GBK), signed by the
+                        operator: served byte for byte, with DOCUMENT.minisig at the
+                        document's path with .minisig appended
+  --doc-key KEY.pub     a minisign public key (repeatable, at most two). With --check:
+                        DOCUMENT is the exported document; its signature DOCUMENT.minisig
+                        is verified and whatever a signed document lacks is listed. With
+                        --signed: the server starts only with a document that verifies
   -h, --help            this text
+
+A document must be signed again after every change: --export it, then
+  minisign -S -m DIR/envcheck/config.json -t "serial=N expires=YYYY-MM-DDTHH:MM:SSZ"
+with a serial higher than the last one.
 
 Exit status: 0 done, 1 run-time failure, 2 invalid document or command line.
 )";

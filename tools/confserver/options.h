@@ -16,6 +16,10 @@ struct ServerOptions {
     bool fillSha256 = false; // --fill-sha256
     std::string outputFile;  // --output (with --fill-sha256)
     std::string exportDir;   // --export: write what would be served there and exit
+    // --signed: DOCUMENT is an exported document (GBK) with DOCUMENT.minisig beside it,
+    // both served byte for byte.
+    bool signedDocument = false;
+    std::vector<std::string> docKeyFiles; // --doc-key (repeatable): minisign .pub files
     bool help = false;
 };
 

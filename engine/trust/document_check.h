@@ -1,0 +1,37 @@
+#pragma once
+
+// The engine's step between fetching the server document and using it: with keys, the
+// document's signature is fetched from the document's URL with ".minisig" appended (the same
+// server, the same way as the document) and checked; without keys the document is used
+// unsigned, as before.
+
+#include "engine/report/check_report.h"
+#include "engine/server_address.h"
+#include "engine/trust/document_keys.h"
+
+#include <memory>
+#include <spdlog/logger.h>
+#include <string>
+#include <vector>
+
+// What the report's system.signature says.
+inline constexpr char kDocumentUnsigned[] = "unsigned";
+inline constexpr char kDocumentSigned[] = "signed";
+// Keys are configured, but this document was not verified (or did not arrive).
+inline constexpr char kDocumentUnverified[] = "unverified";
+
+struct DocumentTrust {
+    // The document verified against a key: every installer it names must carry a sha256.
+    bool verified = false;
+    std::string state = kDocumentUnsigned;
+};
+
+// Before a document has arrived.
+DocumentTrust InitialTrust(const DocumentKeys& keys);
+
+// `body` is the document as served. Adds the network row's "signature" fact, logs a refusal
+// and, on acceptance, raises the key's accepted serial. 1 when the document may be used.
+int CheckDocumentTrust(const DocumentKeys& keys, const ServerAddress& address,
+                       const std::string& url, const std::string& body,
+                       std::vector<CheckFact>& facts, DocumentTrust& trust,
+                       const std::shared_ptr<spdlog::logger>& logger);

@@ -166,11 +166,32 @@ void HttpListener::Impl::Admit(tcp::socket socket) {
 void HttpListener::Impl::Release(const std::string& group) {
     --open;
     openCount = open;
+    if (stopping && open == 0)
+        stopTimer.cancel();
     if (group.empty())
         return;
     auto it = perGroup.find(group);
     if (it != perGroup.end() && --it->second <= 0)
         perGroup.erase(it);
+}
+
+void HttpListener::Impl::BeginStop() {
+    stopping = true;
+    boost::system::error_code ignored;
+    acceptor.close(ignored);
+    retryTimer.cancel();
+    if (open == 0) {
+        io.stop();
+        return;
+    }
+    std::vector<HttpSession*> all(sessions.begin(), sessions.end());
+    for (HttpSession* session : all)
+        session->StopGently();
+    stopTimer.expires_after(std::chrono::seconds(1));
+    stopTimer.async_wait([this](boost::system::error_code ec) {
+        if (!ec)
+            io.stop();
+    });
 }
 
 bool HttpListener::Impl::Busy() const {
@@ -243,8 +264,9 @@ bool HttpListener::Listen() {
 void HttpListener::Stop() {
     Impl& impl = *impl_;
     std::unique_lock<std::mutex> lock(impl.stateMutex);
+    if (!impl.stopRequested && impl.listening)
+        asio::post(impl.io, [&impl] { impl.BeginStop(); });
     impl.stopRequested = true;
-    impl.io.stop();
     impl.stopped.wait(lock, [&impl] { return !impl.listening; });
 }
 

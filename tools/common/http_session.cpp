@@ -39,10 +39,13 @@ HttpSession::HttpSession(HttpListener::Impl& owner, tcp::socket socket, std::str
                          std::string group)
     : owner_(owner), socket_(std::move(socket)), timer_(socket_.get_executor()),
       buffer_(std::max<std::size_t>(kPiece, owner.limits.maxHeaderBytes + 1024u)),
-      address_(std::move(address)), group_(std::move(group)) {}
+      address_(std::move(address)), group_(std::move(group)) {
+    sessionEntry_ = owner_.sessions.insert(owner_.sessions.end(), this);
+}
 
 HttpSession::~HttpSession() {
     LeaveIdle();
+    owner_.sessions.erase(sessionEntry_);
     if (fileFd_ >= 0)
         ::close(fileFd_);
     owner_.Release(group_);
@@ -65,6 +68,10 @@ void HttpSession::Arm(std::chrono::milliseconds duration) {
 }
 
 void HttpSession::WaitForRequest() {
+    if (owner_.stopping) {
+        Close();
+        return;
+    }
     if (buffer_.size() > 0) { // the next request came with the last one
         ReadRequest(owner_.limits.requestDeadline);
         return;
@@ -92,6 +99,13 @@ void HttpSession::CloseIfIdle() {
     LeaveIdle();
     error_code ignored;
     socket_.cancel(ignored);
+}
+
+void HttpSession::StopGently() {
+    if (busy_)
+        closeAfter_ = true;
+    else
+        Close();
 }
 
 void HttpSession::LeaveIdle() {
@@ -211,6 +225,7 @@ void HttpSession::ReadUntilClose() {
 
 void HttpSession::Dispatch() {
     timer_.cancel(); // a handler's time is the server's, not the client's
+    busy_ = true;
     auto self = shared_from_this();
     owner_.workers.Post([self] {
         try {
@@ -320,13 +335,14 @@ void HttpSession::SendFilePart() {
 
 void HttpSession::Sent(bool ok) {
     timer_.cancel();
+    busy_ = false;
     if (fileFd_ >= 0) {
         ::close(fileFd_);
         fileFd_ = -1;
     }
     if (owner_.logger)
         owner_.logger(request_, response_);
-    if (!ok)
+    if (!ok || owner_.stopping)
         Close();
     else if (closeAfter_ || !keepAlive_)
         Linger();

@@ -47,6 +47,9 @@ struct HttpListener::Impl {
     // More than half of maxConnections open: kept-alive connections are not kept waiting.
     bool Busy() const;
     void CloseIdle();
+    // Stops accepting and ends every connection once its answer in progress has gone out
+    // (within a second); Listen returns then.
+    void BeginStop();
     bool Unlimited(const std::string& address) const;
 
     HttpLimits limits;
@@ -58,12 +61,15 @@ struct HttpListener::Impl {
     std::map<std::string, int> perGroup;
     int open = 0;
     std::list<HttpSession*> idle;
+    std::list<HttpSession*> sessions;
+    bool stopping = false;
     std::atomic<int> openCount{0};
 
     WorkerPool workers;
     boost::asio::io_context io{1};
     boost::asio::ip::tcp::acceptor acceptor{io};
     boost::asio::steady_timer retryTimer{io};
+    boost::asio::steady_timer stopTimer{io};
 
     std::mutex stateMutex;
     std::condition_variable stopped;
@@ -81,6 +87,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     void Start();
     // Closes the connection when it waits for a next request (kept alive) and nothing else.
     void CloseIfIdle();
+    // Closes the connection now, or after the answer a handler is working on.
+    void StopGently();
 
   private:
     using Parser = boost::beast::http::request_parser<boost::beast::http::string_body>;
@@ -123,6 +131,8 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     bool isHead_ = false;
     bool inIdleList_ = false;
     std::list<HttpSession*>::iterator idleEntry_;
+    std::list<HttpSession*>::iterator sessionEntry_;
+    bool busy_ = false; // a handler has the request, or its answer is being sent
     int served_ = 0;
     std::size_t drained_ = 0;
 };

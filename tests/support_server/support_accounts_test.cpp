@@ -15,6 +15,7 @@
 
 #include <csignal>
 #include <fstream>
+#include <optional>
 #include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
@@ -90,11 +91,12 @@ TEST(StaffAccountsTest, TokensPrintedOnceStoredAsHashesAndRemovedAccountsLockedO
         {"Cookie", login->get_header_value("Set-Cookie").substr(
                        0, login->get_header_value("Set-Cookie").find(';'))}};
     // Access lines go to the database with the next transaction, a moment later.
-    httplib::Result seen;
+    std::optional<httplib::Response> seen;
     for (int i = 0; i < 50; ++i) {
-        seen = client.Get(page.c_str(), Bearer(admin));
-        ASSERT_TRUE(seen);
-        ASSERT_EQ(seen->status, 200);
+        auto res = client.Get(page.c_str(), Bearer(admin));
+        ASSERT_TRUE(res);
+        ASSERT_EQ(res->status, 200);
+        seen = *res;
         if (seen->body.find("<tr><td>alice</td>") != std::string::npos)
             break;
         std::this_thread::sleep_for(50ms);

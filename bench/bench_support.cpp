@@ -155,8 +155,8 @@ std::vector<std::thread> Attack(int port, std::atomic<bool>& stop, std::atomic<l
         });
     std::string headers = "GET /support/ HTTP/1.1\r\nHost: x\r\n";
     while (headers.size() < 64 * 1024)
-        headers += "X-Padding-" + std::to_string(headers.size()) + ": " + std::string(40, 'p') +
-                   "\r\n";
+        headers +=
+            "X-Padding-" + std::to_string(headers.size()) + ": " + std::string(40, 'p') + "\r\n";
     for (int i = 0; i < 4; ++i)
         attackers.emplace_back([&, port, headers] {
             while (!stop) {
@@ -179,9 +179,13 @@ std::string ReportAtTheLimits(int n) {
     for (int v = 0; v < 16; ++v) {
         std::string name = std::to_string(n) + "-" + std::to_string(v) + "-";
         name += std::string(kMaxVersionChars - name.size(), 'f');
-        facts.push_back({{"name", "version"}, {"entry", v}, {"where", "C:\\drv\\" + name},
+        facts.push_back({{"name", "version"},
+                         {"entry", v},
+                         {"where", "C:\\drv\\" + name},
                          {"expected", std::string(kMaxVersionChars, 'e')},
-                         {"found", name}, {"ok", false}, {"note", ""}});
+                         {"found", name},
+                         {"ok", false},
+                         {"note", ""}});
     }
     nlohmann::json pad = nlohmann::json::array();
     while (report.dump().size() + pad.dump().size() < 250 * 1024)
@@ -356,8 +360,7 @@ int main() {
         }
         std::printf("overview after %d uploads at every limit (%.0f MB database): median %.0f "
                     "ms, %zu bytes\n",
-                    stored.load(),
-                    static_cast<double>(fs::file_size(dir / "limits.sqlite")) / 1e6,
+                    stored.load(), static_cast<double>(fs::file_size(dir / "limits.sqlite")) / 1e6,
                     Percentile(times, 0.5), bytes);
         limitsServer.Stop();
         limitsListener.join();

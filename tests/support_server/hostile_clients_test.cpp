@@ -72,8 +72,8 @@ TEST_F(HostileClientsTest, BodiesPastTheLimitAreRefusedAsSoonAsTheyPassIt) {
         std::string header;
         std::string piece;
     } cases[] = {
-        {"with a length",
-         "POST /reports HTTP/1.1\r\nHost: x\r\nContent-Length: 104857600\r\n\r\n", data},
+        {"with a length", "POST /reports HTTP/1.1\r\nHost: x\r\nContent-Length: 104857600\r\n\r\n",
+         data},
         {"chunked", "POST /reports HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n",
          chunk},
         {"one huge chunk",
@@ -109,13 +109,12 @@ TEST_F(HostileClientsTest, HeaderLinesAndHeaderBytesAreCapped) {
         int status;
     } cases[] = {
         {"100 header lines", manyLines + "\r\n", 431},
-        {"one 9000-byte header", "GET /support/login HTTP/1.1\r\nHost: x\r\nX-Big: " +
-                                     std::string(9000, 'a') + "\r\n\r\n",
+        {"one 9000-byte header",
+         "GET /support/login HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(9000, 'a') + "\r\n\r\n",
          431},
         {"64 KiB of header lines never ended",
          "GET /support/login HTTP/1.1\r\n" + std::string(64 * 1024, 'a'), 431},
-        {"a few lines", "GET /support/login HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n",
-         200},
+        {"a few lines", "GET /support/login HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", 200},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -223,8 +222,8 @@ TEST(HostileClientsBinaryTest, FourChunkedFloodsLeaveMemoryFlat) {
     const fs::path dir = fs::temp_directory_path() / ("flood-" + std::to_string(getpid()));
     fs::create_directories(dir);
     const std::vector<std::vector<std::string>> servers = {
-        {(BinDir() / "quelda-support").string(), "--port", "0", "--db",
-         (dir / "s.sqlite").string(), "--token-file", (dir / "token").string()},
+        {(BinDir() / "quelda-support").string(), "--port", "0", "--db", (dir / "s.sqlite").string(),
+         "--token-file", (dir / "token").string()},
         {(BinDir() / "quelda-confserver").string(), "--port", "0",
          std::string(QUELDA_SOURCE_DIR) + "/examples/server-config.json"}};
     const std::string chunk = "10000\r\n" + std::string(64 * 1024, 'x') + "\r\n";

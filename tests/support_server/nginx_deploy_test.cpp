@@ -69,11 +69,17 @@ class NginxDeployTest : public ::testing::Test {
     }
 
     ProcessResult Curl(std::vector<std::string> args) {
-        std::vector<std::string> argv = {"/usr/bin/curl", "-sS", "--max-time", "10",
-                                         "--cacert", (dir_ / "cert.pem").string(), "--resolve",
+        std::vector<std::string> argv = {"/usr/bin/curl",
+                                         "-sS",
+                                         "--max-time",
+                                         "10",
+                                         "--cacert",
+                                         (dir_ / "cert.pem").string(),
+                                         "--resolve",
                                          "support.example.cn:" + std::to_string(https_) +
                                              ":127.0.0.1",
-                                         "-w", "\n%{http_code}"};
+                                         "-w",
+                                         "\n%{http_code}"};
         argv.insert(argv.end(), args.begin(), args.end());
         return RunProcess(argv);
     }
@@ -91,11 +97,11 @@ class NginxDeployTest : public ::testing::Test {
 };
 
 TEST_F(NginxDeployTest, UploadOverHttpsAndReadBackWithTheAddressNginxSaw) {
-    ProcessResult cert = RunProcess(
-        {"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
-         "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-subj", "/CN=support.example.cn",
-         "-addext", "subjectAltName=DNS:support.example.cn", "-keyout",
-         (dir_ / "key.pem").string(), "-out", (dir_ / "cert.pem").string()});
+    ProcessResult cert =
+        RunProcess({"/usr/bin/openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                    "ec_paramgen_curve:prime256v1", "-nodes", "-days", "2", "-subj",
+                    "/CN=support.example.cn", "-addext", "subjectAltName=DNS:support.example.cn",
+                    "-keyout", (dir_ / "key.pem").string(), "-out", (dir_ / "cert.pem").string()});
     ASSERT_EQ(cert.exitCode, 0) << cert.err;
 
     support_ = std::make_unique<Child>(std::vector<std::string>{
@@ -139,10 +145,9 @@ TEST_F(NginxDeployTest, UploadOverHttpsAndReadBackWithTheAddressNginxSaw) {
 
     // The upload over HTTPS, from 127.0.0.2.
     std::ofstream(dir_ / "report.json") << SampleReport().dump();
-    ProcessResult upload = Curl({"--interface", "127.0.0.2", "-H",
-                                 "Content-Type: application/json; charset=utf-8",
-                                 "--data-binary", "@" + (dir_ / "report.json").string(),
-                                 Https("/envcheck/reports")});
+    ProcessResult upload =
+        Curl({"--interface", "127.0.0.2", "-H", "Content-Type: application/json; charset=utf-8",
+              "--data-binary", "@" + (dir_ / "report.json").string(), Https("/envcheck/reports")});
     ASSERT_EQ(CurlStatus(upload), 201) << upload.out << upload.err;
     const size_t at = upload.out.find("{\"code\":\"");
     ASSERT_NE(at, std::string::npos) << upload.out;
@@ -166,14 +171,14 @@ TEST_F(NginxDeployTest, UploadOverHttpsAndReadBackWithTheAddressNginxSaw) {
 
     // client_max_body_size: nginx refuses a 300 KiB upload itself.
     std::ofstream(dir_ / "big.json") << std::string(300 * 1024, ' ');
-    ProcessResult big = Curl({"--data-binary", "@" + (dir_ / "big.json").string(),
-                              Https("/envcheck/reports")});
+    ProcessResult big =
+        Curl({"--data-binary", "@" + (dir_ / "big.json").string(), Https("/envcheck/reports")});
     EXPECT_EQ(CurlStatus(big), 413) << big.out;
 
     // Plain HTTP: the pages move to HTTPS.
-    ProcessResult plain = RunProcess({"/usr/bin/curl", "-sS", "-o", "/dev/null", "-w",
-                                      "%{http_code} %{redirect_url}",
-                                      "http://127.0.0.1:" + std::to_string(http_) + "/support/"});
+    ProcessResult plain =
+        RunProcess({"/usr/bin/curl", "-sS", "-o", "/dev/null", "-w", "%{http_code} %{redirect_url}",
+                    "http://127.0.0.1:" + std::to_string(http_) + "/support/"});
     EXPECT_EQ(plain.out.rfind("301 https://", 0), 0u) << plain.out;
 
     // limit_conn: eight uploads in progress from one address, the ninth is refused at once.

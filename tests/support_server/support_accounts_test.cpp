@@ -67,8 +67,8 @@ TEST(StaffAccountsTest, TokensPrintedOnceStoredAsHashesAndRemovedAccountsLockedO
     const int port = StartedPort(server);
     ASSERT_GT(port, 0) << server.Err();
     const std::string admin = ReadFile(tokenFile).substr(0, 48);
-    ProcessResult list = RunProcess({Program(), "--db", db, "--token-file", tokenFile,
-                                     "--list-staff"});
+    ProcessResult list =
+        RunProcess({Program(), "--db", db, "--token-file", tokenFile, "--list-staff"});
     EXPECT_EQ(list.exitCode, 0);
     EXPECT_EQ(list.out.rfind("admin\t", 0), 0u) << list.out;
     EXPECT_NE(list.out.find("\nalice\tsince "), std::string::npos) << list.out;
@@ -84,12 +84,13 @@ TEST(StaffAccountsTest, TokensPrintedOnceStoredAsHashesAndRemovedAccountsLockedO
     httplib::Client client("127.0.0.1", port);
     const std::string page = "/support/r/" + up.code;
     ASSERT_EQ(client.Get(page.c_str(), Bearer(alice))->status, 200);
-    auto login = client.Post("/support/login", "token=" + alice, "application/x-www-form-urlencoded");
+    auto login =
+        client.Post("/support/login", "token=" + alice, "application/x-www-form-urlencoded");
     ASSERT_TRUE(login);
     ASSERT_EQ(login->status, 303);
     const httplib::Headers session = {
-        {"Cookie", login->get_header_value("Set-Cookie").substr(
-                       0, login->get_header_value("Set-Cookie").find(';'))}};
+        {"Cookie", login->get_header_value("Set-Cookie")
+                       .substr(0, login->get_header_value("Set-Cookie").find(';'))}};
     // Access lines go to the database with the next transaction, a moment later.
     std::optional<httplib::Response> seen;
     for (int i = 0; i < 50; ++i) {
@@ -185,8 +186,8 @@ std::string UploadFrom(int port, const std::string& from, const std::string& rea
     if (!c.Connect(port, from))
         return {};
     c.Send("POST /reports HTTP/1.1\r\nHost: x\r\nConnection: close\r\nX-Real-IP: " + realIp +
-           "\r\nContent-Type: application/json\r\nContent-Length: " +
-           std::to_string(body.size()) + "\r\n\r\n" + body);
+           "\r\nContent-Type: application/json\r\nContent-Length: " + std::to_string(body.size()) +
+           "\r\n\r\n" + body);
     const std::string answer = c.ReadUntilClose(5s);
     const size_t at = answer.find("{\"code\":\"");
     return StatusOf(answer) == 201 && at != std::string::npos ? answer.substr(at + 9, 8) : "";
@@ -286,8 +287,8 @@ TEST_F(StoreServerTest, EveryStringOfAReportIsLimited) {
         int status;
     } cases[] = {
         {"an unknown region", with([](json& r) { r["region"] = "guangdong"; }), 400},
-        {"a 65-character tool version", with([](json& r) { r["toolVersion"] = std::string(65, '1'); }),
-         400},
+        {"a 65-character tool version",
+         with([](json& r) { r["toolVersion"] = std::string(65, '1'); }), 400},
         {"a 65-character version found",
          with([](json& r) { r["rows"][kCaRow]["facts"][0]["found"] = std::string(65, '2'); }), 400},
         {"a 65-character component file name", with([](json& r) {
@@ -366,8 +367,8 @@ TEST_F(StoreServerTest, ADamagedDatabaseFailsLoudly) {
     EXPECT_NE(Log().find("database error ("), std::string::npos) << Log();
 
     // Damaged before the start: the server refuses to start and names the file.
-    ProcessResult start = RunProcess({Program(), "--port", "0", "--db", file, "--token-file",
-                                      (dir_ / "token").string()});
+    ProcessResult start = RunProcess(
+        {Program(), "--port", "0", "--db", file, "--token-file", (dir_ / "token").string()});
     EXPECT_EQ(start.exitCode, 1);
     EXPECT_NE(start.err.find(file + ": the database is damaged"), std::string::npos) << start.err;
 }

@@ -229,7 +229,8 @@ TEST_F(SupportServerTest, UploadsAndWrongTokensAreLimitedPerAddress) {
         ASSERT_TRUE(res);
         EXPECT_EQ(res->status, 403) << i;
     }
-    auto blocked = client.Post("/support/login", "token=wrong", "application/x-www-form-urlencoded");
+    auto blocked =
+        client.Post("/support/login", "token=wrong", "application/x-www-form-urlencoded");
     ASSERT_TRUE(blocked);
     EXPECT_EQ(blocked->status, 429);
     EXPECT_FALSE(blocked->get_header_value("Retry-After").empty());

@@ -159,8 +159,7 @@ void HttpListener::Impl::Admit(tcp::socket socket) {
     openCount = open;
     if (counted)
         ++perGroup[group];
-    std::make_shared<HttpSession>(*this, std::move(socket), address, counted ? group : "")
-        ->Start();
+    std::make_shared<HttpSession>(*this, std::move(socket), address, counted ? group : "")->Start();
 }
 
 void HttpListener::Impl::Release(const std::string& group) {

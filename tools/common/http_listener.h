@@ -12,12 +12,12 @@
 // bounds, before a handler sees it; a request past a bound is answered (413, 431, 408) and its
 // connection closed.
 struct HttpLimits {
-    std::size_t maxBody = 16 * 1024;      // bytes, whether sent with a length, chunked or until close
-    std::uint32_t maxHeaderBytes = 8192;  // request line and header lines together
-    std::size_t maxHeaderLines = 64;      // header lines
-    std::chrono::milliseconds requestDeadline{10000}; // the whole request, from its first byte
+    std::size_t maxBody = 16 * 1024; // bytes, whether sent with a length, chunked or until close
+    std::uint32_t maxHeaderBytes = 8192;                   // request line and header lines together
+    std::size_t maxHeaderLines = 64;                       // header lines
+    std::chrono::milliseconds requestDeadline{10000};      // the whole request, from its first byte
     std::chrono::milliseconds firstRequestDeadline{10000}; // a new connection's first request
-    std::chrono::milliseconds idleTimeout{5000}; // a kept-alive connection between requests
+    std::chrono::milliseconds idleTimeout{5000};  // a kept-alive connection between requests
     std::chrono::milliseconds sendTimeout{30000}; // each piece of an answer
     int maxConnections = 512;
     // Connections of one client address (IPv6: of its /64) at once; more are answered 429

@@ -11,8 +11,8 @@ using boost::system::error_code;
 
 namespace {
 
-constexpr std::size_t kPiece = 64 * 1024;              // bytes read or sent at a time
-constexpr std::size_t kLingerBytes = 1024 * 1024;       // read and dropped after a refusal
+constexpr std::size_t kPiece = 64 * 1024;         // bytes read or sent at a time
+constexpr std::size_t kLingerBytes = 1024 * 1024; // read and dropped after a refusal
 constexpr auto kLingerTime = std::chrono::seconds(1);
 
 std::string Reason(int status) {
@@ -125,10 +125,9 @@ void HttpSession::ReadRequest(std::chrono::milliseconds deadline) {
     response_ = HttpResponse{};
     isHead_ = false;
     Arm(deadline);
-    http::async_read_header(socket_, buffer_, *parser_,
-                            [self = shared_from_this()](error_code ec, std::size_t) {
-                                self->OnHeader(ec);
-                            });
+    http::async_read_header(
+        socket_, buffer_, *parser_,
+        [self = shared_from_this()](error_code ec, std::size_t) { self->OnHeader(ec); });
 }
 
 void HttpSession::OnHeader(error_code ec) {
@@ -145,22 +144,20 @@ void HttpSession::OnHeader(error_code ec) {
     if (question != std::string::npos)
         request_.query = request_.target.substr(question + 1);
     if (lines > owner_.limits.maxHeaderLines) {
-        Refuse(431, "more than " + std::to_string(owner_.limits.maxHeaderLines) +
-                        " header lines\n");
+        Refuse(431,
+               "more than " + std::to_string(owner_.limits.maxHeaderLines) + " header lines\n");
         return;
     }
     for (const auto& field : message)
-        request_.headers.emplace_back(std::string(field.name_string()),
-                                      std::string(field.value()));
+        request_.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
     isHead_ = message.method() == http::verb::head;
     keepAlive_ = message.keep_alive();
 
     // A request with neither a length nor chunks has no body, except that a POST or PUT so
     // sent means its body ends where the connection does.
-    const bool untilClose = parser_->is_done() && !parser_->chunked() &&
-                            !request_.HasHeader("Content-Length") &&
-                            (message.method() == http::verb::post ||
-                             message.method() == http::verb::put);
+    const bool untilClose =
+        parser_->is_done() && !parser_->chunked() && !request_.HasHeader("Content-Length") &&
+        (message.method() == http::verb::post || message.method() == http::verb::put);
     if (untilClose) {
         ReadUntilClose();
         return;
@@ -208,19 +205,19 @@ void HttpSession::ReadUntilClose() {
         return;
     }
     chunk_.resize(kPiece);
-    socket_.async_read_some(
-        asio::buffer(chunk_), [self = shared_from_this()](error_code ec, std::size_t n) {
-            if (ec == asio::error::eof) {
-                self->Dispatch();
-                return;
-            }
-            if (ec) {
-                self->Failed(ec);
-                return;
-            }
-            self->request_.body.append(self->chunk_.data(), n);
-            self->ReadUntilClose();
-        });
+    socket_.async_read_some(asio::buffer(chunk_),
+                            [self = shared_from_this()](error_code ec, std::size_t n) {
+                                if (ec == asio::error::eof) {
+                                    self->Dispatch();
+                                    return;
+                                }
+                                if (ec) {
+                                    self->Failed(ec);
+                                    return;
+                                }
+                                self->request_.body.append(self->chunk_.data(), n);
+                                self->ReadUntilClose();
+                            });
 }
 
 void HttpSession::Dispatch() {
@@ -281,8 +278,8 @@ void HttpSession::Send() {
             response_.SetContent("the file could not be read\n", "text/plain; charset=utf-8");
         }
     }
-    head_ = "HTTP/1.1 " + std::to_string(response_.status) + " " + Reason(response_.status) +
-            "\r\n";
+    head_ =
+        "HTTP/1.1 " + std::to_string(response_.status) + " " + Reason(response_.status) + "\r\n";
     for (const auto& [name, value] : response_.headers)
         if (!SentByListener(name))
             head_ += OneLine(name) + ": " + OneLine(value) + "\r\n";
@@ -313,10 +310,10 @@ void HttpSession::SendFilePart() {
         return;
     }
     chunk_.resize(kPiece);
-    const auto want = static_cast<std::size_t>(
-        std::min<std::uint64_t>(kPiece, response_.fileLength - fileSent_));
-    const ssize_t got = ::pread(fileFd_, chunk_.data(), want,
-                                static_cast<off_t>(response_.fileOffset + fileSent_));
+    const auto want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, response_.fileLength - fileSent_));
+    const ssize_t got =
+        ::pread(fileFd_, chunk_.data(), want, static_cast<off_t>(response_.fileOffset + fileSent_));
     if (got <= 0) { // the file shrank: the connection ends short rather than lie
         Sent(false);
         return;

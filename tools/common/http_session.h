@@ -80,8 +80,8 @@ struct HttpListener::Impl {
 
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
   public:
-    HttpSession(HttpListener::Impl& owner, boost::asio::ip::tcp::socket socket,
-                std::string address, std::string group);
+    HttpSession(HttpListener::Impl& owner, boost::asio::ip::tcp::socket socket, std::string address,
+                std::string group);
     ~HttpSession();
 
     void Start();

@@ -121,9 +121,9 @@ void ConfigServer::LogRequest(const HttpRequest& req, const HttpResponse& res) {
     if (!settings_.log)
         return;
     std::lock_guard<std::mutex> lock(logMutex_);
-    std::fprintf(settings_.log, "%s %s %d %llu bytes\n", PrintableForLog(req.method, 16, true).c_str(),
-                 PrintablePath(req.path).c_str(), res.status,
-                 static_cast<unsigned long long>(res.BodyLength()));
+    std::fprintf(settings_.log, "%s %s %d %llu bytes\n",
+                 PrintableForLog(req.method, 16, true).c_str(), PrintablePath(req.path).c_str(),
+                 res.status, static_cast<unsigned long long>(res.BodyLength()));
     std::fflush(settings_.log);
 }
 

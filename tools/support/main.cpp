@@ -28,11 +28,13 @@ int AddStaff(ReportStore& store, const std::string& name) {
         std::fprintf(stderr, "%s: no account made: %s\n", name.c_str(),
                      error.find("UNIQUE") != std::string::npos
                          ? "the name has an account already (--remove-staff it first)"
-                         : error.empty() ? "no random token" : error.c_str());
+                     : error.empty() ? "no random token"
+                                     : error.c_str());
         return kExitFailure;
     }
-    std::fprintf(stderr, "the token of %s follows; it is shown this once (only its SHA-256 is "
-                         "kept). Hand it over, then clear the screen.\n",
+    std::fprintf(stderr,
+                 "the token of %s follows; it is shown this once (only its SHA-256 is "
+                 "kept). Hand it over, then clear the screen.\n",
                  name.c_str());
     std::printf("%s\n", token.c_str());
     return 0;

@@ -24,8 +24,7 @@ bool SetCommand(SupportOptions& options, SupportOptions::Command command, std::s
 std::vector<std::string> JoinProxyAddress(const std::vector<std::string>& args) {
     std::vector<std::string> joined;
     for (size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--behind-proxy" && i + 1 < args.size() &&
-            args[i + 1].rfind("-", 0) != 0) {
+        if (args[i] == "--behind-proxy" && i + 1 < args.size() && args[i + 1].rfind("-", 0) != 0) {
             joined.push_back(args[i] + "=" + args[i + 1]);
             ++i;
         } else {
@@ -126,7 +125,8 @@ bool ParseOptions(const std::vector<std::string>& rawArgs, SupportOptions& optio
 
 std::string UsageText(const std::string& program) {
     return "usage: " + program + R"( [options]
-       )" + program + R"( --db FILE --add-staff NAME | --remove-staff NAME | --list-staff
+       )" + program +
+           R"( --db FILE --add-staff NAME | --remove-staff NAME | --list-staff
 
 Receives the check reports that the environment check tool uploads, stores them in an
 SQLite file, and serves the support staff's pages under /support/.

@@ -3,8 +3,8 @@
 #include "report_code.h"
 
 #include <cerrno>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -361,8 +361,8 @@ bool ReportStore::AddHourlyCounts(std::int64_t fromHour, OverviewCounts& counts,
     return rc == SQLITE_DONE ? true : ReadFailed(error);
 }
 
-bool ReportStore::AddCountsOfReports(std::int64_t from, std::int64_t until,
-                                     OverviewCounts& counts, std::string& error) {
+bool ReportStore::AddCountsOfReports(std::int64_t from, std::int64_t until, OverviewCounts& counts,
+                                     std::string& error) {
     Statement reports(reader_, "SELECT region, failed, windows, bits FROM reports "
                                "WHERE received >= ? AND received < ?");
     reports.Bind(1, from).Bind(2, until);

@@ -289,8 +289,8 @@ void SupportServer::Login(const HttpRequest& req, HttpResponse& res) {
 
 void SupportServer::Logout(const HttpRequest& req, HttpResponse& res) {
     sessions_.End(CookieValue(req, kCookie));
-    res.SetHeader("Set-Cookie", std::string(kCookie) +
-                                    "=; Path=/support/; HttpOnly; SameSite=Strict; Max-Age=0");
+    res.SetHeader("Set-Cookie",
+                  std::string(kCookie) + "=; Path=/support/; HttpOnly; SameSite=Strict; Max-Age=0");
     SeeOther(res, "/support/login");
 }
 
@@ -298,7 +298,8 @@ void SupportServer::Overview(HttpResponse& res) {
     const std::int64_t now = std::time(nullptr);
     std::map<std::string, RegionOverview> day, week;
     std::string error;
-    if (!store_.Overview(now - 86400, day, error) || !store_.Overview(now - 7 * 86400, week, error)) {
+    if (!store_.Overview(now - 86400, day, error) ||
+        !store_.Overview(now - 7 * 86400, week, error)) {
         Fault(res, "overview", error);
         return;
     }
@@ -396,7 +397,8 @@ void SupportServer::Fault(HttpResponse& res, const std::string& what, const std:
     res.headers.erase(std::remove_if(res.headers.begin(), res.headers.end(),
                                      [](const auto& h) { return h.first == "Retry-After"; }),
                       res.headers.end());
-    Page(res, 500, "服务器错误", "<p class=\"error\">服务器读写数据库出错，请稍后再试或联系管理员。</p>\n");
+    Page(res, 500, "服务器错误",
+         "<p class=\"error\">服务器读写数据库出错，请稍后再试或联系管理员。</p>\n");
 }
 
 void SupportServer::LogLine(const std::string& line) {

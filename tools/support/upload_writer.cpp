@@ -10,8 +10,7 @@ constexpr auto kQuotaLogInterval = std::chrono::minutes(1);
 
 } // namespace
 
-UploadWriter::UploadWriter(ReportStore& store, int keepDays, std::FILE* log,
-                           std::int64_t maxBytes)
+UploadWriter::UploadWriter(ReportStore& store, int keepDays, std::FILE* log, std::int64_t maxBytes)
     : store_(store), keepDays_(keepDays), log_(log), maxBytes_(maxBytes) {
     thread_ = std::thread([this] { Run(); });
 }
@@ -90,9 +89,8 @@ void UploadWriter::Run() {
     auto nextRetention = std::chrono::steady_clock::now();
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        wake_.wait_until(lock, nextRetention, [this] {
-            return stopping_ || !queue_.empty() || !accesses_.empty();
-        });
+        wake_.wait_until(lock, nextRetention,
+                         [this] { return stopping_ || !queue_.empty() || !accesses_.empty(); });
         if (queue_.empty() && accesses_.empty() && stopping_)
             return;
         if (std::chrono::steady_clock::now() >= nextRetention) {

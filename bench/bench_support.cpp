@@ -1,6 +1,11 @@
 // quelda-support under load, in process over loopback: uploads per second from 16 clients
-// at once, then with 100,000 stored reports the lookup's p99 and the overview's time.
+// at once, then with 100,000 stored reports the lookup's p99 and the overview's time; the
+// overview after 300 uploads at every limit; and the hostile run: 16 honest clients from
+// 127.0.0.1 uploading and looking up, without and then with an attack from 127.0.0.2 (slow
+// clients, chunked floods, oversized headers). Every phase ends by itself.
 #include "pages.h"
+#include "raw_client.h"
+#include "report_limits.h"
 #include "report_samples.h"
 #include "support_server.h"
 
@@ -9,8 +14,10 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <random>
 #include <thread>
 #include <unistd.h>
@@ -63,9 +70,134 @@ void Fill(ReportStore& store, int count, std::vector<std::string>& codes) {
     }
 }
 
+struct HonestFigures {
+    double requestsPerSecond = 0;
+    double p99 = 0;
+    int failures = 0;
+};
+
+// 16 clients from 127.0.0.1 for `duration`: each uploads a report and opens its page.
+HonestFigures Honest(int port, std::chrono::seconds duration) {
+    const std::string body = SampleReport().dump();
+    const httplib::Headers bearer = {{"Authorization", std::string("Bearer ") + kToken}};
+    std::mutex mutex;
+    std::vector<double> latencies;
+    std::atomic<int> failures{0};
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> clients;
+    const auto start = Clock::now();
+    for (int c = 0; c < 16; ++c)
+        clients.emplace_back([&] {
+            httplib::Client client("127.0.0.1", port);
+            client.set_keep_alive(true);
+            client.set_tcp_nodelay(true);
+            client.set_connection_timeout(5);
+            client.set_read_timeout(5);
+            std::vector<double> mine;
+            while (!stop) {
+                auto t = Clock::now();
+                auto up = client.Post("/reports", body, "application/json; charset=utf-8");
+                mine.push_back(Ms(Clock::now() - t));
+                if (!up || up->status != 201) {
+                    ++failures;
+                    continue;
+                }
+                const std::string code = nlohmann::json::parse(up->body)["code"];
+                t = Clock::now();
+                auto page = client.Get(("/support/r/" + code).c_str(), bearer);
+                mine.push_back(Ms(Clock::now() - t));
+                if (!page || page->status != 200)
+                    ++failures;
+            }
+            std::lock_guard<std::mutex> lock(mutex);
+            latencies.insert(latencies.end(), mine.begin(), mine.end());
+        });
+    std::this_thread::sleep_for(duration);
+    stop = true;
+    for (std::thread& t : clients)
+        t.join();
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return {latencies.size() / seconds, latencies.empty() ? 0 : Percentile(latencies, 0.99),
+            failures.load()};
+}
+
+// The attack from 127.0.0.2 until `stop`: 64 slow clients (a header byte every half
+// second), 4 chunked floods of 100 MiB each, 4 senders of 64 KiB header blocks. Each attacker
+// connects again when it is refused or closed.
+std::vector<std::thread> Attack(int port, std::atomic<bool>& stop, std::atomic<long>& refusals) {
+    std::vector<std::thread> attackers;
+    for (int i = 0; i < 64; ++i)
+        attackers.emplace_back([&, port] {
+            while (!stop) {
+                RawClient c;
+                if (!c.Connect(port, "127.0.0.2") || !c.Send("POST /reports HTTP/1.1\r\n")) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+                    continue;
+                }
+                while (!stop && c.Send("X") && c.ReadSome(std::chrono::milliseconds(500)).empty() &&
+                       !c.closedByPeer()) {
+                }
+                ++refusals;
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            }
+        });
+    const std::string chunk = "10000\r\n" + std::string(64 * 1024, 'x') + "\r\n";
+    for (int i = 0; i < 4; ++i)
+        attackers.emplace_back([&, port] {
+            while (!stop) {
+                RawClient c;
+                if (!c.Connect(port, "127.0.0.2"))
+                    continue;
+                c.Flood("POST /reports HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n",
+                        chunk, 100u << 20);
+                refusals += StatusOf(c.ReadSome(std::chrono::seconds(1))) != 0;
+            }
+        });
+    std::string headers = "GET /support/ HTTP/1.1\r\nHost: x\r\n";
+    while (headers.size() < 64 * 1024)
+        headers +=
+            "X-Padding-" + std::to_string(headers.size()) + ": " + std::string(40, 'p') + "\r\n";
+    for (int i = 0; i < 4; ++i)
+        attackers.emplace_back([&, port, headers] {
+            while (!stop) {
+                RawClient c;
+                if (!c.Connect(port, "127.0.0.2"))
+                    continue;
+                c.Send(headers + "\r\n");
+                refusals += StatusOf(c.ReadSome(std::chrono::seconds(1))) != 0;
+            }
+        });
+    return attackers;
+}
+
+// A report at every limit: 16 versions of 64 characters in 64-character file names, padded
+// with 400-character strings to just under the 256 KiB body limit. Each one is different.
+std::string ReportAtTheLimits(int n) {
+    nlohmann::json report = SampleReport();
+    nlohmann::json& facts = report["rows"][kCaRow]["facts"];
+    facts = nlohmann::json::array();
+    for (int v = 0; v < 16; ++v) {
+        std::string name = std::to_string(n) + "-" + std::to_string(v) + "-";
+        name += std::string(kMaxVersionChars - name.size(), 'f');
+        facts.push_back({{"name", "version"},
+                         {"entry", v},
+                         {"where", "C:\\drv\\" + name},
+                         {"expected", std::string(kMaxVersionChars, 'e')},
+                         {"found", name},
+                         {"ok", false},
+                         {"note", ""}});
+    }
+    nlohmann::json pad = nlohmann::json::array();
+    while (report.dump().size() + pad.dump().size() < 250 * 1024)
+        pad.push_back(std::string(kMaxTextChars, 'p'));
+    report["padding"] = pad;
+    return report.dump();
+}
+
 } // namespace
 
 int main() {
+    std::signal(SIGPIPE, SIG_IGN); // a refused client's write fails with EPIPE instead
     const fs::path dir = fs::temp_directory_path() / ("bench-support-" + std::to_string(getpid()));
     fs::create_directories(dir);
     ReportStore store;
@@ -79,6 +211,10 @@ int main() {
     settings.token = kToken;
     settings.uploadsPerMinute = 1 << 30; // the clients all come from 127.0.0.1
     settings.log = nullptr;
+    // 16 honest clients share 127.0.0.1 here, and a client that connects anew for each
+    // upload has a closing connection or two besides: 32 per address (the attacker at
+    // 127.0.0.2 gets as many) instead of 8.
+    settings.limits.maxPerAddress = 32;
     SupportServer server(settings, store, writer);
     const int port = server.Bind("127.0.0.1", 0);
     std::thread listener([&server] { server.Listen(); });
@@ -170,8 +306,65 @@ int main() {
                 static_cast<long long>(store.Count()), Percentile(overviews, 0.5),
                 *std::max_element(overviews.begin(), overviews.end()));
 
+    // The hostile run: the same honest load without and with the attack.
+    const HonestFigures quiet = Honest(port, std::chrono::seconds(5));
+    std::atomic<bool> stopAttack{false};
+    std::atomic<long> refusals{0};
+    std::vector<std::thread> attackers = Attack(port, stopAttack, refusals);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const HonestFigures attacked = Honest(port, std::chrono::seconds(5));
+    stopAttack = true;
+    for (std::thread& t : attackers)
+        t.join();
+    std::printf("honest clients (16 from 127.0.0.1, upload then lookup), without attack: "
+                "%.0f requests/s, p99 %.1f ms, %d failed\n",
+                quiet.requestsPerSecond, quiet.p99, quiet.failures);
+    std::printf("honest clients during the attack from 127.0.0.2 (64 slow, 4 chunked floods, 4 "
+                "oversized headers; %ld attacker connections ended): %.0f requests/s, p99 %.1f "
+                "ms, %d failed\n",
+                refusals.load(), attacked.requestsPerSecond, attacked.p99, attacked.failures);
     server.Stop();
     listener.join();
+
+    // 300 uploads at every limit into an empty store: the overview's time and size.
+    {
+        ReportStore limits;
+        if (!limits.Open((dir / "limits.sqlite").string(), error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return 1;
+        }
+        UploadWriter limitsWriter(limits, 0, nullptr);
+        SupportServer limitsServer(settings, limits, limitsWriter);
+        const int limitsPort = limitsServer.Bind("127.0.0.1", 0);
+        std::thread limitsListener([&limitsServer] { limitsServer.Listen(); });
+        std::atomic<int> next{0}, stored{0};
+        std::vector<std::thread> clients;
+        for (int c = 0; c < 8; ++c)
+            clients.emplace_back([&] {
+                httplib::Client client("127.0.0.1", limitsPort);
+                for (int n = next++; n < 300; n = next++) {
+                    auto res = client.Post("/reports", ReportAtTheLimits(n), "application/json");
+                    stored += res && res->status == 201;
+                }
+            });
+        for (std::thread& t : clients)
+            t.join();
+        httplib::Client client("127.0.0.1", limitsPort);
+        std::vector<double> times;
+        size_t bytes = 0;
+        for (int i = 0; i < 5; ++i) {
+            const auto t = Clock::now();
+            auto res = client.Get("/support/", bearer);
+            times.push_back(Ms(Clock::now() - t));
+            bytes = res ? res->body.size() : 0;
+        }
+        std::printf("overview after %d uploads at every limit (%.0f MB database): median %.0f "
+                    "ms, %zu bytes\n",
+                    stored.load(), static_cast<double>(fs::file_size(dir / "limits.sqlite")) / 1e6,
+                    Percentile(times, 0.5), bytes);
+        limitsServer.Stop();
+        limitsListener.join();
+    }
     fs::remove_all(dir);
     return 0;
 }

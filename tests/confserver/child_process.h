@@ -29,6 +29,7 @@ class Child {
     // The next line of standard output, or false at the end of output or after the timeout.
     bool ReadLine(std::string& line, std::chrono::milliseconds timeout);
     void Signal(int sig);
+    pid_t Pid() const { return pid_; }
     // Waits for the end; the exit code, or -1 when it did not exit normally (or timed out).
     int Wait(std::chrono::milliseconds timeout);
     // Everything written to standard error so far.

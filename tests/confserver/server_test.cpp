@@ -1,6 +1,8 @@
 #include "config_server.h"
 #include "document.h"
 
+#include <httplib.h>
+
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,33 +1,63 @@
 #pragma once
 
-#include <httplib.h>
+#include "http_message.h"
 
-#include <atomic>
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
-// Owns an httplib::Server and makes Stop reliable: the library's own stop is lost when it comes
-// before the listen loop has started.
+// What one client may make the server hold. Every request is read whole, within these
+// bounds, before a handler sees it; a request past a bound is answered (413, 431, 408) and its
+// connection closed.
+struct HttpLimits {
+    std::size_t maxBody = 16 * 1024; // bytes, whether sent with a length, chunked or until close
+    std::uint32_t maxHeaderBytes = 8192;                   // request line and header lines together
+    std::size_t maxHeaderLines = 64;                       // header lines
+    std::chrono::milliseconds requestDeadline{10000};      // the whole request, from its first byte
+    std::chrono::milliseconds firstRequestDeadline{10000}; // a new connection's first request
+    std::chrono::milliseconds idleTimeout{5000};  // a kept-alive connection between requests
+    std::chrono::milliseconds sendTimeout{30000}; // each piece of an answer
+    int maxConnections = 512;
+    // Connections of one client address (IPv6: of its /64) at once; more are answered 429
+    // and closed.
+    int maxPerAddress = 8;
+    // Peers exempt from maxPerAddress: a proxy in front, which itself limits per client.
+    std::vector<std::string> unlimitedAddresses;
+    int maxRequestsPerConnection = 100;
+    int workers = 8; // threads that run the handlers
+};
+
+// An HTTP/1.1 server on Boost.Beast: one thread reads and writes every connection
+// asynchronously, so slow clients cost memory within the limits above but no thread; the
+// handler runs on a pool of workers once a request is complete.
 class HttpListener {
   public:
-    HttpListener() : server_(std::make_unique<httplib::Server>()) {}
+    using Handler = std::function<void(const HttpRequest&, HttpResponse&)>;
+    // Called once per answer, after it has been sent (or has failed), also for the answers
+    // the listener gives by itself (then the request may hold only the peer's address).
+    using Logger = std::function<void(const HttpRequest&, const HttpResponse&)>;
+
+    HttpListener(HttpLimits limits, Handler handler, Logger logger = nullptr);
+    ~HttpListener();
     HttpListener(const HttpListener&) = delete;
     HttpListener& operator=(const HttpListener&) = delete;
-
-    // For routes and settings; set them before Listen.
-    httplib::Server& Server() { return *server_; }
 
     // Binds address:port (port 0: the system chooses). Returns the bound port, or -1.
     int Bind(const std::string& address, int port);
     // Serves until Stop; returns false when the server could not run.
     bool Listen();
     // Ends Listen, or makes a later Listen return at once. Callable from any thread but the
-    // server's own request handlers; returns when Listen has returned.
+    // handlers; returns when Listen has returned.
     void Stop();
-    bool IsRunning() const { return server_->is_running(); }
+    bool IsRunning() const;
+
+    // Connections open now (for tests and benchmarks).
+    int OpenConnections() const;
+
+    struct Impl;
 
   private:
-    std::unique_ptr<httplib::Server> server_;
-    std::atomic<bool> stopRequested_{false};
-    std::atomic<bool> listening_{false};
+    std::unique_ptr<Impl> impl_;
 };

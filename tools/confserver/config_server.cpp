@@ -1,80 +1,133 @@
 #include "config_server.h"
 #include "log_text.h"
 
-#include <fstream>
-#include <memory>
+#include <cstdlib>
 
-ConfigServer::ConfigServer(Settings settings) : settings_(std::move(settings)) {
-    httplib::Server& server = listener_.Server();
-    server.Get(".*",
-               [this](const httplib::Request& req, httplib::Response& res) { Handle(req, res); });
-    // Address reuse lets a restarted server bind at once; port sharing (the library's default)
-    // would let a second server take half of the connections on the same port.
-    server.set_socket_options([](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    server.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
-        LogRequest(req, res);
-    });
+HttpLimits ConfigServer::DefaultLimits() {
+    HttpLimits limits;
+    limits.maxBody = 16 * 1024;
+    limits.workers = 4; // handlers only look up a file; the sending is asynchronous
+    return limits;
 }
 
-void ConfigServer::Handle(const httplib::Request& req, httplib::Response& res) {
+ConfigServer::ConfigServer(Settings settings)
+    : settings_(std::move(settings)),
+      listener_(
+          settings_.limits, [this](const HttpRequest& req, HttpResponse& res) { Handle(req, res); },
+          [this](const HttpRequest& req, const HttpResponse& res) { LogRequest(req, res); }) {}
+
+void ConfigServer::Handle(const HttpRequest& req, HttpResponse& res) {
+    if (req.method != "GET" && req.method != "HEAD") {
+        res.status = 404;
+        return;
+    }
     if (req.path == settings_.documentPath) {
-        res.set_content(document_, "application/json; charset=GBK");
+        res.SetContent(document_, "application/json; charset=GBK");
         return;
     }
     if (!signature_.empty() && req.path == settings_.documentPath + ".minisig") {
-        res.set_content(signature_, "text/plain; charset=utf-8");
+        res.SetContent(signature_, "text/plain; charset=utf-8");
         return;
     }
     const std::string& prefix = settings_.filesPrefix;
     if (settings_.files && req.path.rfind(prefix, 0) == 0) {
-        ServeFile(req.path.substr(prefix.size()), res);
+        ServeFile(req, req.path.substr(prefix.size()), res);
         return;
     }
     res.status = 404;
 }
 
-void ConfigServer::ServeFile(const std::string& relative, httplib::Response& res) {
+void ConfigServer::ServeFile(const HttpRequest& req, const std::string& relative,
+                             HttpResponse& res) {
     FileStore::Lookup found = settings_.files->Resolve(relative);
     if (found.status == FileStore::Status::Forbidden) {
         res.status = 403;
         return;
     }
-    auto in = std::make_shared<std::ifstream>(found.file, std::ios::binary);
     std::error_code ec;
-    auto size =
+    const std::uint64_t size =
         found.status == FileStore::Status::Found ? std::filesystem::file_size(found.file, ec) : 0;
-    if (found.status != FileStore::Status::Found || ec || !*in) {
+    if (found.status != FileStore::Status::Found || ec) {
         res.status = 404;
         return;
     }
-    // Streamed in chunks: an installer is never held in memory whole. A file that shrinks while
-    // it is sent ends the connection early rather than delivering a wrong body.
-    res.set_content_provider(
-        static_cast<size_t>(size), "application/octet-stream",
-        [in](size_t offset, size_t length, httplib::DataSink& sink) {
-            char buffer[64 * 1024];
-            in->clear();
-            in->seekg(static_cast<std::streamoff>(offset));
-            in->read(buffer, static_cast<std::streamsize>(std::min(length, sizeof buffer)));
-            std::streamsize got = in->gcount();
-            if (got <= 0)
-                return false;
-            return sink.write(buffer, static_cast<size_t>(got));
-        });
+    // Streamed from the file while it is sent: an installer is never held in memory whole. A
+    // file that shrinks meanwhile ends the connection early rather than deliver a wrong body.
+    res.file = found.file.string();
+    res.fileOffset = 0;
+    res.fileLength = size;
+    res.SetHeader("Content-Type", "application/octet-stream");
+    res.SetHeader("Accept-Ranges", "bytes");
+    // No validators are sent, so an If-Range can never match: such a request gets it all.
+    const std::string range = req.Header("Range");
+    std::uint64_t first = 0, length = 0;
+    bool satisfiable = true;
+    if (range.empty() || req.HasHeader("If-Range") ||
+        !ParseByteRange(range, size, first, length, satisfiable))
+        return;
+    if (!satisfiable) {
+        res.file.clear();
+        res.status = 416;
+        res.SetHeader("Content-Range", "bytes */" + std::to_string(size));
+        return;
+    }
+    res.status = 206;
+    res.fileOffset = first;
+    res.fileLength = length;
+    res.SetHeader("Content-Range", "bytes " + std::to_string(first) + "-" +
+                                       std::to_string(first + length - 1) + "/" +
+                                       std::to_string(size));
 }
 
-void ConfigServer::LogRequest(const httplib::Request& req, const httplib::Response& res) {
+bool ParseByteRange(const std::string& header, std::uint64_t size, std::uint64_t& first,
+                    std::uint64_t& length, bool& satisfiable) {
+    const std::string unit = "bytes=";
+    if (header.compare(0, unit.size(), unit) != 0)
+        return false;
+    const std::string spec = header.substr(unit.size());
+    const size_t dash = spec.find('-');
+    if (dash == std::string::npos || spec.find(',') != std::string::npos)
+        return false;
+    const std::string a = spec.substr(0, dash), b = spec.substr(dash + 1);
+    auto number = [](const std::string& text, std::uint64_t& value) {
+        if (text.empty() || text.size() > 19 ||
+            text.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        value = std::strtoull(text.c_str(), nullptr, 10);
+        return true;
+    };
+    std::uint64_t x = 0, y = 0;
+    satisfiable = true;
+    if (a.empty()) { // the last y bytes
+        if (!number(b, y))
+            return false;
+        if (y == 0 || size == 0) {
+            satisfiable = false;
+            return true;
+        }
+        length = std::min(y, size);
+        first = size - length;
+        return true;
+    }
+    if (!number(a, x) || (!b.empty() && (!number(b, y) || y < x)))
+        return false;
+    if (x >= size) {
+        satisfiable = false;
+        return true;
+    }
+    const std::uint64_t last = b.empty() ? size - 1 : std::min(y, size - 1);
+    first = x;
+    length = last - x + 1;
+    return true;
+}
+
+void ConfigServer::LogRequest(const HttpRequest& req, const HttpResponse& res) {
     if (!settings_.log)
         return;
-    size_t bytes = res.body.size();
-    if (res.body.empty() && res.content_length_ > 0)
-        bytes = res.content_length_;
     std::lock_guard<std::mutex> lock(logMutex_);
-    std::fprintf(settings_.log, "%s %s %d %zu bytes\n", req.method.c_str(),
-                 PrintablePath(req.path).c_str(), res.status, bytes);
+    std::fprintf(settings_.log, "%s %s %d %llu bytes\n",
+                 PrintableForLog(req.method, 16, true).c_str(), PrintablePath(req.path).c_str(),
+                 res.status, static_cast<unsigned long long>(res.BodyLength()));
     std::fflush(settings_.log);
 }
 

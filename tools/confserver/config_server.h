@@ -4,8 +4,6 @@
 
 #include "http_listener.h"
 
-#include <httplib.h>
-
 #include <cstdio>
 #include <mutex>
 #include <optional>
@@ -20,7 +18,10 @@ class ConfigServer {
         std::string filesPrefix = "/files/";
         std::optional<FileStore> files; // none: no files are served
         std::FILE* log = stderr;        // null: no request log
+        HttpLimits limits = DefaultLimits();
     };
+    // Requests carry no body worth having: 16 KiB at most; 8 connections per address.
+    static HttpLimits DefaultLimits();
 
     explicit ConfigServer(Settings settings);
     ConfigServer(const ConfigServer&) = delete;
@@ -41,16 +42,22 @@ class ConfigServer {
     bool IsRunning() const { return listener_.IsRunning(); }
 
   private:
-    void Handle(const httplib::Request& req, httplib::Response& res);
-    void ServeFile(const std::string& relative, httplib::Response& res);
-    void LogRequest(const httplib::Request& req, const httplib::Response& res);
+    void Handle(const HttpRequest& req, HttpResponse& res);
+    void ServeFile(const HttpRequest& req, const std::string& relative, HttpResponse& res);
+    void LogRequest(const HttpRequest& req, const HttpResponse& res);
 
     Settings settings_;
     std::string document_;
     std::string signature_;
-    HttpListener listener_;
     std::mutex logMutex_;
+    HttpListener listener_;
 };
 
 // A URL path made safe for a one-line log: control characters and backslashes escaped.
 std::string PrintablePath(const std::string& path);
+
+// The one range of a "bytes=A-B", "bytes=A-" or "bytes=-N" header within a body of `size`
+// bytes. Returns false when the header asks for nothing this server serves as a range (then
+// the whole body goes out); `satisfiable` is false for a range that starts past the end.
+bool ParseByteRange(const std::string& header, std::uint64_t size, std::uint64_t& first,
+                    std::uint64_t& length, bool& satisfiable);

@@ -2,7 +2,7 @@
 
 #include "sha256.h"
 
-#include <httplib.h>
+#include "http_message.h"
 
 #include <array>
 
@@ -17,7 +17,7 @@ bool ServedUrls::RelativeFile(const std::string& url, std::string& relative) con
     rest = rest.substr(0, rest.find_first_of("?#"));
     if (rest.rfind(filesPrefix, 0) != 0)
         return false;
-    relative = httplib::detail::decode_url(rest.substr(filesPrefix.size()), false);
+    relative = DecodeUrl(rest.substr(filesPrefix.size()), false);
     return true;
 }
 

@@ -1,9 +1,11 @@
 #include "access.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <openssl/evp.h>
 #include <sys/random.h>
 #include <unistd.h>
 
@@ -75,25 +77,55 @@ bool SameSecret(const std::string& a, const std::string& b) {
     return diff == 0;
 }
 
-std::string Sessions::Create() {
+std::string NewStaffToken() {
+    return RandomHex(24);
+}
+
+std::string TokenHash(const std::string& token) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_Digest(token.data(), token.size(), digest, &length, EVP_sha256(), nullptr) != 1)
+        return {};
+    static const char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned int i = 0; i < length; ++i) {
+        hex += kHex[digest[i] >> 4];
+        hex += kHex[digest[i] & 15];
+    }
+    return hex;
+}
+
+bool ValidStaffName(const std::string& name) {
+    if (name.empty() || name.size() > 32)
+        return false;
+    for (unsigned char c : name)
+        if (!std::isalnum(c) && c != '.' && c != '_' && c != '-')
+            return false;
+    return true;
+}
+
+std::string Sessions::Create(const std::string& staff) {
     std::string id = RandomHex(32);
     if (id.empty())
         return id;
     std::lock_guard<std::mutex> lock(mutex_);
     const auto now = Clock::now();
-    for (auto it = expiry_.begin(); it != expiry_.end();)
-        it = it->second <= now ? expiry_.erase(it) : std::next(it);
-    expiry_[id] = now + lifetime_;
+    for (auto it = sessions_.begin(); it != sessions_.end();)
+        it = it->second.expiry <= now ? sessions_.erase(it) : std::next(it);
+    sessions_[id] = {staff, now + lifetime_};
     return id;
 }
 
-bool Sessions::Valid(const std::string& id) {
+bool Sessions::Valid(const std::string& id, std::string& staff) {
     std::lock_guard<std::mutex> lock(mutex_);
-    auto it = expiry_.find(id);
-    return it != expiry_.end() && it->second > Clock::now();
+    auto it = sessions_.find(id);
+    if (it == sessions_.end() || it->second.expiry <= Clock::now())
+        return false;
+    staff = it->second.staff;
+    return true;
 }
 
 void Sessions::End(const std::string& id) {
     std::lock_guard<std::mutex> lock(mutex_);
-    expiry_.erase(id);
+    sessions_.erase(id);
 }

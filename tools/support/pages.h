@@ -10,8 +10,9 @@
 
 std::string LoginPage(const std::string& message);
 
-// One report as the tool shows it: the five rows with their results and facts.
-std::string ReportPage(const StoredReport& report);
+// One report as the tool shows it: the five rows with their results and facts, and who opened
+// the page when (newest first).
+std::string ReportPage(const StoredReport& report, const std::vector<AccessLine>& accesses = {});
 
 // The page of recent reports: the filter form, the table and the links to other pages.
 struct ReportsQuery {

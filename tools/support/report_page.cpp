@@ -51,9 +51,19 @@ std::string SystemLines(const json& report) {
     return s;
 }
 
+std::string AccessTable(const std::vector<AccessLine>& accesses) {
+    if (accesses.empty())
+        return {};
+    std::string t = "<section class=\"access\"><h2>查看记录</h2>\n<table class=\"access\">"
+                    "<tr><th>查看人</th><th>时间</th></tr>\n";
+    for (const AccessLine& a : accesses)
+        t += "<tr><td>" + Html(a.staff) + "</td><td>" + Html(ChinaTime(a.at)) + "</td></tr>\n";
+    return t + "</table></section>\n";
+}
+
 } // namespace
 
-std::string ReportPage(const StoredReport& stored) {
+std::string ReportPage(const StoredReport& stored, const std::vector<AccessLine>& accesses) {
     const json report = json::parse(stored.body, nullptr, false);
     std::string b = "<table class=\"summary\">\n";
     auto line = [&b](const char* label, const std::string& html) {
@@ -74,7 +84,7 @@ std::string ReportPage(const StoredReport& stored) {
         b += SystemLines(report);
     b += "</table>\n";
     if (!report.is_object())
-        return b + "<p class=\"error\">报告内容无法读取。</p>\n";
+        return b + "<p class=\"error\">报告内容无法读取。</p>\n" + AccessTable(accesses);
     for (int i = 0; i < kRowCount; ++i) {
         const json& row = report[rs::kRows][i];
         const json& code = row[rs::kCode];
@@ -88,5 +98,5 @@ std::string ReportPage(const StoredReport& stored) {
             b += "<p>安装：" + Html(row[rs::kInstall].get<std::string>()) + "</p>\n";
         b += FactsTable(row[rs::kFacts]) + "</section>\n";
     }
-    return b;
+    return b + AccessTable(accesses);
 }

@@ -2,9 +2,16 @@
 
 #include "report_code.h"
 
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 // `failed` has bit i set when row i failed; `windows` and `bits` are null without a system
 // description. hourly_counts holds the overview's counters per hour (CountKind, CountKeys).
@@ -44,18 +51,74 @@ CREATE TABLE hourly_counts(
 PRAGMA user_version = 1;
 )";
 
+// Version 2: staff accounts (the token's SHA-256 only) and who opened which report when.
+const char kSchema2[] = R"(
+CREATE TABLE IF NOT EXISTS staff(
+    name TEXT PRIMARY KEY,
+    token_hash TEXT NOT NULL UNIQUE,
+    created INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS access_log(
+    id INTEGER PRIMARY KEY,
+    code TEXT NOT NULL,
+    staff TEXT NOT NULL,
+    at INTEGER NOT NULL);
+CREATE INDEX IF NOT EXISTS access_by_code ON access_log(code, at);
+CREATE INDEX IF NOT EXISTS access_by_time ON access_log(at);
+PRAGMA user_version = 2;
+)";
+
+// The database and the -wal and -shm files SQLite makes beside it (with the database's
+// permissions) hold bidders' addresses: readable by the owner only.
+bool CreatePrivate(const std::string& file, std::string& error) {
+    const int fd = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        error = file + ": " + std::strerror(errno);
+        return false;
+    }
+    ::close(fd);
+    for (const char* suffix : {"", "-wal", "-shm"}) {
+        const std::string path = file + suffix;
+        struct stat st {};
+        if (::stat(path.c_str(), &st) == 0 && (st.st_mode & 077) != 0)
+            ::chmod(path.c_str(), st.st_mode & 0700);
+    }
+    return true;
+}
+
 } // namespace
 
 bool ReportStore::Open(const std::string& file, std::string& error) {
-    if (!writer_.Open(file, error))
+    if (!CreatePrivate(file, error) || !writer_.Open(file, error) || !CheckIntegrity(file, error))
         return false;
     // FULL: every commit is on the disk (the WAL synced) before a code is given out, so not
     // even a power cut loses an acknowledged report. Commits are grouped (UploadWriter), so
     // the sync is paid once per group, not per report.
     if (!writer_.Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", error) ||
-        !CreateSchema(error))
+        !CreateSchema(error)) {
+        error = file + ": " + error;
         return false;
+    }
     return reader_.Open(file, error);
+}
+
+bool ReportStore::CheckIntegrity(const std::string& file, std::string& error) {
+    Statement check(writer_, "PRAGMA quick_check(5)");
+    std::string problems;
+    int rc = check.Step();
+    while (rc == SQLITE_ROW) {
+        const std::string line = check.Text(0);
+        if (line != "ok")
+            problems += (problems.empty() ? "" : "; ") + line;
+        rc = check.Step();
+    }
+    if (rc != SQLITE_DONE)
+        problems = writer_.Error();
+    if (problems.empty())
+        return true;
+    error = file + ": the database is damaged (" + problems +
+            "); not started. Restore it from a backup, or move it away to start with an "
+            "empty one";
+    return false;
 }
 
 bool ReportStore::CreateSchema(std::string& error) {
@@ -67,12 +130,15 @@ bool ReportStore::CreateSchema(std::string& error) {
     const std::int64_t found = version.Int(0);
     if (found == kSchemaVersion)
         return true;
-    if (found != 0) {
+    if (found < 0 || found > kSchemaVersion) {
         error = "the database has schema version " + std::to_string(found) +
                 "; this program knows version " + std::to_string(kSchemaVersion);
         return false;
     }
-    std::string sql = std::string("BEGIN IMMEDIATE;") + kSchema + "COMMIT;";
+    std::string sql = "BEGIN IMMEDIATE;";
+    if (found == 0)
+        sql += kSchema;
+    sql += std::string(kSchema2) + "COMMIT;";
     if (writer_.Exec(sql.c_str(), error))
         return true;
     std::string ignored;
@@ -80,7 +146,23 @@ bool ReportStore::CreateSchema(std::string& error) {
     return false;
 }
 
-bool ReportStore::Insert(std::vector<NewReport*>& batch, std::string& error) {
+bool ReportStore::ReadFailed(std::string& error) {
+    error = reader_.Error();
+    return false;
+}
+
+std::int64_t ReportStore::UsedBytes(std::string& error) {
+    Statement pages(writer_, "SELECT page_count - freelist_count, page_size "
+                             "FROM pragma_page_count, pragma_freelist_count, pragma_page_size");
+    if (pages.Step() != SQLITE_ROW) {
+        error = writer_.Error();
+        return -1;
+    }
+    return pages.Int(0) * pages.Int(1);
+}
+
+bool ReportStore::Insert(std::vector<NewReport*>& batch, const std::vector<AccessLine>& accesses,
+                         std::string& error) {
     if (!writer_.Exec("BEGIN IMMEDIATE", error))
         return false;
     Statement report(writer_, "INSERT INTO reports(code, received, address, region, tool_version, "
@@ -91,7 +173,16 @@ bool ReportStore::Insert(std::vector<NewReport*>& batch, std::string& error) {
                                "expected) VALUES(?,?,?,?,?)");
     Statement count(writer_, "INSERT INTO hourly_counts VALUES(?,?,?,?,?,?,1) "
                              "ON CONFLICT(hour, region, kind, a, b, c) DO UPDATE SET n = n + 1");
-    bool ok = report.ok() && version.ok() && count.ok();
+    Statement access(writer_, "INSERT INTO access_log(code, staff, at) VALUES(?,?,?)");
+    bool ok = report.ok() && version.ok() && count.ok() && access.ok();
+    for (const AccessLine& line : accesses) {
+        access.Reset();
+        access.Bind(1, line.code).Bind(2, line.staff).Bind(3, line.at);
+        if (!ok || access.Step() != SQLITE_DONE) {
+            ok = false;
+            break;
+        }
+    }
     for (NewReport* r : batch) {
         if (!ok)
             break;
@@ -162,13 +253,16 @@ std::int64_t ReportStore::DeleteBefore(std::int64_t cutoff, std::string& error) 
     Statement reports(writer_, "DELETE FROM reports WHERE received < ?");
     Statement versions(writer_, "DELETE FROM versions WHERE received < ?");
     Statement counts(writer_, "DELETE FROM hourly_counts WHERE hour < ?");
+    Statement accesses(writer_, "DELETE FROM access_log WHERE at < ?");
     reports.Bind(1, cutoff);
+    accesses.Bind(1, cutoff);
     versions.Bind(1, cutoff);
     counts.Bind(1, cutoff / 3600);
     std::int64_t deleted = -1;
     if (reports.Step() == SQLITE_DONE) {
         deleted = sqlite3_changes(writer_.handle());
-        if (versions.Step() != SQLITE_DONE || counts.Step() != SQLITE_DONE)
+        if (versions.Step() != SQLITE_DONE || counts.Step() != SQLITE_DONE ||
+            accesses.Step() != SQLITE_DONE)
             deleted = -1;
     }
     if (deleted >= 0 && writer_.Exec("COMMIT", error))
@@ -200,19 +294,21 @@ StoredReport ReadReport(const Statement& s) {
 
 } // namespace
 
-bool ReportStore::Find(const std::string& code, StoredReport& report) {
+bool ReportStore::Find(const std::string& code, StoredReport& report, bool& found,
+                       std::string& error) {
     std::lock_guard<std::mutex> lock(readerMutex_);
     Statement s(reader_,
                 (std::string("SELECT ") + kReportColumns + " FROM reports WHERE code = ?").c_str());
     s.Bind(1, code);
-    if (s.Step() != SQLITE_ROW)
-        return false;
-    report = ReadReport(s);
-    return true;
+    const int rc = s.Step();
+    found = rc == SQLITE_ROW;
+    if (found)
+        report = ReadReport(s);
+    return rc == SQLITE_ROW || rc == SQLITE_DONE ? true : ReadFailed(error);
 }
 
-std::vector<StoredReport> ReportStore::List(const ReportFilter& filter, int limit, int offset,
-                                            bool& more) {
+bool ReportStore::List(const ReportFilter& filter, int limit, int offset,
+                       std::vector<StoredReport>& page, bool& more, std::string& error) {
     std::string sql = std::string("SELECT ") + kReportColumns +
                       " FROM reports WHERE received >= ? AND received < ?";
     if (!filter.region.empty())
@@ -228,40 +324,50 @@ std::vector<StoredReport> ReportStore::List(const ReportFilter& filter, int limi
     if (filter.failedRow >= 0)
         s.Bind(4, std::int64_t{1} << filter.failedRow);
     s.Bind(5, std::int64_t{limit} + 1).Bind(6, std::int64_t{offset});
-    std::vector<StoredReport> page;
-    while (s.Step() == SQLITE_ROW)
+    page.clear();
+    int rc;
+    while ((rc = s.Step()) == SQLITE_ROW)
         page.push_back(ReadReport(s));
+    if (rc != SQLITE_DONE)
+        return ReadFailed(error);
     more = static_cast<int>(page.size()) > limit;
     if (more)
         page.pop_back();
-    return page;
+    return true;
 }
 
-std::map<std::string, RegionOverview> ReportStore::Overview(std::int64_t since) {
+bool ReportStore::Overview(std::int64_t since, std::map<std::string, RegionOverview>& overview,
+                           std::string& error) {
     // Whole hours from the hourly counters; the part of an hour before them from the reports.
     const std::int64_t firstHour = (since + 3599) / 3600;
     OverviewCounts counts;
     std::lock_guard<std::mutex> lock(readerMutex_);
-    AddHourlyCounts(firstHour, counts);
-    AddCountsOfReports(since, firstHour * 3600, counts);
-    return ToOverview(counts);
+    if (!AddHourlyCounts(firstHour, counts, error) ||
+        !AddCountsOfReports(since, firstHour * 3600, counts, error))
+        return false;
+    overview = ToOverview(counts);
+    return true;
 }
 
-void ReportStore::AddHourlyCounts(std::int64_t fromHour, OverviewCounts& counts) {
+bool ReportStore::AddHourlyCounts(std::int64_t fromHour, OverviewCounts& counts,
+                                  std::string& error) {
     Statement s(reader_, "SELECT region, kind, a, b, c, SUM(n) FROM hourly_counts WHERE hour >= ? "
                          "GROUP BY region, kind, a, b, c");
     s.Bind(1, fromHour);
-    while (s.Step() == SQLITE_ROW)
+    int rc;
+    while ((rc = s.Step()) == SQLITE_ROW)
         counts[{s.Text(0), static_cast<CountKind>(s.Int(1)), s.Text(2), s.Text(3), s.Text(4)}] +=
             s.Int(5);
+    return rc == SQLITE_DONE ? true : ReadFailed(error);
 }
 
-void ReportStore::AddCountsOfReports(std::int64_t from, std::int64_t until,
-                                     OverviewCounts& counts) {
+bool ReportStore::AddCountsOfReports(std::int64_t from, std::int64_t until, OverviewCounts& counts,
+                                     std::string& error) {
     Statement reports(reader_, "SELECT region, failed, windows, bits FROM reports "
                                "WHERE received >= ? AND received < ?");
     reports.Bind(1, from).Bind(2, until);
-    while (reports.Step() == SQLITE_ROW) {
+    int rc;
+    while ((rc = reports.Step()) == SQLITE_ROW) {
         ReportDigest d;
         d.region = reports.Text(0);
         d.failedRows = static_cast<int>(reports.Int(1));
@@ -270,25 +376,84 @@ void ReportStore::AddCountsOfReports(std::int64_t from, std::int64_t until,
         for (const CountKey& key : CountKeys(d))
             ++counts[key];
     }
+    if (rc != SQLITE_DONE)
+        return ReadFailed(error);
     Statement versions(reader_, "SELECT region, component, expected, found FROM versions "
                                 "WHERE received >= ? AND received < ?");
     versions.Bind(1, from).Bind(2, until);
-    while (versions.Step() == SQLITE_ROW)
+    while ((rc = versions.Step()) == SQLITE_ROW)
         ++counts[{versions.Text(0), CountKind::Version, versions.Text(1), versions.Text(2),
                   versions.Text(3)}];
-}
-
-std::vector<std::string> ReportStore::Regions() {
-    std::lock_guard<std::mutex> lock(readerMutex_);
-    Statement s(reader_, "SELECT DISTINCT region FROM reports ORDER BY region");
-    std::vector<std::string> regions;
-    while (s.Step() == SQLITE_ROW)
-        regions.push_back(s.Text(0));
-    return regions;
+    return rc == SQLITE_DONE ? true : ReadFailed(error);
 }
 
 std::int64_t ReportStore::Count() {
     std::lock_guard<std::mutex> lock(readerMutex_);
     Statement s(reader_, "SELECT COUNT(*) FROM reports");
     return s.Step() == SQLITE_ROW ? s.Int(0) : -1;
+}
+
+bool ReportStore::AccessLines(const std::string& code, int limit, std::vector<AccessLine>& lines,
+                              std::string& error) {
+    std::lock_guard<std::mutex> lock(readerMutex_);
+    Statement s(reader_, "SELECT staff, at FROM access_log WHERE code = ? "
+                         "ORDER BY at DESC, id DESC LIMIT ?");
+    s.Bind(1, code).Bind(2, std::int64_t{limit});
+    lines.clear();
+    int rc;
+    while ((rc = s.Step()) == SQLITE_ROW)
+        lines.push_back({code, s.Text(0), s.Int(1)});
+    return rc == SQLITE_DONE ? true : ReadFailed(error);
+}
+
+// The staff commands run as their own process beside a running server: they write through
+// the writer connection, which waits for the server's transaction when there is one.
+bool ReportStore::AddStaff(const std::string& name, const std::string& tokenHash,
+                           std::string& error) {
+    Statement s(writer_, "INSERT INTO staff(name, token_hash, created) VALUES(?,?,?)");
+    s.Bind(1, name).Bind(2, tokenHash).Bind(3, static_cast<std::int64_t>(std::time(nullptr)));
+    if (s.Step() == SQLITE_DONE)
+        return true;
+    error = writer_.Error();
+    return false;
+}
+
+bool ReportStore::RemoveStaff(const std::string& name, bool& removed, std::string& error) {
+    Statement s(writer_, "DELETE FROM staff WHERE name = ?");
+    s.Bind(1, name);
+    if (s.Step() != SQLITE_DONE) {
+        error = writer_.Error();
+        return false;
+    }
+    removed = sqlite3_changes(writer_.handle()) > 0;
+    return true;
+}
+
+bool ReportStore::ListStaff(std::vector<StaffAccount>& accounts, std::string& error) {
+    std::lock_guard<std::mutex> lock(readerMutex_);
+    Statement s(reader_, "SELECT name, created FROM staff ORDER BY name");
+    accounts.clear();
+    int rc;
+    while ((rc = s.Step()) == SQLITE_ROW)
+        accounts.push_back({s.Text(0), s.Int(1)});
+    return rc == SQLITE_DONE ? true : ReadFailed(error);
+}
+
+bool ReportStore::StaffByTokenHash(const std::string& tokenHash, std::string& name,
+                                   std::string& error) {
+    std::lock_guard<std::mutex> lock(readerMutex_);
+    Statement s(reader_, "SELECT name FROM staff WHERE token_hash = ?");
+    s.Bind(1, tokenHash);
+    const int rc = s.Step();
+    name = rc == SQLITE_ROW ? s.Text(0) : std::string();
+    return rc == SQLITE_ROW || rc == SQLITE_DONE ? true : ReadFailed(error);
+}
+
+bool ReportStore::StaffExists(const std::string& name, bool& exists, std::string& error) {
+    std::lock_guard<std::mutex> lock(readerMutex_);
+    Statement s(reader_, "SELECT 1 FROM staff WHERE name = ?");
+    s.Bind(1, name);
+    const int rc = s.Step();
+    exists = rc == SQLITE_ROW;
+    return rc == SQLITE_ROW || rc == SQLITE_DONE ? true : ReadFailed(error);
 }

@@ -1,40 +1,51 @@
 #include "support_server.h"
-#include "log_text.h"
 
 #include "html.h"
+#include "log_text.h"
+#include "net_address.h"
 #include "pages.h"
 #include "report_code.h"
+#include "report_limits.h"
 
+#include <algorithm>
+#include <cstring>
 #include <ctime>
 
 namespace {
 
 const char kCookie[] = "quelda_support";
+const char kAdmin[] = "admin";
 const char kHtml[] = "text/html; charset=utf-8";
 const char kText[] = "text/plain; charset=utf-8";
 constexpr int kPageSize = 50;
+constexpr int kAccessLinesShown = 50;
 
-void SecurityHeaders(httplib::Response& res) {
-    res.set_header("Content-Security-Policy",
-                   "default-src 'none'; style-src 'self'; img-src 'self' data:; "
-                   "form-action 'self'; frame-ancestors 'none'; base-uri 'none'");
-    res.set_header("X-Content-Type-Options", "nosniff");
-    res.set_header("Referrer-Policy", "no-referrer");
-    res.set_header("Cache-Control", "no-store");
+void SecurityHeaders(HttpResponse& res) {
+    res.SetHeader("Content-Security-Policy",
+                  "default-src 'none'; style-src 'self'; img-src 'self' data:; "
+                  "form-action 'self'; frame-ancestors 'none'; base-uri 'none'");
+    res.SetHeader("X-Content-Type-Options", "nosniff");
+    res.SetHeader("Referrer-Policy", "no-referrer");
+    res.SetHeader("Cache-Control", "no-store");
 }
 
-void SeeOther(httplib::Response& res, const std::string& location) {
+void SeeOther(HttpResponse& res, const std::string& location) {
     res.status = 303;
-    res.set_header("Location", location);
+    res.SetHeader("Location", location);
 }
 
-void Page(httplib::Response& res, int status, const std::string& title, const std::string& body) {
+void Page(HttpResponse& res, int status, const std::string& title, const std::string& body) {
     res.status = status;
-    res.set_content(PageHtml(title, body), kHtml);
+    res.SetContent(PageHtml(title, body), kHtml);
 }
 
-std::string CookieValue(const httplib::Request& req, const std::string& name) {
-    const std::string header = req.get_header_value("Cookie");
+void Text(HttpResponse& res, int status, const std::string& text) {
+    res.status = status;
+    res.SetContent(text, kText);
+}
+
+std::string CookieValue(const HttpRequest& req, const std::string& name) {
+    const std::string header = req.Header("Cookie");
     size_t pos = 0;
     while (pos < header.size()) {
         size_t end = header.find(';', pos);
@@ -51,8 +62,8 @@ std::string CookieValue(const httplib::Request& req, const std::string& name) {
     return {};
 }
 
-std::string BearerToken(const httplib::Request& req) {
-    const std::string header = req.get_header_value("Authorization");
+std::string BearerToken(const HttpRequest& req) {
+    const std::string header = req.Header("Authorization");
     const std::string scheme = "Bearer ";
     return header.compare(0, scheme.size(), scheme) == 0 ? header.substr(scheme.size())
                                                          : std::string();
@@ -63,74 +74,105 @@ std::string PrintablePath(const std::string& path) {
     return PrintableForLog(path, 200, true);
 }
 
-void TooMany(httplib::Response& res, int retryAfter, const std::string& text) {
-    res.status = 429;
-    res.set_header("Retry-After", std::to_string(retryAfter));
-    res.set_content(text + "\n", kText);
+void TooMany(HttpResponse& res, int retryAfter, const std::string& text) {
+    res.SetHeader("Retry-After", std::to_string(retryAfter));
+    Text(res, 429, text + "\n");
+}
+
+} // namespace
+
+HttpLimits SupportServer::DefaultLimits() {
+    HttpLimits limits;
+    limits.maxBody = 256 * 1024;
+    limits.maxHeaderBytes = 8192;
+    limits.maxHeaderLines = 64;
+    limits.requestDeadline = std::chrono::seconds(10);
+    limits.firstRequestDeadline = std::chrono::seconds(10);
+    limits.idleTimeout = std::chrono::seconds(5);
+    limits.maxConnections = 512;
+    limits.maxPerAddress = 8;
+    // Uploads wait for their group's commit in a handler, so there are enough workers for
+    // many at once; the store's single writer groups their commits.
+    limits.workers = 32;
+    return limits;
+}
+
+namespace {
+
+HttpLimits WithSettings(HttpLimits limits, const SupportServer::Settings& settings) {
+    limits.maxBody = settings.maxBody;
+    limits.unlimitedAddresses = settings.proxies;
+    return limits;
+}
+
+std::vector<std::string> Canonical(std::vector<std::string> addresses) {
+    for (std::string& a : addresses) {
+        const std::string canonical = CanonicalAddress(a);
+        if (!canonical.empty())
+            a = canonical;
+    }
+    return addresses;
 }
 
 } // namespace
 
 SupportServer::SupportServer(Settings settings, ReportStore& store, UploadWriter& writer)
     : settings_(std::move(settings)), store_(store), writer_(writer),
-      uploads_(settings_.uploadsPerMinute), wrongTokens_(settings_.wrongTokensPerMinute) {
-    using httplib::Request;
-    using httplib::Response;
-    httplib::Server& s = listener_.Server();
-    // Enough workers for many clients on kept-alive connections at once; the store's single
-    // writer groups their commits.
-    s.new_task_queue = [] { return new httplib::ThreadPool(32); };
-    s.set_keep_alive_max_count(100);
-    s.set_tcp_nodelay(true); // headers and body go out as two writes: no wait between them
-    s.set_payload_max_length(settings_.maxBody);
-    s.set_socket_options([](socket_t sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    s.set_pre_routing_handler([](const Request&, Response& res) {
-        SecurityHeaders(res);
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
-    s.set_logger([this](const Request& req, const Response& res) { LogRequest(req, res); });
-
-    auto upload = [this](const Request& req, Response& res) { Upload(req, res); };
-    s.Post("/reports", upload);
-    s.Post("/envcheck/reports", upload);
-    s.Get("/support/style.css", [](const Request&, Response& res) {
-        res.set_content(StyleSheet(), "text/css; charset=utf-8");
-    });
-    s.Get("/support/login", [this](const Request& req, Response& res) { LoginForm(req, res); });
-    s.Post("/support/login", [this](const Request& req, Response& res) { Login(req, res); });
-    s.Post("/support/logout", [this](const Request& req, Response& res) { Logout(req, res); });
-    s.Get("/support", [](const Request&, Response& res) { SeeOther(res, "/support/"); });
-    s.Get("/support/", [this](const Request& req, Response& res) {
-        if (Authorized(req, res))
-            Overview(res);
-    });
-    s.Get("/support/reports", [this](const Request& req, Response& res) {
-        if (Authorized(req, res))
-            Reports(req, res);
-    });
-    s.Get("/support/r", [this](const Request& req, Response& res) {
-        if (Authorized(req, res))
-            Lookup(req.get_param_value("code"), res);
-    });
-    s.Get(R"(/support/r/([^/]*))", [this](const Request& req, Response& res) {
-        if (Authorized(req, res))
-            OneReport(req.matches[1].str(), res);
-    });
+      uploads_(settings_.uploadsPerMinute), wrongTokens_(settings_.wrongTokensPerMinute),
+      listener_(
+          WithSettings(settings_.limits, settings_),
+          [this](const HttpRequest& req, HttpResponse& res) { Handle(req, res); },
+          [this](const HttpRequest& req, const HttpResponse& res) { LogRequest(req, res); }) {
+    settings_.proxies = Canonical(settings_.proxies);
 }
 
-std::string SupportServer::ClientAddress(const httplib::Request& req) const {
-    if (settings_.behindProxy && (req.remote_addr == "127.0.0.1" || req.remote_addr == "::1")) {
-        std::string real = req.get_header_value("X-Real-IP");
-        if (!real.empty() && real.size() <= 64)
+void SupportServer::Handle(const HttpRequest& req, HttpResponse& res) {
+    SecurityHeaders(res);
+    const std::string& path = req.path;
+    const bool get = req.method == "GET" || req.method == "HEAD";
+    const bool post = req.method == "POST";
+    std::string staff;
+    if (post && (path == "/reports" || path == "/envcheck/reports")) {
+        Upload(req, res);
+    } else if (get && path == "/support/style.css") {
+        res.SetContent(StyleSheet(), "text/css; charset=utf-8");
+    } else if (get && path == "/support/login") {
+        res.SetContent(LoginPage(""), kHtml);
+    } else if (post && path == "/support/login") {
+        Login(req, res);
+    } else if (post && path == "/support/logout") {
+        Logout(req, res);
+    } else if (get && path == "/support") {
+        SeeOther(res, "/support/");
+    } else if (get && path == "/support/") {
+        if (Authorized(req, res, staff))
+            Overview(res);
+    } else if (get && path == "/support/reports") {
+        if (Authorized(req, res, staff))
+            Reports(req, res);
+    } else if (get && path == "/support/r") {
+        if (Authorized(req, res, staff))
+            Lookup(req.QueryParam("code"), res);
+    } else if (get && path.rfind("/support/r/", 0) == 0 &&
+               path.find('/', std::strlen("/support/r/")) == std::string::npos) {
+        if (Authorized(req, res, staff))
+            OneReport(path.substr(std::strlen("/support/r/")), staff, res);
+    } else {
+        res.status = 404;
+    }
+}
+
+std::string SupportServer::ClientAddress(const HttpRequest& req) const {
+    const auto& proxies = settings_.proxies;
+    if (std::find(proxies.begin(), proxies.end(), req.remoteAddr) != proxies.end()) {
+        const std::string real = CanonicalAddress(req.Header("X-Real-IP"));
+        if (!real.empty())
             return real;
     }
-    return req.remote_addr;
+    return req.remoteAddr;
 }
 
-void SupportServer::Upload(const httplib::Request& req, httplib::Response& res) {
+void SupportServer::Upload(const HttpRequest& req, HttpResponse& res) {
     const std::string address = ClientAddress(req);
     int retryAfter = 0;
     if (!uploads_.Allow(address, retryAfter)) {
@@ -138,111 +180,144 @@ void SupportServer::Upload(const httplib::Request& req, httplib::Response& res) 
         return;
     }
     if (req.body.size() > settings_.maxBody) {
-        res.status = 413;
-        res.set_content("the report is larger than 256 KiB\n", kText);
+        Text(res, 413, "the report is larger than 256 KiB\n");
+        return;
+    }
+    nlohmann::json parsed;
+    std::string reason;
+    if (!ParseReportJson(req.body, parsed, reason) || !WithinReportLimits(parsed, reason)) {
+        Text(res, 400, reason + "\n");
         return;
     }
     NewReport report;
-    nlohmann::json parsed;
-    std::string reason;
-    if (!ParseReportJson(req.body, parsed, reason)) {
-        res.status = 400;
-        res.set_content(reason + "\n", kText);
-        return;
-    }
     report.digest = DigestReport(parsed);
     report.received = std::time(nullptr);
     report.address = address;
     report.body = req.body;
-    if (!writer_.Store(report)) {
-        res.status = 503;
-        res.set_content("the report could not be stored\n", kText);
+    switch (writer_.Store(report)) {
+    case UploadWriter::Outcome::Stored:
+        res.status = 201;
+        res.SetContent(nlohmann::json{{"code", report.code}}.dump(), "application/json");
+        return;
+    case UploadWriter::Outcome::OverQuota:
+        Text(res, 507, "the server's storage is full; try again later\n");
+        return;
+    case UploadWriter::Outcome::Failed:
+        Text(res, 503, "the report could not be stored\n");
         return;
     }
-    res.status = 201;
-    res.set_content(nlohmann::json{{"code", report.code}}.dump(), "application/json");
 }
 
-bool SupportServer::Authorized(const httplib::Request& req, httplib::Response& res) {
-    const std::string session = CookieValue(req, kCookie);
-    if (!session.empty() && sessions_.Valid(session))
+bool SupportServer::Identify(const std::string& token, std::string& staff, std::string& error) {
+    staff.clear();
+    if (!settings_.token.empty() && SameSecret(token, settings_.token)) {
+        staff = kAdmin;
         return true;
+    }
+    const std::string hash = TokenHash(token);
+    if (hash.empty()) {
+        error = "SHA-256 failed";
+        return false;
+    }
+    return store_.StaffByTokenHash(hash, staff, error);
+}
+
+bool SupportServer::Authorized(const HttpRequest& req, HttpResponse& res, std::string& staff) {
+    std::string error;
+    const std::string session = CookieValue(req, kCookie);
+    if (!session.empty() && sessions_.Valid(session, staff)) {
+        // An account removed meanwhile (by --remove-staff) ends its sessions.
+        bool exists = staff == kAdmin;
+        if (!exists && !store_.StaffExists(staff, exists, error)) {
+            Fault(res, "staff lookup", error);
+            return false;
+        }
+        if (exists)
+            return true;
+        sessions_.End(session);
+    }
     const std::string bearer = BearerToken(req);
     if (bearer.empty()) {
         SeeOther(res, "/support/login");
         return false;
     }
-    const std::string address = ClientAddress(req);
+    if (!Identify(bearer, staff, error)) {
+        Fault(res, "staff lookup", error);
+        return false;
+    }
+    if (!staff.empty())
+        return true; // the right token, whatever wrong tries came before
     int retryAfter = 0;
-    if (!wrongTokens_.WouldAllow(address, retryAfter)) {
+    if (!wrongTokens_.Allow(ClientAddress(req), retryAfter)) {
         TooMany(res, retryAfter, "too many wrong tokens; try again later");
         return false;
     }
-    if (SameSecret(bearer, settings_.token))
-        return true;
-    wrongTokens_.Allow(address, retryAfter);
-    res.status = 401;
-    res.set_header("WWW-Authenticate", "Bearer");
-    res.set_content("wrong token\n", kText);
+    res.SetHeader("WWW-Authenticate", "Bearer");
+    Text(res, 401, "wrong token\n");
     return false;
 }
 
-void SupportServer::LoginForm(const httplib::Request&, httplib::Response& res) {
-    res.set_content(LoginPage(""), kHtml);
-}
-
-void SupportServer::Login(const httplib::Request& req, httplib::Response& res) {
-    const std::string address = ClientAddress(req);
-    int retryAfter = 0;
-    if (!wrongTokens_.WouldAllow(address, retryAfter)) {
-        res.status = 429;
-        res.set_header("Retry-After", std::to_string(retryAfter));
-        res.set_content(LoginPage("输错次数过多，请 " + std::to_string(retryAfter) + " 秒后再试。"),
-                        kHtml);
+void SupportServer::Login(const HttpRequest& req, HttpResponse& res) {
+    std::string staff, error;
+    if (!Identify(req.FormParam("token"), staff, error)) {
+        Fault(res, "staff lookup", error);
         return;
     }
-    if (!SameSecret(req.get_param_value("token"), settings_.token)) {
-        wrongTokens_.Allow(address, retryAfter);
+    if (staff.empty()) {
+        int retryAfter = 0;
+        if (!wrongTokens_.Allow(ClientAddress(req), retryAfter)) {
+            res.status = 429;
+            res.SetHeader("Retry-After", std::to_string(retryAfter));
+            res.SetContent(
+                LoginPage("输错次数过多，请 " + std::to_string(retryAfter) + " 秒后再试。"), kHtml);
+            return;
+        }
         res.status = 403;
-        res.set_content(LoginPage("访问令牌不正确。"), kHtml);
+        res.SetContent(LoginPage("访问令牌不正确。"), kHtml);
         return;
     }
-    const std::string session = sessions_.Create();
+    const std::string session = sessions_.Create(staff);
     if (session.empty()) {
         res.status = 503;
-        res.set_content(LoginPage("暂时无法登录，请稍后再试。"), kHtml);
+        res.SetContent(LoginPage("暂时无法登录，请稍后再试。"), kHtml);
         return;
     }
-    res.set_header("Set-Cookie", std::string(kCookie) + "=" + session +
-                                     "; Path=/support/; HttpOnly; SameSite=Strict");
+    res.SetHeader("Set-Cookie", std::string(kCookie) + "=" + session +
+                                    "; Path=/support/; HttpOnly; SameSite=Strict");
     SeeOther(res, "/support/");
 }
 
-void SupportServer::Logout(const httplib::Request& req, httplib::Response& res) {
+void SupportServer::Logout(const HttpRequest& req, HttpResponse& res) {
     sessions_.End(CookieValue(req, kCookie));
-    res.set_header("Set-Cookie", std::string(kCookie) +
-                                     "=; Path=/support/; HttpOnly; SameSite=Strict; Max-Age=0");
+    res.SetHeader("Set-Cookie",
+                  std::string(kCookie) + "=; Path=/support/; HttpOnly; SameSite=Strict; Max-Age=0");
     SeeOther(res, "/support/login");
 }
 
-void SupportServer::Overview(httplib::Response& res) {
+void SupportServer::Overview(HttpResponse& res) {
     const std::int64_t now = std::time(nullptr);
-    Page(res, 200, "总览",
-         OverviewPage(store_.Overview(now - 86400), store_.Overview(now - 7 * 86400)));
+    std::map<std::string, RegionOverview> day, week;
+    std::string error;
+    if (!store_.Overview(now - 86400, day, error) ||
+        !store_.Overview(now - 7 * 86400, week, error)) {
+        Fault(res, "overview", error);
+        return;
+    }
+    Page(res, 200, "总览", OverviewPage(day, week));
 }
 
-void SupportServer::Reports(const httplib::Request& req, httplib::Response& res) {
+void SupportServer::Reports(const HttpRequest& req, HttpResponse& res) {
     ReportsQuery q;
     std::string problem;
-    q.filter.region = req.get_param_value("region");
-    const std::string failed = req.get_param_value("failed");
+    q.filter.region = req.QueryParam("region");
+    const std::string failed = req.QueryParam("failed");
     for (int i = 0; i < kRowCount; ++i)
         if (failed == report_shape::kItems[i])
             q.filter.failedRow = i;
     if (!failed.empty() && q.filter.failedRow < 0)
         problem = "未通过的项无法识别。";
-    q.fromText = req.get_param_value("from");
-    q.toText = req.get_param_value("to");
+    q.fromText = req.QueryParam("from");
+    q.toText = req.QueryParam("to");
     if (!q.fromText.empty() && !ParseChinaDate(q.fromText, q.filter.from))
         problem = "开始日期应写成 YYYY-MM-DD。";
     if (!q.toText.empty()) {
@@ -251,7 +326,7 @@ void SupportServer::Reports(const httplib::Request& req, httplib::Response& res)
         else
             problem = "结束日期应写成 YYYY-MM-DD。";
     }
-    const std::string page = req.get_param_value("page");
+    const std::string page = req.QueryParam("page");
     if (!page.empty()) {
         if (page.size() > 6 || page.find_first_not_of("0123456789") != std::string::npos)
             problem = "页码无法识别。";
@@ -263,11 +338,16 @@ void SupportServer::Reports(const httplib::Request& req, httplib::Response& res)
         return;
     }
     bool more = false;
-    std::vector<StoredReport> reports = store_.List(q.filter, kPageSize, q.page * kPageSize, more);
+    std::vector<StoredReport> reports;
+    std::string error;
+    if (!store_.List(q.filter, kPageSize, q.page * kPageSize, reports, more, error)) {
+        Fault(res, "report list", error);
+        return;
+    }
     Page(res, 200, "最近报告", ReportsPage(q, reports, more));
 }
 
-void SupportServer::Lookup(const std::string& typed, httplib::Response& res) {
+void SupportServer::Lookup(const std::string& typed, HttpResponse& res) {
     const std::string code = NormalizeReportCode(typed);
     if (code.empty()) {
         Page(res, 400, "查报告",
@@ -278,7 +358,8 @@ void SupportServer::Lookup(const std::string& typed, httplib::Response& res) {
     SeeOther(res, "/support/r/" + code);
 }
 
-void SupportServer::OneReport(const std::string& typed, httplib::Response& res) {
+void SupportServer::OneReport(const std::string& typed, const std::string& staff,
+                              HttpResponse& res) {
     const std::string code = NormalizeReportCode(typed);
     if (code.empty()) {
         Lookup(typed, res);
@@ -289,20 +370,52 @@ void SupportServer::OneReport(const std::string& typed, httplib::Response& res) 
         return;
     }
     StoredReport report;
-    if (!store_.Find(code, report)) {
+    bool found = false;
+    std::string error;
+    if (!store_.Find(code, report, found, error)) {
+        Fault(res, "report lookup", error);
+        return;
+    }
+    if (!found) {
         Page(res, 404, "查报告",
              "<p class=\"error\">没有编号为 " + Html(DisplayReportCode(code)) + " 的报告。</p>\n");
         return;
     }
-    Page(res, 200, "报告 " + DisplayReportCode(code), ReportPage(report));
+    std::vector<AccessLine> earlier;
+    if (!store_.AccessLines(code, kAccessLinesShown - 1, earlier, error)) {
+        Fault(res, "access lines", error);
+        return;
+    }
+    AccessLine now{code, staff, static_cast<std::int64_t>(std::time(nullptr))};
+    writer_.RecordAccess(now);
+    earlier.insert(earlier.begin(), now);
+    Page(res, 200, "报告 " + DisplayReportCode(code), ReportPage(report, earlier));
 }
 
-void SupportServer::LogRequest(const httplib::Request& req, const httplib::Response& res) {
+void SupportServer::Fault(HttpResponse& res, const std::string& what, const std::string& error) {
+    LogLine("database error (" + what + "): " + PrintableForLog(error, 300, false));
+    res.headers.erase(std::remove_if(res.headers.begin(), res.headers.end(),
+                                     [](const auto& h) { return h.first == "Retry-After"; }),
+                      res.headers.end());
+    Page(res, 500, "服务器错误",
+         "<p class=\"error\">服务器读写数据库出错，请稍后再试或联系管理员。</p>\n");
+}
+
+void SupportServer::LogLine(const std::string& line) {
     if (!settings_.log)
         return;
     std::lock_guard<std::mutex> lock(logMutex_);
-    std::fprintf(settings_.log, "%s %s %s %d %zu bytes\n",
-                 PrintablePath(ClientAddress(req)).c_str(), req.method.c_str(),
-                 PrintablePath(req.path).c_str(), res.status, res.body.size());
+    std::fprintf(settings_.log, "%s\n", line.c_str());
+    std::fflush(settings_.log);
+}
+
+void SupportServer::LogRequest(const HttpRequest& req, const HttpResponse& res) {
+    if (!settings_.log)
+        return;
+    std::lock_guard<std::mutex> lock(logMutex_);
+    std::fprintf(settings_.log, "%s %s %s %d %llu bytes\n",
+                 PrintablePath(ClientAddress(req)).c_str(), PrintablePath(req.method).c_str(),
+                 PrintablePath(req.path).c_str(), res.status,
+                 static_cast<unsigned long long>(res.BodyLength()));
     std::fflush(settings_.log);
 }

@@ -6,24 +6,28 @@
 #include "report_store.h"
 #include "upload_writer.h"
 
-#include <httplib.h>
-
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <vector>
 
 // The HTTP side: report uploads at /reports and /envcheck/reports, the staff pages under
 // /support/, 404 for everything else, one log line per request.
 class SupportServer {
   public:
     struct Settings {
-        std::string token;             // the staff token
+        std::string token;             // the token of the account "admin" (the token file)
         int uploadsPerMinute = 30;     // per client address
         int wrongTokensPerMinute = 10; // per client address
         size_t maxBody = 256 * 1024;
-        bool behindProxy = false; // take X-Real-IP from a proxy on the loopback address
-        std::FILE* log = stderr;  // null: no request log
+        // The proxies in front: X-Real-IP is believed from these peers only, and they are not
+        // held to the connections-per-address limit. Empty: no proxy.
+        std::vector<std::string> proxies;
+        std::FILE* log = stderr; // null: no request log
+        HttpLimits limits = DefaultLimits();
     };
+    // 8 connections per address, 512 in all, 10 s for a whole request, 32 workers.
+    static HttpLimits DefaultLimits();
 
     SupportServer(Settings settings, ReportStore& store, UploadWriter& writer);
     SupportServer(const SupportServer&) = delete;
@@ -35,22 +39,28 @@ class SupportServer {
     bool Listen() { return listener_.Listen(); }
     // Ends Listen, or makes a later Listen return at once; returns when Listen has returned.
     void Stop() { listener_.Stop(); }
+    int OpenConnections() const { return listener_.OpenConnections(); }
 
   private:
-    void Upload(const httplib::Request& req, httplib::Response& res);
-    void LoginForm(const httplib::Request& req, httplib::Response& res);
-    void Login(const httplib::Request& req, httplib::Response& res);
-    void Logout(const httplib::Request& req, httplib::Response& res);
-    void Overview(httplib::Response& res);
-    void Reports(const httplib::Request& req, httplib::Response& res);
-    void Lookup(const std::string& typed, httplib::Response& res);
-    void OneReport(const std::string& typed, httplib::Response& res);
+    void Handle(const HttpRequest& req, HttpResponse& res);
+    void Upload(const HttpRequest& req, HttpResponse& res);
+    void Login(const HttpRequest& req, HttpResponse& res);
+    void Logout(const HttpRequest& req, HttpResponse& res);
+    void Overview(HttpResponse& res);
+    void Reports(const HttpRequest& req, HttpResponse& res);
+    void Lookup(const std::string& typed, HttpResponse& res);
+    void OneReport(const std::string& typed, const std::string& staff, HttpResponse& res);
 
-    // True when the request carries a valid session or bearer token; otherwise the response
-    // is already set (to the login page, 401 or 429).
-    bool Authorized(const httplib::Request& req, httplib::Response& res);
-    std::string ClientAddress(const httplib::Request& req) const;
-    void LogRequest(const httplib::Request& req, const httplib::Response& res);
+    // True when the request carries a valid session or token; `staff` is then who it is.
+    // Otherwise the response is already set (to the login page, 401, 429 or 500).
+    bool Authorized(const HttpRequest& req, HttpResponse& res, std::string& staff);
+    // The account a token belongs to; empty when none. False when the store fails.
+    bool Identify(const std::string& token, std::string& staff, std::string& error);
+    // A store failure: 500, and a line in the log.
+    void Fault(HttpResponse& res, const std::string& what, const std::string& error);
+    std::string ClientAddress(const HttpRequest& req) const;
+    void LogRequest(const HttpRequest& req, const HttpResponse& res);
+    void LogLine(const std::string& line);
 
     Settings settings_;
     ReportStore& store_;
@@ -58,6 +68,6 @@ class SupportServer {
     RateLimiter uploads_;
     RateLimiter wrongTokens_;
     Sessions sessions_;
-    HttpListener listener_;
     std::mutex logMutex_;
+    HttpListener listener_;
 };

@@ -6,11 +6,12 @@
 namespace {
 
 constexpr auto kRetentionInterval = std::chrono::hours(1);
+constexpr auto kQuotaLogInterval = std::chrono::minutes(1);
 
 } // namespace
 
-UploadWriter::UploadWriter(ReportStore& store, int keepDays, std::FILE* log)
-    : store_(store), keepDays_(keepDays), log_(log) {
+UploadWriter::UploadWriter(ReportStore& store, int keepDays, std::FILE* log, std::int64_t maxBytes)
+    : store_(store), keepDays_(keepDays), log_(log), maxBytes_(maxBytes) {
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -23,15 +24,28 @@ UploadWriter::~UploadWriter() {
     thread_.join();
 }
 
-bool UploadWriter::Store(NewReport& report) {
+UploadWriter::Outcome UploadWriter::Store(NewReport& report) {
     Job job{&report};
     std::unique_lock<std::mutex> lock(mutex_);
     if (stopping_)
-        return false;
+        return Outcome::Failed;
     queue_.push_back(&job);
     wake_.notify_one();
     finished_.wait(lock, [&job] { return job.done; });
-    return job.ok;
+    return job.outcome;
+}
+
+void UploadWriter::RecordAccess(AccessLine line) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    accesses_.push_back(std::move(line));
+    ++accessesQueued_;
+    wake_.notify_one();
+}
+
+void UploadWriter::Flush() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const std::uint64_t target = accessesQueued_;
+    finished_.wait(lock, [&] { return accessesDone_ >= target || stopping_; });
 }
 
 std::int64_t UploadWriter::DeleteExpired() {
@@ -48,12 +62,36 @@ std::int64_t UploadWriter::DeleteExpired() {
     return deleted;
 }
 
+// Past the quota new reports are refused; pages, access lines and retention go on.
+bool UploadWriter::OverQuota() {
+    if (maxBytes_ <= 0)
+        return false;
+    std::string error;
+    const std::int64_t used = store_.UsedBytes(error);
+    const bool over = used < 0 || used >= maxBytes_;
+    const auto now = std::chrono::steady_clock::now();
+    if (over && log_ && now >= nextQuotaLog_) {
+        if (used < 0)
+            std::fprintf(log_, "quota: the database's size cannot be read: %s\n", error.c_str());
+        else
+            std::fprintf(log_,
+                         "quota: the database uses %lld MiB of its %lld MiB; uploads are "
+                         "refused (507)\n",
+                         static_cast<long long>(used >> 20),
+                         static_cast<long long>(maxBytes_ >> 20));
+        std::fflush(log_);
+        nextQuotaLog_ = now + kQuotaLogInterval;
+    }
+    return over;
+}
+
 void UploadWriter::Run() {
     auto nextRetention = std::chrono::steady_clock::now();
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        wake_.wait_until(lock, nextRetention, [this] { return stopping_ || !queue_.empty(); });
-        if (queue_.empty() && stopping_)
+        wake_.wait_until(lock, nextRetention,
+                         [this] { return stopping_ || !queue_.empty() || !accesses_.empty(); });
+        if (queue_.empty() && accesses_.empty() && stopping_)
             return;
         if (std::chrono::steady_clock::now() >= nextRetention) {
             lock.unlock();
@@ -61,23 +99,30 @@ void UploadWriter::Run() {
             lock.lock();
             nextRetention = std::chrono::steady_clock::now() + kRetentionInterval;
         }
-        if (queue_.empty())
+        if (queue_.empty() && accesses_.empty())
             continue;
         std::deque<Job*> batch;
         batch.swap(queue_);
+        std::vector<AccessLine> accesses;
+        accesses.swap(accesses_);
+        const std::uint64_t accessesUpTo = accessesQueued_;
         lock.unlock();
         std::vector<NewReport*> reports;
-        for (Job* job : batch)
-            reports.push_back(job->report);
+        const bool refused = !batch.empty() && OverQuota();
+        if (!refused)
+            for (Job* job : batch)
+                reports.push_back(job->report);
         std::string error;
-        const bool ok = store_.Insert(reports, error);
+        const bool ok = store_.Insert(reports, accesses, error);
         if (!ok && log_)
-            std::fprintf(log_, "storing %zu report(s) failed: %s\n", reports.size(), error.c_str());
+            std::fprintf(log_, "storing %zu report(s) and %zu access line(s) failed: %s\n",
+                         reports.size(), accesses.size(), error.c_str());
         lock.lock();
         for (Job* job : batch) {
-            job->ok = ok;
+            job->outcome = refused ? Outcome::OverQuota : ok ? Outcome::Stored : Outcome::Failed;
             job->done = true;
         }
+        accessesDone_ = accessesUpTo;
         finished_.notify_all();
     }
 }

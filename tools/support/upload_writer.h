@@ -10,17 +10,24 @@
 
 // The one thread that writes to the store. Uploads wait here until the transaction that
 // holds them has committed; every upload waiting at that moment joins the same transaction,
-// so one disk sync serves many. The same thread deletes old reports, at start and hourly.
+// so one disk sync serves many. Access lines ride along with the next transaction. The same
+// thread deletes old reports, at start and hourly, and keeps the database within its quota.
 class UploadWriter {
   public:
-    // keepDays 0: nothing is ever deleted.
-    UploadWriter(ReportStore& store, int keepDays, std::FILE* log);
+    enum class Outcome { Stored, Failed, OverQuota };
+
+    // keepDays 0: nothing is ever deleted. maxBytes 0: no quota.
+    UploadWriter(ReportStore& store, int keepDays, std::FILE* log, std::int64_t maxBytes = 0);
     ~UploadWriter();
     UploadWriter(const UploadWriter&) = delete;
     UploadWriter& operator=(const UploadWriter&) = delete;
 
-    // Stores the report; true (and report.code set) once it has committed.
-    bool Store(NewReport& report);
+    // Stores the report; Stored (and report.code set) once it has committed.
+    Outcome Store(NewReport& report);
+    // Queues an access line for the next transaction; returns at once.
+    void RecordAccess(AccessLine line);
+    // Waits until every access line queued so far has been written (or has failed).
+    void Flush();
     // Deletes what is older than the retention period now; the number deleted, or -1.
     std::int64_t DeleteExpired();
 
@@ -28,16 +35,21 @@ class UploadWriter {
     struct Job {
         NewReport* report;
         bool done = false;
-        bool ok = false;
+        Outcome outcome = Outcome::Failed;
     };
     void Run();
+    bool OverQuota();
 
     ReportStore& store_;
     const int keepDays_;
     std::FILE* log_;
+    const std::int64_t maxBytes_;
     std::mutex mutex_;
     std::condition_variable wake_, finished_;
     std::deque<Job*> queue_;
+    std::vector<AccessLine> accesses_;
+    std::uint64_t accessesQueued_ = 0, accessesDone_ = 0;
     bool stopping_ = false;
+    std::chrono::steady_clock::time_point nextQuotaLog_{};
     std::thread thread_;
 };

@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+// An IP address in one written form: IPv4-mapped IPv6 addresses ("::ffff:127.0.0.1") as their
+// IPv4 address, IPv6 addresses compressed in lower case. Empty when `text` is no IP address.
+std::string CanonicalAddress(const std::string& text);
+
+// What the per-address connection limit counts by: the address itself for IPv4, the /64
+// network for IPv6 (one machine commonly holds a whole /64).
+std::string ConnectionGroup(const std::string& canonicalAddress);
+
+bool IsLoopbackAddress(const std::string& canonicalAddress);

@@ -269,7 +269,7 @@ void CheckThread::DownloadCaVer(bool showProgress) {
                 --ca;
             } else if (std::string refused;
                        !SignerAllowsStart(installer, target, signer, refused, logger)) {
-                failures.push_back(entry.fileName + "：" + refused);
+                installs.failures.push_back(entry.fileName + "：" + refused);
                 --ca;
             } else {
                 ENGINE_LOG(logger, "installCmd ={}", LogPathText(target));

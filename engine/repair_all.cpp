@@ -81,6 +81,7 @@ void CheckThread::RepairAll() {
                 csharp = ran->runCode > 0 ? 1 : -4;
                 break;
             }
+            }
         } catch (const std::exception&) {
             csharp = -3;
         }

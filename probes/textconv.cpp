@@ -4,6 +4,7 @@
 #include "winapi.h"
 #else
 #include <boost/locale/encoding.hpp>
+#include <boost/locale/encoding_utf.hpp>
 #endif
 
 #include <cctype>
@@ -50,6 +51,8 @@ std::wstring Utf8ToWide(const std::string& utf8) {
     return clean;
 }
 
+} // namespace
+
 std::string WideToUtf8(const std::wstring& wide) {
     if (wide.empty())
         return std::string();
@@ -61,7 +64,6 @@ std::string WideToUtf8(const std::wstring& wide) {
     WideCharToMultiByte(CP_UTF8, 0, wide.data(), (int)wide.size(), &out[0], n, nullptr, nullptr);
     return out;
 }
-} // namespace
 
 std::string Utf8ToGbk(const std::string& utf8) {
     return WideToGbk(Utf8ToWide(utf8));
@@ -105,6 +107,11 @@ std::string Utf8ToGbk(const std::string& utf8) {
 
 std::string GbkToUtf8(const std::string& gbk) {
     return Between(gbk, "UTF-8", "GBK");
+}
+
+std::string WideToUtf8(const std::wstring& wide) {
+    // wchar_t is UTF-32 here; invalid code points are skipped.
+    return boost::locale::conv::utf_to_utf<char>(wide, boost::locale::conv::skip);
 }
 
 #endif

@@ -1,5 +1,6 @@
-// WaitForSingleObject, GetExitCodeProcess and CloseHandle for process and file handles.
+// WaitForSingleObject, GetExitCodeProcess and CloseHandle for process, file and token handles.
 #include "file_object.h"
+#include "machine_accounts.h"
 #include "process_object.h"
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
@@ -27,7 +28,7 @@ BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     // Search handles are closed with FindClose only, as on Windows.
-    if (winshim::RemoveHandle<winshim::FileObject>(hObject))
+    if (winshim::RemoveHandle<winshim::FileObject>(hObject) || winshim::CloseAccountHandle(hObject))
         return TRUE;
     if (!winshim::LookupHandle<winshim::ProcessObject>(hObject)) {
         SetLastError(ERROR_INVALID_HANDLE);

@@ -165,7 +165,7 @@ void CheckThread::CheckIE() {
     report_.system = SystemFactsOf(ieMode_);
     report_.ieHosts = hosts;
     ENGINE_LOG(logger, "windows {}", IEModeLogText(ieMode_));
-    const std::string whose = UserHiveLogText(OpenUserHive());
+    const std::string whose = UserHiveLogText(OpenUserHive(true));
     if (!whose.empty())
         ENGINE_LOG(logger, "{}", whose);
 

@@ -39,7 +39,7 @@ const IeSetting kIeSettings[] = {
 } // namespace
 
 void centerWidget::RepaireIECfg() {
-    const std::string whose = UserHiveLogText(OpenUserHive());
+    const std::string whose = UserHiveLogText(OpenUserHive(true));
     if (!whose.empty())
         SPDLOG_LOGGER_CALL(logger, spdlog::level::err, "{}", whose);
     bool iePresent = true;

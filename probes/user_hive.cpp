@@ -111,11 +111,11 @@ UserHive& UserHive::operator=(UserHive&& other) noexcept {
     return *this;
 }
 
-UserHive OpenUserHive() {
+UserHive OpenUserHive(bool lookUpAccount) {
     UserHive hive;
     unsigned long error = 0;
     const TokenUserInfo program = TokenUserOf(GetCurrentProcess(), error);
-    if (!program.empty())
+    if (!program.empty() && lookUpAccount)
         hive.account_ = AccountName(program.sid());
     bool shellFound = false;
     const TokenUserInfo desktop = DesktopUser(shellFound, error);
@@ -132,7 +132,7 @@ UserHive OpenUserHive() {
         return hive;
 
     hive.owner_ = HiveOwner::DesktopUser;
-    hive.account_ = AccountName(desktop.sid());
+    hive.account_ = lookUpAccount ? AccountName(desktop.sid()) : std::string();
     const std::string sid = SidText(desktop.sid());
     hive.rootName_ = "HKEY_USERS\\" + sid;
     HKEY key = nullptr;

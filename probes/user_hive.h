@@ -34,13 +34,13 @@ class UserHive {
     const std::string& rootName() const { return rootName_; }
     HiveOwner owner() const { return owner_; }
     // The account whose settings these are, "DOMAIN\name" (UTF-8); its SID when the name
-    // cannot be looked up; empty when not even that is known.
+    // cannot be looked up; empty when not even that is known or it was not asked for.
     const std::string& account() const { return account_; }
     // The Windows error behind DesktopUnknown and HiveUnavailable.
     unsigned long error() const { return error_; }
 
   private:
-    friend UserHive OpenUserHive();
+    friend UserHive OpenUserHive(bool lookUpAccount);
     HKEY root_ = HKEY_CURRENT_USER;
     bool owned_ = false;
     std::string rootName_ = "HKEY_CURRENT_USER";
@@ -50,8 +50,9 @@ class UserHive {
 };
 
 // Decides whose hive: the program's token user against the shell window's process's token
-// user. Never fails; see HiveOwner for what it falls back to.
-UserHive OpenUserHive();
+// user. Never fails; see HiveOwner for what it falls back to. The account's name is looked
+// up only when asked for (a domain account's lookup may ask a domain controller).
+UserHive OpenUserHive(bool lookUpAccount = false);
 
 // The root key a registry path's root name stands for (RegRootKey), with HKEY_CURRENT_USER
 // taken as the desktop user's hive; holds that hive open while it lives.

@@ -157,7 +157,7 @@ std::vector<CheckFact> DotNetFacts(const nlohmann::json& doc, const std::string&
 std::vector<CheckFact> IEFacts() {
     std::vector<CheckFact> facts;
     try {
-        facts.push_back(AccountFact(OpenUserHive()));
+        facts.push_back(AccountFact(OpenUserHive(true)));
         for (const IESettingState& state : ReadIESettingStates()) {
             CheckFact fact = Fact(state.name, -1, state.where);
             fact.expected = state.expected;

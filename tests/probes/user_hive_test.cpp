@@ -21,7 +21,7 @@ const char kInetKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet 
 
 TEST(UserHive, TheProgramsOwnUserOwnsTheDesktopOrThereIsNone) {
     TempMachine machine;
-    const UserHive user = OpenUserHive();
+    const UserHive user = OpenUserHive(true);
     EXPECT_TRUE(user.owner() == HiveOwner::ProgramUser || user.owner() == HiveOwner::NoDesktop)
         << static_cast<int>(user.owner());
     EXPECT_EQ(user.root(), HKEY_CURRENT_USER);
@@ -60,11 +60,12 @@ TEST_F(TwoAccounts, TheLoggedOnUsersHiveIsCheckedAndRepairedNotTheAdministrators
     const std::string bidderInet = std::string(kBidderSid) + "\\" + kInetKey;
     PutDword(HKEY_USERS, bidderInet, "SecureProtocols", 0x0A80);
 
-    const UserHive user = OpenUserHive();
+    const UserHive user = OpenUserHive(true);
     EXPECT_EQ(user.owner(), HiveOwner::DesktopUser);
     EXPECT_EQ(user.rootName(), std::string("HKEY_USERS\\") + kBidderSid);
     EXPECT_EQ(user.account(), "QUELDA-PC\\投标人");
     EXPECT_NE(user.root(), HKEY_CURRENT_USER);
+    EXPECT_EQ(OpenUserHive().account(), ""); // not looked up unless asked for
 
     // The administrator's settings would pass; the bidder's do not.
     EXPECT_EQ(CheckIESaveVerCfg(), -2);
@@ -100,7 +101,7 @@ TEST_F(TwoAccounts, AnEmptyHiveOfTheLoggedOnUserIsStillTheirs) {
 TEST_F(TwoAccounts, WithoutADesktopTheProgramsOwnUserIsUsed) {
     WriteAccounts("desktop =");
     AdminSettingsInOrder();
-    const UserHive user = OpenUserHive();
+    const UserHive user = OpenUserHive(true);
     EXPECT_EQ(user.owner(), HiveOwner::NoDesktop);
     EXPECT_EQ(user.root(), HKEY_CURRENT_USER);
     EXPECT_EQ(user.account(), "QUELDA-PC\\Administrator");
@@ -109,7 +110,7 @@ TEST_F(TwoAccounts, WithoutADesktopTheProgramsOwnUserIsUsed) {
 
 TEST_F(TwoAccounts, AnUnreadableAccountsFileFallsBackToTheProgramsUser) {
     std::ofstream(machine.dir() / "accounts.ini") << "program = not-a-sid someone\n";
-    const UserHive user = OpenUserHive();
+    const UserHive user = OpenUserHive(true);
     EXPECT_EQ(user.owner(), HiveOwner::NoDesktop);
     EXPECT_EQ(user.root(), HKEY_CURRENT_USER);
 }

@@ -459,9 +459,6 @@ TEST_F(ReportTest, WhereIEIsRetiredTheRowNeedsEdgesIEMode) {
               std::string::npos);
 }
 
-} // namespace
-} // namespace enginetest
-
 // An administrator elevated the program for the standard user who is logged on: the check
 // reads that user's settings, not the administrator's, and says whose they are. Without a
 // desktop it reads the program's own user's, and the log says so.
@@ -512,3 +509,6 @@ TEST_F(ReportTest, TheLoggedOnUsersSettingsAreCheckedNotTheElevatingAdministrato
                         "QUELDA-PC\\Administrator"),
               after.end());
 }
+
+} // namespace
+} // namespace enginetest

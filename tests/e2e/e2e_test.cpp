@@ -191,6 +191,8 @@ TEST_P(EndToEnd, CheckFindsEveryFaultRepairFixesThemAndTheRecheckIsAllGreen) {
                                   : "检测的是当前登录用户 QUELDA-PC\\user 的设置";
     auto* ieStatus = window->findChild<QLabel*>("ieStatusLabel");
     ASSERT_NE(ieStatus, nullptr);
+    // The record arrives just after the summary.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !ieStatus->toolTip().isEmpty(); }, 10000));
     QTextDocument tooltip; // rich text, with its spaces made non-breaking
     tooltip.setHtml(ieStatus->toolTip());
     const std::string tooltipText = tooltip.toPlainText().toStdString();

@@ -9,11 +9,13 @@
 #include "engine/server_address.h"
 #include "engine/server_document.h"
 #include "engine/upload/report_upload.h"
+#include "engine/user_settings.h"
 
 #include "probes/file_probes.h"
 #include "probes/ie_settings.h"
 #include "probes/registry.h"
 #include "probes/textconv.h"
+#include "probes/user_hive.h"
 
 #include <QDebug>
 #include <QString>
@@ -188,6 +190,9 @@ void CheckThread::CheckIE() {
     report_.system = SystemFactsOf(ieMode_);
     report_.ieHosts = hosts;
     ENGINE_LOG(logger, "windows {}", IEModeLogText(ieMode_));
+    const std::string whose = UserHiveLogText(OpenUserHive(true));
+    if (!whose.empty())
+        ENGINE_LOG(logger, "{}", whose);
 
     int res = 1;
     if (CheckIESaveVerCfg() < 0 || CheckIETrustCfg() < 0 || CheckIESslCfg() < 0 ||
@@ -208,7 +213,7 @@ void CheckThread::CheckNetFra() {
         if (SplitRegPath(path, rootName, subKey) < 0)
             res = -1;
         // The ANSI registry functions take the local code page, the document is UTF-8.
-        else if (RegKeyExistsEitherView(RegRootKey(rootName), Utf8ToGbk(subKey)) < 0)
+        else if (RegKeyExistsEitherView(RegRoot(rootName).key(), Utf8ToGbk(subKey)) < 0)
             res = -2;
     } catch (const std::exception&) {
         res = -3;
@@ -227,7 +232,7 @@ void CheckThread::CheckToolVer() {
         std::string rootName, subKey, location, installed;
         if (SplitRegPath(path, rootName, subKey) < 0) {
             res = -1;
-        } else if (RegGetStrValueEitherView(RegRootKey(rootName), subKey, key, location) < 0) {
+        } else if (RegGetStrValueEitherView(RegRoot(rootName).key(), subKey, key, location) < 0) {
             res = -2;
         } else if (GetAppConfigVersion(InstallDirFromRegistryValue(location), fileName, installed) <
                    0) {
@@ -274,7 +279,8 @@ void CheckThread::CheckCaVer() {
                 break;
             }
             std::string location;
-            const int read = RegGetStrValueEitherView(RegRootKey(rootName), subKey, key, location);
+            const int read =
+                RegGetStrValueEitherView(RegRoot(rootName).key(), subKey, key, location);
             if (read < 0) {
                 res = -2;
                 if (shanxi)

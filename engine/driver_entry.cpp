@@ -5,6 +5,7 @@
 
 #include "probes/file_probes.h"
 #include "probes/registry.h"
+#include "probes/user_hive.h"
 
 DriverEntry ReadDriverEntry(const nlohmann::json& entry) {
     DriverEntry e;
@@ -21,7 +22,7 @@ bool DriverNeedsInstall(const DriverEntry& entry, bool stripQuotes) {
     if (SplitRegPath(entry.path, rootName, subKey) < 0)
         return true;
     std::string location;
-    if (RegGetStrValueEitherView(RegRootKey(rootName), subKey, entry.key, location) < 0)
+    if (RegGetStrValueEitherView(RegRoot(rootName).key(), subKey, entry.key, location) < 0)
         return true;
     if (stripQuotes && location.find('"') != std::string::npos)
         location = location.size() < 2 ? std::string() : location.substr(1, location.size() - 2);

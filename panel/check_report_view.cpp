@@ -23,6 +23,7 @@ const std::size_t kTooltipValueChars = 120;
 } // namespace
 
 void centerWidget::CheckReportSlot(const CheckReport& report) {
+    report.handoff.Received();
     // Install outcomes belong to the session, not to one check run.
     const std::vector<CheckRow> previous = lastReport.rows;
     lastReport = report;

@@ -2,6 +2,7 @@
 #include "centerwidget.h"
 
 #include "engine/ie_mode.h"
+#include "engine/user_settings.h"
 #include "panel_styles.h"
 #include "probes/ie_settings.h"
 #include "status_icon.h"
@@ -38,6 +39,9 @@ const IeSetting kIeSettings[] = {
 } // namespace
 
 void centerWidget::RepaireIECfg() {
+    const std::string whose = UserHiveLogText(OpenUserHive(true));
+    if (!whose.empty())
+        SPDLOG_LOGGER_CALL(logger, spdlog::level::err, "{}", whose);
     bool iePresent = true;
     bool repaired = true;
     for (const IeSetting& setting : kIeSettings) {

@@ -3,6 +3,7 @@
 #include "iemode_site_list.h"
 #include "registry.h"
 #include "textconv.h"
+#include "user_hive.h"
 
 #include <cstring>
 
@@ -24,10 +25,8 @@ const REGSAM kWriteAccess = KEY_WRITE | KEY_QUERY_VALUE | KEY_WOW64_64KEY;
 
 struct Root {
     HKEY key;
-    const char* name;
+    std::string name;
 };
-const Root kRoots[] = {{HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE"},
-                       {HKEY_CURRENT_USER, "HKEY_CURRENT_USER"}};
 
 // A value of the key: its type and up to 1 KB of data. False when it cannot be read.
 bool ReadValue(HKEY root, const char* subKey, const char* name, DWORD& type, std::string& data) {
@@ -66,7 +65,7 @@ bool ReadNumber(HKEY root, const char* subKey, const char* name, unsigned long& 
 }
 
 std::string Where(const Root& root, const char* subKey, const char* name) {
-    return std::string(root.name) + "\\" + subKey + "\\" + name;
+    return root.name + "\\" + subKey + "\\" + name;
 }
 
 void NoteOrganisation(IEModePolicy& policy, const std::string& list, const std::string& where) {
@@ -78,8 +77,12 @@ void NoteOrganisation(IEModePolicy& policy, const std::string& list, const std::
 } // namespace
 
 IEModePolicy ReadIEModePolicy() {
+    // A machine policy wins over the policy of the user who owns the desktop.
+    const UserHive user = OpenUserHive();
+    const Root roots[] = {{HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE"},
+                          {user.root(), user.rootName()}};
     IEModePolicy policy;
-    for (const Root& root : kRoots) {
+    for (const Root& root : roots) {
         if (!policy.levelSet)
             policy.levelSet = ReadNumber(root.key, kEdgePolicyKey, kLevel, policy.level);
         std::string text;
@@ -90,7 +93,7 @@ IEModePolicy ReadIEModePolicy() {
     }
     if (!policy.siteList.empty() && !EqualIgnoringAsciiCase(policy.siteList, kSiteListUrl))
         NoteOrganisation(policy, policy.siteList, policy.siteListWhere);
-    for (const Root& root : kRoots) {
+    for (const Root& root : roots) {
         std::string text;
         if (ReadText(root.key, kEdgePolicyKey, kCloudSiteList, text))
             NoteOrganisation(policy, text, Where(root, kEdgePolicyKey, kCloudSiteList));

@@ -2,8 +2,9 @@
 
 #include <string>
 
-// Edge's IE mode policies, under SOFTWARE\Policies\Microsoft\Edge (HKLM, else HKCU: a
-// machine policy wins over the user's), and the site lists an organisation may have named.
+// Edge's IE mode policies, under SOFTWARE\Policies\Microsoft\Edge (HKLM, else the hive of the
+// desktop's user, user_hive.h: a machine policy wins over the user's), and the site lists an
+// organisation may have named.
 struct IEModePolicy {
     bool levelSet = false;
     unsigned long level = 0;   // InternetExplorerIntegrationLevel

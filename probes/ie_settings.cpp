@@ -1,6 +1,7 @@
 #include "ie_settings.h"
 
 #include "registry.h"
+#include "user_hive.h"
 
 #include <string>
 
@@ -72,21 +73,22 @@ std::string Decimal(DWORD value) {
 } // namespace
 
 std::vector<IESettingState> ReadIESettingStates() {
+    const UserHive user = OpenUserHive();
     std::vector<IESettingState> states;
-    states.push_back(DwordState(HKEY_CURRENT_USER, "HKEY_CURRENT_USER", kInternetSettings,
-                                kSyncMode5, Decimal(kSyncEveryVisit), Decimal,
+    states.push_back(DwordState(user.root(), user.rootName().c_str(), kInternetSettings, kSyncMode5,
+                                Decimal(kSyncEveryVisit), Decimal,
                                 [](DWORD v) { return v == kSyncEveryVisit; }));
 
     IESettingState trust;
     trust.name = "ZoneMap";
-    trust.where = "HKEY_CURRENT_USER\\" + TrustKey();
+    trust.where = user.rootName() + "\\" + TrustKey();
     trust.expected = "present";
     trust.present = CheckIETrustCfg() >= 0;
     trust.found = trust.present ? "present" : "absent";
     trust.ok = trust.present;
     states.push_back(trust);
 
-    states.push_back(DwordState(HKEY_CURRENT_USER, "HKEY_CURRENT_USER", kInternetSettings,
+    states.push_back(DwordState(user.root(), user.rootName().c_str(), kInternetSettings,
                                 kSecureProtocols, Hex(kAllProtocols), Hex,
                                 [](DWORD v) { return (v & kAllProtocols) == kAllProtocols; }));
     states.push_back(DwordState(HKEY_LOCAL_MACHINE, "HKEY_LOCAL_MACHINE", kIEPolicyMain,
@@ -96,12 +98,13 @@ std::vector<IESettingState> ReadIESettingStates() {
 }
 
 int CheckIESaveVerCfg() {
-    return CheckEquals(HKEY_CURRENT_USER, kInternetSettings, kSyncMode5, kSyncEveryVisit);
+    return CheckEquals(OpenUserHive().root(), kInternetSettings, kSyncMode5, kSyncEveryVisit);
 }
 
 int CheckIETrustCfg() {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, TrustKey().c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    const UserHive user = OpenUserHive();
+    if (RegOpenKeyExA(user.root(), TrustKey().c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
         return -1;
     RegCloseKey(key);
     return 1;
@@ -109,7 +112,7 @@ int CheckIETrustCfg() {
 
 int CheckIESslCfg() {
     DWORD value = 0;
-    int rc = RegGetDwordValue(HKEY_CURRENT_USER, kInternetSettings, kSecureProtocols, value);
+    int rc = RegGetDwordValue(OpenUserHive().root(), kInternetSettings, kSecureProtocols, value);
     if (rc < 0)
         return rc;
     const DWORD bits[] = {kSsl2, kSsl3, kTls10, kTls11, kTls12};
@@ -124,20 +127,21 @@ int CheckIEMaxConCfg() {
 }
 
 int SetIESaveVerCfg() {
+    const UserHive user = OpenUserHive();
     DWORD value = 0;
-    int rc = RegGetDwordValue(HKEY_CURRENT_USER, kInternetSettings, kSyncMode5, value);
+    int rc = RegGetDwordValue(user.root(), kInternetSettings, kSyncMode5, value);
     // A missing key or a value of a foreign type is left alone.
     if (rc < 0 && rc != -2)
         return rc;
-    return WriteDword(HKEY_CURRENT_USER, kInternetSettings, kSyncMode5, kSyncEveryVisit);
+    return WriteDword(user.root(), kInternetSettings, kSyncMode5, kSyncEveryVisit);
 }
 
 int SetIETrustCfg() {
-    return WriteDword(HKEY_CURRENT_USER, TrustKey(), "https", kTrustedZone);
+    return WriteDword(OpenUserHive().root(), TrustKey(), "https", kTrustedZone);
 }
 
 int SetIESslCfg() {
-    return WriteDword(HKEY_CURRENT_USER, kInternetSettings, kSecureProtocols, kAllProtocols);
+    return WriteDword(OpenUserHive().root(), kInternetSettings, kSecureProtocols, kAllProtocols);
 }
 
 int SetIEMaxConCfg() {

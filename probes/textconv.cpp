@@ -51,6 +51,8 @@ std::wstring Utf8ToWide(const std::string& utf8) {
     return clean;
 }
 
+} // namespace
+
 std::string WideToUtf8(const std::wstring& wide) {
     if (wide.empty())
         return std::string();
@@ -62,7 +64,6 @@ std::string WideToUtf8(const std::wstring& wide) {
     WideCharToMultiByte(CP_UTF8, 0, wide.data(), (int)wide.size(), &out[0], n, nullptr, nullptr);
     return out;
 }
-} // namespace
 
 std::string Utf8ToGbk(const std::string& utf8) {
     return WideToGbk(Utf8ToWide(utf8));
@@ -118,6 +119,10 @@ std::string WideToUtf8Text(const std::wstring& wide) {
     } catch (const std::exception&) {
         return std::string();
     }
+}
+
+std::string WideToUtf8(const std::wstring& wide) {
+    return WideToUtf8Text(wide);
 }
 
 #endif

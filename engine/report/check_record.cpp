@@ -3,11 +3,13 @@
 #include "engine/driver_entry.h"
 #include "engine/install_paths.h"
 #include "engine/region.h"
+#include "engine/user_settings.h"
 
 #include "probes/file_probes.h"
 #include "probes/ie_settings.h"
 #include "probes/registry.h"
 #include "probes/textconv.h"
+#include "probes/user_hive.h"
 
 #include <cstdio>
 #include <exception>
@@ -44,7 +46,7 @@ CheckFact RegistryValueFact(int entry, const std::string& path, const std::strin
         return fact;
     }
     RegView from = RegView::Single;
-    read = RegGetStrValueEitherView(RegRootKey(rootName), subKey, key, localValue, &from) >= 0;
+    read = RegGetStrValueEitherView(RegRoot(rootName).key(), subKey, key, localValue, &from) >= 0;
     if (read)
         fact.found = GbkToUtf8(localValue);
     if (read && from == RegView::Bits32)
@@ -137,7 +139,8 @@ std::vector<CheckFact> DotNetFacts(const nlohmann::json& doc, const std::string&
             fact.note = "不是注册表路径";
         } else {
             RegView from = RegView::Single;
-            fact.ok = RegKeyExistsEitherView(RegRootKey(rootName), Utf8ToGbk(subKey), &from) >= 0;
+            fact.ok =
+                RegKeyExistsEitherView(RegRoot(rootName).key(), Utf8ToGbk(subKey), &from) >= 0;
             fact.found = fact.ok ? "present" : "absent";
             if (fact.ok && from == RegView::Bits64)
                 fact.note = "在 64 位注册表视图中找到";
@@ -154,6 +157,7 @@ std::vector<CheckFact> DotNetFacts(const nlohmann::json& doc, const std::string&
 std::vector<CheckFact> IEFacts() {
     std::vector<CheckFact> facts;
     try {
+        facts.push_back(AccountFact(OpenUserHive(true)));
         for (const IESettingState& state : ReadIESettingStates()) {
             CheckFact fact = Fact(state.name, -1, state.where);
             fact.expected = state.expected;

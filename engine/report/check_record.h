@@ -11,6 +11,7 @@
 // they never change a result, write no log record and never throw. Every driver entry is
 // looked at, also those after the first one that fails.
 std::vector<CheckFact> DotNetFacts(const nlohmann::json& doc, const std::string& region);
+// The IE row's: first whose settings were read, then the four settings.
 std::vector<CheckFact> IEFacts();
 std::vector<CheckFact> ToolFacts(const nlohmann::json& doc, const std::string& region);
 std::vector<CheckFact> CaFacts(const nlohmann::json& doc, const std::string& region);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/queued_handoff.h"
 #include "engine/report/report_shape.h"
 
 #include <QMetaType>
@@ -59,6 +60,8 @@ struct CheckReport {
     std::string documentSignature = "unsigned";
     // The hosts the IE check required in Edge's IE mode site list (for the IE repair).
     std::vector<std::string> ieHosts;
+    // Last: a slot that receives the report by a queued signal calls handoff.Received().
+    QueuedHandoff handoff;
 
     static std::vector<CheckRow> EmptyRows();
 };

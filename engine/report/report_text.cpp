@@ -123,6 +123,11 @@ std::string FactLine(const CheckFact& fact, std::size_t maxChars) {
         // The statement says whether and how the document was signed.
         return line + ReadableValue(fact.note, maxChars) +
                (fact.where.empty() ? "" : "（" + ReadableValue(fact.where, maxChars) + "）");
+    } else if (fact.name == "account") {
+        // Whose settings: the statement, and the hive when it is not the program's own.
+        const bool otherHive = fact.where.compare(0, 11, "HKEY_USERS\\") == 0;
+        return line + ReadableValue(fact.note, maxChars) +
+               (otherHive ? "（" + ReadableValue(fact.where, maxChars) + "）" : "");
     } else if (fact.name == "registryStore") {
         line += label + "无法读取";
     } else if (fact.name == "document") {

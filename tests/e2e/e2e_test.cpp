@@ -4,6 +4,7 @@
 #include "app/mainwindow.h"
 #include "nginx_server.h"
 #include "panel/centerwidget.h"
+#include "probes/registry.h"
 #include "temp_machine.h"
 
 #include <QApplication>
@@ -14,6 +15,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextDocument>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -46,8 +48,13 @@ std::vector<std::string> Lines(const std::string& text) {
     return out;
 }
 
+const char kBidderSid[] = "S-1-5-21-1000-1000-1000-1001";
+const char kInternetSettings[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
 // The installers and the document come from quelda-confserver, or from nginx serving what
-// `quelda-confserver --export` wrote, as an operator's web server would.
+// `quelda-confserver --export` wrote, as an operator's web server would. "twoAccounts": an
+// administrator elevated the tool for the bidder who is logged on; the IE faults are in the
+// bidder's settings, the administrator's own are in order.
 class EndToEnd : public ::testing::TestWithParam<std::string> {
   protected:
     void SetUp() override {
@@ -59,9 +66,12 @@ class EndToEnd : public ::testing::TestWithParam<std::string> {
 
         // The installers the tool starts find quelda-reg and quelda-mkpe through QUELDA_BIN.
         qputenv("QUELDA_BIN", QByteArray::fromStdString(kBin.string()));
+        QStringList options = {"--force", QString::fromStdString(machine_.dir().string())};
+        if (TwoAccounts())
+            options.prepend("--two-accounts");
         QProcess prepare;
         prepare.start(QString::fromStdString((kSource / "examples" / "make-demo-machine").string()),
-                      {"--force", QString::fromStdString(machine_.dir().string())});
+                      options);
         ASSERT_TRUE(prepare.waitForFinished(60000));
         ASSERT_EQ(prepare.exitCode(), 0) << prepare.readAllStandardError().toStdString();
 
@@ -134,6 +144,7 @@ class EndToEnd : public ::testing::TestWithParam<std::string> {
     }
 
     std::string Installs() const { return ReadFile(machine_.dir() / "installs.log"); }
+    static bool TwoAccounts() { return GetParam() == "twoAccounts"; }
 
     TempMachine machine_;
     fs::path workDir_;
@@ -172,6 +183,20 @@ TEST_P(EndToEnd, CheckFindsEveryFaultRepairFixesThemAndTheRecheckIsAllGreen) {
     ASSERT_TRUE(repairButton->isVisible());
     EXPECT_EQ(repairButton->text(), QString("一键修复"));
     EXPECT_TRUE(Installs().empty());
+    // The IE row says whose settings it checked.
+    const std::string whose = TwoAccounts()
+                                  ? std::string("检测的是当前登录用户 QUELDA-PC\\bidder 的设置（"
+                                                "HKEY_USERS\\") +
+                                        kBidderSid + "）"
+                                  : "检测的是当前登录用户 QUELDA-PC\\user 的设置";
+    auto* ieStatus = window->findChild<QLabel*>("ieStatusLabel");
+    ASSERT_NE(ieStatus, nullptr);
+    // The record arrives just after the summary.
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !ieStatus->toolTip().isEmpty(); }, 10000));
+    QTextDocument tooltip; // rich text, with its spaces made non-breaking
+    tooltip.setHtml(ieStatus->toolTip());
+    const std::string tooltipText = tooltip.toPlainText().toStdString();
+    EXPECT_NE(tooltipText.find(whose), std::string::npos) << tooltipText;
 
     // One click repairs the IE settings, runs each installer once and checks again.
     QTest::mouseClick(repairButton, Qt::LeftButton);
@@ -206,6 +231,18 @@ TEST_P(EndToEnd, CheckFindsEveryFaultRepairFixesThemAndTheRecheckIsAllGreen) {
             runs += line.find(installer) != std::string::npos;
         EXPECT_EQ(runs, 1) << installer << " in\n" << Installs();
     }
+
+    // The repair wrote the settings of the user who is logged on.
+    const std::string userRoot = TwoAccounts() ? std::string(kBidderSid) + "\\" : std::string();
+    const HKEY root = TwoAccounts() ? HKEY_USERS : HKEY_CURRENT_USER;
+    DWORD value = 0;
+    EXPECT_EQ(RegGetDwordValue(root, userRoot + kInternetSettings, "SecureProtocols", value), 1);
+    EXPECT_EQ(value, 10912u);
+    EXPECT_EQ(RegGetDwordValue(root, userRoot + kInternetSettings, "SyncMode5", value), 1);
+    EXPECT_EQ(value, 3u);
+    EXPECT_EQ(RegKeyExists(root, userRoot + kInternetSettings + "\\ZoneMap\\Domains\\" +
+                                     "ebid.quelda.com"),
+              1);
 
     // The log holds what the check and the repair had to say, and nothing else.
     const fs::path logFile =
@@ -243,15 +280,23 @@ TEST_P(EndToEnd, CheckFindsEveryFaultRepairFixesThemAndTheRecheckIsAllGreen) {
             hits += std::regex_search(msg, want);
         EXPECT_EQ(hits, 1) << "log records matching the expectation: " << hits;
     }
+    // With two accounts the check, the repair and the re-check each say whose settings.
+    const std::regex whoseLine(R"(\w+\.cpp: settings of the logged-on user QUELDA-PC\\bidder )"
+                               R"(under HKEY_USERS\\S-1-5-21-1000-1000-1000-1001, not of the )"
+                               R"(program's user$)");
+    int whoseLines = 0;
+    for (const auto& msg : messages)
+        whoseLines += std::regex_search(msg, whoseLine);
+    EXPECT_EQ(whoseLines, TwoAccounts() ? 3 : 0);
     for (const auto& msg : messages) {
-        bool known = false;
+        bool known = std::regex_search(msg, whoseLine);
         for (const auto& want : expected)
             known = known || std::regex_search(msg, want);
         EXPECT_TRUE(known) << "unexpected log record: " << msg;
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, EndToEnd, ::testing::Values("confserver", "nginx"),
+INSTANTIATE_TEST_SUITE_P(Servers, EndToEnd, ::testing::Values("confserver", "nginx", "twoAccounts"),
                          [](const auto& info) { return info.param; });
 
 } // namespace

@@ -13,6 +13,7 @@
 #include "registry_calls.h"
 #include "windows_test_env.h"
 
+#include <algorithm>
 #include <fstream>
 #include <regex>
 
@@ -174,7 +175,9 @@ class ReportTest : public EngineTest {
              {"install", null},
              {"exitCode", null},
              {"facts",
-              {Fact("SyncMode5", null, std::string(kInetWhere) + "SyncMode5", "3",
+              {Fact("account", null, "HKEY_CURRENT_USER", null, "QUELDA-PC\\user", true,
+                    "检测的是当前登录用户 QUELDA-PC\\user 的设置"),
+               Fact("SyncMode5", null, std::string(kInetWhere) + "SyncMode5", "3",
                     inOrder ? "3" : "0", inOrder),
                Fact("ZoneMap", null, std::string(kInetWhere) + "ZoneMap\\Domains\\ebid.quelda.com",
                     "present", inOrder ? "present" : "absent", inOrder),
@@ -462,6 +465,57 @@ TEST_F(ReportTest, WhereIEIsRetiredTheRowNeedsEdgesIEMode) {
     EXPECT_TRUE(ReportJson(report)["system"]["edge"].is_null());
     EXPECT_NE(ReportText(report).find("未找到 Microsoft Edge（C:\\gone\\msedge.exe）"),
               std::string::npos);
+}
+
+// An administrator elevated the program for the standard user who is logged on: the check
+// reads that user's settings, not the administrator's, and says whose they are. Without a
+// desktop it reads the program's own user's, and the log says so.
+TEST_F(ReportTest, TheLoggedOnUsersSettingsAreCheckedNotTheElevatingAdministrators) {
+    const std::string admin = "S-1-5-21-1000-1000-1000-500";
+    const std::string bidder = "S-1-5-21-1000-1000-1000-1001";
+    const fs::path accounts = machine.dir() / "accounts.ini";
+    std::ofstream(accounts) << "program = " << admin << " QUELDA-PC\\Administrator\n"
+                            << "desktop = " << bidder << " QUELDA-PC\\bidder\n";
+    ServeDocument(EngineTest::BaseDocument());
+    RepairDemoMachine(); // every IE setting in order, in the administrator's hive
+
+    CheckReport report = Check();
+    EXPECT_EQ(report.rows[kIERow].code, -1);
+    const std::vector<CheckFact>& facts = report.rows[kIERow].facts;
+    ASSERT_GE(facts.size(), 2u);
+    EXPECT_EQ(facts[0].name, "account");
+    EXPECT_EQ(facts[0].where, "HKEY_USERS\\" + bidder);
+    EXPECT_EQ(facts[0].found, "QUELDA-PC\\bidder");
+    EXPECT_EQ(facts[0].note, "检测的是当前登录用户 QUELDA-PC\\bidder 的设置");
+    EXPECT_EQ(facts[1].where, "HKEY_USERS\\" + bidder + "\\" + kInet + "\\SyncMode5");
+    EXPECT_FALSE(facts[1].found);
+    EXPECT_NE(ReportText(report).find(
+                  "检测的是当前登录用户 QUELDA-PC\\bidder 的设置（HKEY_USERS\\" + bidder + "）"),
+              std::string::npos);
+    const std::vector<std::string> messages = Messages();
+    EXPECT_NE(std::find(messages.begin(), messages.end(),
+                        "settings of the logged-on user QUELDA-PC\\bidder under HKEY_USERS\\" +
+                            bidder + ", not of the program's user"),
+              messages.end());
+
+    const std::string inet = bidder + "\\" + kInet;
+    PutDword(HKEY_USERS, inet, "SyncMode5", 3);
+    PutDword(HKEY_USERS, inet, "SecureProtocols", 0x2AA0);
+    PutDword(HKEY_USERS, inet + "\\ZoneMap\\Domains\\ebid.quelda.com", "https", 2);
+    EXPECT_EQ(Check().rows[kIERow].code, 1);
+
+    std::ofstream(accounts) << "program = " << admin << " QUELDA-PC\\Administrator\n"
+                            << "desktop =\n";
+    PutDword(HKEY_CURRENT_USER, kInet, "SyncMode5", 0); // only the administrator's is wrong
+    report = Check();
+    EXPECT_EQ(report.rows[kIERow].code, -1);
+    EXPECT_EQ(report.rows[kIERow].facts[0].note,
+              "未找到桌面的登录用户，检测的是本程序的运行账户 QUELDA-PC\\Administrator 的设置");
+    const std::vector<std::string> after = Messages();
+    EXPECT_NE(std::find(after.begin(), after.end(),
+                        "no desktop shell window, settings of the program's own user "
+                        "QUELDA-PC\\Administrator"),
+              after.end());
 }
 
 } // namespace

@@ -96,6 +96,7 @@ TEST_F(ReportViewTest, TooltipSaysWhatEachFaultyRowFound) {
     EXPECT_EQ(
         TooltipLines(Label("ieStatusLabel")),
         (QStringList{
+            "检测的是当前登录用户 QUELDA-PC\\user 的设置",
             QString("IE检查网页新版本（SyncMode5）：需要 3，当前 0（%1SyncMode5）").arg(kInet),
             QString("IE受信任站点不存在（%1ZoneMap\\Domains\\ebid.quelda.com）").arg(kInet),
             QString("IE安全协议（SecureProtocols）：需要 0x00002AA0，当前 未找到（%1"

@@ -258,6 +258,16 @@ TEST_F(QueldaReg, Reg32WritesAndReadsWhereA32BitProgramDoesOnA64BitMachine) {
     }
 }
 
+TEST_F(QueldaReg, HkcuIsTheHiveOfTheProgramsUserWhereTheMachineNamesOne) {
+    const std::string admin = "S-1-5-21-1000-2000-3000-500";
+    WriteBytes(machine.dir() / "accounts.ini", "program = " + admin + " PC\\admin\n");
+    ASSERT_EQ(Reg({"add", "HKCU\\Software\\X", "/v", "a", "/d", "1"}).status, 0);
+    EXPECT_EQ(Reg({"query", "HKU\\" + admin + "\\Software\\X", "/v", "a"}).status, 0);
+    EXPECT_EQ(Reg({"query", "HKCU\\Software\\X", "/v", "a"}).status, 0);
+    fs::remove(machine.dir() / "accounts.ini");
+    EXPECT_EQ(Reg({"query", "HKCU\\Software\\X"}).status, 1);
+}
+
 TEST_F(QueldaReg, BadInputFailsWithAClearMessage) {
     fs::path notReg = machine.dir() / "not.reg";
     WriteBytes(notReg, "Windows Registry Editor Version 6.00\n[HKEY_CURRENT_USER\\A]\n");

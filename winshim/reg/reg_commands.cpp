@@ -1,5 +1,6 @@
 #include "reg_commands.h"
 
+#include "machine_accounts.h"
 #include "machine_bits.h"
 #include "reg_data.h"
 #include "reg_roots.h"
@@ -35,6 +36,9 @@ bool KeyPath(const std::string& arg, std::string* path) {
     std::string root = RootNameFromShortOrFull(arg.substr(0, slash));
     if (root.empty())
         return false;
+    // As reg.exe run by the program's user: HKCU is that user's hive.
+    if (root == "HKEY_CURRENT_USER")
+        root = winshim::CurrentUserKeyPath();
     return NormalizeKeyPath(root + (slash == std::string::npos ? "" : arg.substr(slash)), path);
 }
 

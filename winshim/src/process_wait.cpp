@@ -1,6 +1,7 @@
-// WaitForSingleObject, GetExitCodeProcess and CloseHandle for process, mutex and file
-// handles.
+// WaitForSingleObject, GetExitCodeProcess and CloseHandle for process, mutex, file and
+// token handles.
 #include "file_object.h"
+#include "machine_accounts.h"
 #include "mutex_handles.h"
 #include "process_object.h"
 
@@ -32,7 +33,8 @@ BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode) {
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     // Search handles are closed with FindClose only, as on Windows.
-    if (winshim::RemoveHandle<winshim::FileObject>(hObject) || winshim::CloseMutexHandle(hObject))
+    if (winshim::RemoveHandle<winshim::FileObject>(hObject) || winshim::CloseMutexHandle(hObject) ||
+        winshim::CloseAccountHandle(hObject))
         return TRUE;
     if (!winshim::LookupHandle<winshim::ProcessObject>(hObject)) {
         SetLastError(ERROR_INVALID_HANDLE);

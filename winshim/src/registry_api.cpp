@@ -4,6 +4,7 @@
 // machine a key is opened or created in the view its call's flags name (reg_views.h); a
 // handle keeps the key it found, so a subkey opened under it picks its view anew from its
 // own call's flags.
+#include "machine_accounts.h"
 #include "machine_bits.h"
 #include "reg_store.h"
 #include "reg_views.h"
@@ -56,6 +57,11 @@ Bytes StoredData(DWORD type, const BYTE* data, DWORD size) {
     return Bytes(raw.begin(), raw.end());
 }
 
+// A key of the file, or the hive of an account, which Windows always has loaded.
+bool KeyExists(const RegModel& model, const std::string& path) {
+    return model.Exists(path) || winshim::IsLoadedHive(path);
+}
+
 std::string ReturnedData(const RegValue& value) {
     if (IsStringType(value.type))
         return Utf8ToAnsi(Utf16LeToUtf8(value.data));
@@ -78,10 +84,10 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM
     if (rc != ERROR_SUCCESS)
         return rc;
     rc = ReadRegistry([&](const RegModel& model) -> long {
-        if (!model.Exists(base.path))
+        if (!KeyExists(model, base.path))
             return ERROR_KEY_DELETED;
         path = ViewPath(path, samDesired, Is64BitMachine(model));
-        return model.Exists(path) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+        return KeyExists(model, path) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
     });
     if (rc == ERROR_SUCCESS)
         *phkResult = AddHandle(OpenKey{path, EffectiveAccess(samDesired)});
@@ -108,7 +114,7 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR
         return rc;
     bool created = false;
     rc = ModifyRegistry([&](RegModel& model, bool* changed) -> long {
-        if (!model.Exists(base.path))
+        if (!KeyExists(model, base.path))
             return ERROR_KEY_DELETED;
         path = ViewPath(path, samDesired, Is64BitMachine(model));
         if (model.Exists(path))
@@ -142,7 +148,7 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserve
     DWORD type = 0;
     std::string data;
     LONG rc = ReadRegistry([&](const RegModel& model) -> long {
-        if (!model.Exists(key.path))
+        if (!KeyExists(model, key.path))
             return ERROR_KEY_DELETED;
         const RegKey* k = model.Find(key.path);
         const RegValue* v = k ? k->FindValue(name) : nullptr;
@@ -185,7 +191,7 @@ LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWO
     value.type = dwType;
     value.data = StoredData(dwType, lpData, cbData);
     return ModifyRegistry([&](RegModel& model, bool* changed) -> long {
-        if (!model.Exists(key.path))
+        if (!KeyExists(model, key.path))
             return ERROR_KEY_DELETED;
         model.Ensure(key.path).SetValue(value);
         *changed = true;

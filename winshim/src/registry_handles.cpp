@@ -1,5 +1,6 @@
 #include "registry_handles.h"
 
+#include "machine_accounts.h"
 #include "reg_roots.h"
 
 #include <mutex>
@@ -33,7 +34,8 @@ bool ResolveHandle(HKEY handle, OpenKey* key) {
     uintptr_t value = reinterpret_cast<uintptr_t>(handle);
     std::string root = RootNameOfHandle(value);
     if (!root.empty()) {
-        key->path = root;
+        // HKEY_CURRENT_USER is the program's user's hive where the machine has accounts.
+        key->path = root == "HKEY_CURRENT_USER" ? CurrentUserKeyPath() : root;
         key->access = KEY_ALL_ACCESS;
         return true;
     }

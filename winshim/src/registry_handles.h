@@ -14,7 +14,8 @@ struct OpenKey {
 };
 
 HKEY AddHandle(const OpenKey& key);
-// A predefined root or a handle still open; false for anything else.
+// A predefined root or a handle still open; false for anything else. HKEY_CURRENT_USER
+// resolves to CurrentUserKeyPath() (machine_accounts.h).
 bool ResolveHandle(HKEY handle, OpenKey* key);
 // Frees an open handle; true for predefined roots (nothing to free) and open handles.
 bool ReleaseHandle(HKEY handle);

@@ -20,6 +20,7 @@ typedef BOOL* PBOOL;
 typedef unsigned int UINT;
 typedef char CHAR;
 typedef wchar_t WCHAR;
+typedef WCHAR* LPWSTR;
 typedef DWORD* LPDWORD;
 typedef DWORD* PDWORD;
 typedef BYTE* LPBYTE;
@@ -79,12 +80,16 @@ typedef HINSTANCE__* HINSTANCE;
 #define ERROR_CANTWRITE 1013L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_CANCELLED 1223L
+<<<<<<< HEAD
 #define ERROR_INSTALL_USEREXIT 1602L
 #define ERROR_INSTALL_FAILURE 1603L
 #define ERROR_INSTALL_ALREADY_RUNNING 1618L
 #define ERROR_SUCCESS_REBOOT_INITIATED 1641L
 #define ERROR_SUCCESS_REBOOT_REQUIRED 3010L
 #define ERROR_RESOURCE_LANG_NOT_FOUND 15100L
+=======
+#define ERROR_NONE_MAPPED 1332L
+>>>>>>> accounts
 #define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
@@ -287,6 +292,7 @@ HANDLE WINAPI GetCurrentProcess();
 // when its registry's PROCESSOR_ARCHITECTURE is "AMD64" or "ARM64" (see machine_bits.h).
 BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
 
+<<<<<<< HEAD
 // A process started by ShellExecuteExA ends with a Windows exit code (32 bits) by writing it
 // in decimal to the file that the environment variable WINSHIM_EXIT_CODE_FILE names, then
 // exiting normally; GetExitCodeProcess reports that code. A POSIX exit status has 8 bits
@@ -434,6 +440,46 @@ CRYPT_PROVIDER_SGNR* WINAPI WTHelperGetProvSignerFromChain(CRYPT_PROVIDER_DATA* 
                                                            DWORD idxCounterSigner);
 DWORD WINAPI CertGetNameStringW(PCCERT_CONTEXT pCertContext, DWORD dwType, DWORD dwFlags,
                                 void* pvTypePara, LPWSTR pszNameString, DWORD cchNameString);
+=======
+// ---- accounts (winnt.h, securitybaseapi.h, sddl.h, winbase.h, winuser.h) ----
+// Over the machine folder, "accounts.ini" says who runs the program and who owns the
+// desktop (the shell window's process); see machine_accounts.h. Without it there is one
+// account, which does both.
+typedef void* PSID;
+typedef HANDLE* PHANDLE;
+typedef HANDLE HLOCAL;
+
+struct SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+};
+struct TOKEN_USER {
+    SID_AND_ATTRIBUTES User;
+};
+typedef TOKEN_USER* PTOKEN_USER;
+
+enum TOKEN_INFORMATION_CLASS { TokenUser = 1 };
+enum SID_NAME_USE { SidTypeUser = 1 };
+typedef SID_NAME_USE* PSID_NAME_USE;
+
+#define TOKEN_QUERY 0x0008
+#define PROCESS_QUERY_LIMITED_INFORMATION 0x1000
+
+HWND WINAPI GetShellWindow();
+DWORD WINAPI GetWindowThreadProcessId(HWND hWnd, LPDWORD lpdwProcessId);
+HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL bInheritHandle, DWORD dwProcessId);
+BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle);
+BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
+                                LPVOID TokenInformation, DWORD TokenInformationLength,
+                                PDWORD ReturnLength);
+BOOL WINAPI EqualSid(PSID pSid1, PSID pSid2);
+// *StringSid is freed with LocalFree.
+BOOL WINAPI ConvertSidToStringSidW(PSID Sid, LPWSTR* StringSid);
+BOOL WINAPI LookupAccountSidW(LPCWSTR lpSystemName, PSID Sid, LPWSTR Name, LPDWORD cchName,
+                              LPWSTR ReferencedDomainName, LPDWORD cchReferencedDomainName,
+                              PSID_NAME_USE peUse);
+HLOCAL WINAPI LocalFree(HLOCAL hMem);
+>>>>>>> accounts
 
 // ---- last error (errhandlingapi.h) ----
 DWORD WINAPI GetLastError();

@@ -49,6 +49,7 @@ FetchHooks CheckThread::InstallerHooks(HeldFile& installer, int& httpStatus,
     hooks.installer = &installer;
     hooks.httpStatus = &httpStatus;
     hooks.logger = logger;
+    hooks.failure = &fetchFailure_;
     // A signal for every piece of a fast download would flood the panel's event queue.
     using Clock = std::chrono::steady_clock;
     constexpr auto kInterval = std::chrono::milliseconds(250);
@@ -135,6 +136,11 @@ int CheckThread::CheckNet() {
     int res = FetchServerDocument(address, url, kDocumentDeadline, body, why, &answer);
     facts.push_back(ResponseFact(address, url, answer.status,
                                  answer.error.empty() && res != 1 ? why : answer.error));
+    if (!answer.error.empty()) {
+        ENGINE_LOG(logger, "server document not fetched from {}: {} ({})",
+                   ServerUrlText(address, url), answer.error, why);
+        why.clear();
+    }
     if (res == 1) {
         res = ParseServerDocument(body, serverCfg, why);
         facts.push_back(DocumentFact(body.size(), res == 1      ? std::string()

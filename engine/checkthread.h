@@ -2,6 +2,7 @@
 
 #include "engine/ie_mode.h"
 #include "engine/report/check_report.h"
+#include "engine/transport/transport.h"
 
 #include <QString>
 #include <QThread>
@@ -83,7 +84,8 @@ class CheckThread : public QThread {
     void RecordRows();
     void RecordResults();
     // The hooks of one installer download: it is held in `installer`, the last response's
-    // HTTP status lands in `httpStatus`, and its bytes are reported by DownloadBytes.
+    // HTTP status lands in `httpStatus`, what failed in the transport in fetchFailure_, and
+    // its bytes are reported by DownloadBytes.
     FetchHooks InstallerHooks(HeldFile& installer, int& httpStatus,
                               std::exception_ptr* folderError = nullptr);
     void EmitInstallOutcome(int row, const std::string& outcome);
@@ -100,4 +102,5 @@ class CheckThread : public QThread {
     // Taken by the worker as it ends and by AwaitEnd after the thread has ended.
     std::mutex endMutex_;
     IEModeReading ieMode_;
+    TransportFailure fetchFailure_;
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/download/download.h"
+#include "engine/transport/transport.h"
 
 #include <filesystem>
 #include <optional>
@@ -14,8 +15,10 @@
 inline const char kInstalledOutcome[] = "已安装，等待重新检测";
 
 // Why a download failed ("下载失败：HTTP 404", ...); empty for Saved. `httpStatus` is the
-// status of the last response, 0 when none arrived.
-std::string FetchOutcomeText(FetchResult fetched, int httpStatus);
+// status of the last response, 0 when none arrived; `failure` what failed in the transport
+// (see FetchHooks), whose words name a certificate, TLS or proxy problem.
+std::string FetchOutcomeText(FetchResult fetched, int httpStatus,
+                             const TransportFailure& failure = TransportFailure());
 
 // What RunElevated's result and the installer's exit code (none when unknown) mean.
 std::string RunOutcomeText(int runCode, const std::optional<unsigned long>& exitCode);

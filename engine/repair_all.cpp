@@ -7,6 +7,7 @@
 #include "engine/install_outcome.h"
 #include "engine/install_paths.h"
 #include "engine/region.h"
+#include "engine/server_address.h"
 
 #include "probes/file_probes.h"
 #include "probes/held_file.h"
@@ -45,15 +46,16 @@ void CheckThread::RepairAll() {
             const nlohmann::json& framework = Member(Member(serverCfg, regionName), "framework");
             const std::string installerUrl = TextMember(framework, "url");
             const fs::path target = RegionDir(regionName) / "csharp.exe";
-            std::string host, path;
-            SplitHttpUrl(installerUrl, host, path);
+            ServerAddress server;
+            std::string path; // for the log
+            ParseServerUrl(installerUrl, server, path);
             std::exception_ptr folderError;
             HeldFile installer;
             int status = 0;
             FetchHooks hooks = InstallerHooks(installer, status, &folderError);
             const FetchResult fetched =
-                FetchInstaller(host, path, target, ExpectedSha256(framework), hooks);
-            outcome = FetchOutcomeText(fetched, status);
+                FetchInstaller(installerUrl, target, ExpectedSha256(framework), hooks);
+            outcome = FetchOutcomeText(fetched, status, fetchFailure_);
             emit UpdateProcess(50);
             switch (fetched) {
             case FetchResult::FolderFailed:
@@ -90,14 +92,15 @@ void CheckThread::RepairAll() {
             const std::string installerUrl = TextMember(toolCfg, "url");
             const fs::path target = RegionDir(regionName) / "tool.exe";
             qDebug() << "thread tool Get:" << QString::fromStdString(installerUrl);
-            std::string host, path;
-            SplitHttpUrl(installerUrl, host, path);
+            ServerAddress server;
+            std::string path; // for the log
+            ParseServerUrl(installerUrl, server, path);
             HeldFile installer;
             int status = 0;
             FetchHooks hooks = InstallerHooks(installer, status);
             const FetchResult fetched =
-                FetchInstaller(host, path, target, ExpectedSha256(toolCfg), hooks);
-            outcome = FetchOutcomeText(fetched, status);
+                FetchInstaller(installerUrl, target, ExpectedSha256(toolCfg), hooks);
+            outcome = FetchOutcomeText(fetched, status, fetchFailure_);
             if (fetched == FetchResult::RequestFailed) {
                 qDebug() << "thread tool get failed";
                 tool = -2;
@@ -159,15 +162,17 @@ void CheckThread::RepairAll() {
                 if (needInstall.count(entry.fileName) == 0)
                     continue;
                 const fs::path target = RegionDir(regionName) / TimeNamedInstaller();
-                std::string host, path;
-                SplitHttpUrl(installerUrl, host, path);
+                ServerAddress server;
+                std::string path; // for the log
+                ParseServerUrl(installerUrl, server, path);
                 HeldFile installer;
                 int status = 0;
                 FetchHooks hooks = InstallerHooks(installer, status);
                 const FetchResult fetched =
-                    FetchInstaller(host, path, target, ExpectedSha256(item), hooks);
+                    FetchInstaller(installerUrl, target, ExpectedSha256(item), hooks);
                 if (fetched != FetchResult::Saved) {
-                    failures.push_back(entry.fileName + "：" + FetchOutcomeText(fetched, status));
+                    failures.push_back(entry.fileName + "：" +
+                                       FetchOutcomeText(fetched, status, fetchFailure_));
                     --ca;
                     continue;
                 }

@@ -110,20 +110,9 @@ int ProxyLogCount(const std::string& text) {
     return count;
 }
 
-Fetched Fetch(const std::string& method, bool https, const std::string& host, int port,
-              const std::string& path, std::chrono::milliseconds deadline,
-              const std::string& body) {
-    TransportRequest request;
-    request.method = method;
-    request.https = https;
-    request.host = host;
-    request.port = port;
-    request.path = path;
-    request.deadline = deadline;
-    if (method == "POST") {
-        request.body = body;
-        request.contentType = "application/json";
-    }
+namespace {
+
+Fetched Send(const TransportRequest& request) {
     Fetched fetched;
     const std::unique_ptr<Transport> transport = MakeTransport();
     fetched.ok = transport->Send(
@@ -140,6 +129,36 @@ Fetched Fetch(const std::string& method, bool https, const std::string& host, in
         },
         fetched.failure);
     return fetched;
+}
+
+} // namespace
+
+Fetched FetchOwnConnection(bool https, const std::string& host, int port,
+                           const std::string& path) {
+    TransportRequest request;
+    request.https = https;
+    request.host = host;
+    request.port = port;
+    request.path = path;
+    request.headers.emplace_back("Connection", "close");
+    return Send(request);
+}
+
+Fetched Fetch(const std::string& method, bool https, const std::string& host, int port,
+              const std::string& path, std::chrono::milliseconds deadline,
+              const std::string& body) {
+    TransportRequest request;
+    request.method = method;
+    request.https = https;
+    request.host = host;
+    request.port = port;
+    request.path = path;
+    request.deadline = deadline;
+    if (method == "POST") {
+        request.body = body;
+        request.contentType = "application/json";
+    }
+    return Send(request);
 }
 
 const char* ErrorName(TransportError error) {

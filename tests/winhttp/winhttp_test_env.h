@@ -58,5 +58,9 @@ struct Fetched {
 Fetched Fetch(const std::string& method, bool https, const std::string& host, int port,
               const std::string& path, std::chrono::milliseconds deadline = {},
               const std::string& body = std::string());
+// A GET on a connection of its own ("Connection: close"): Wine keeps one pool of connections
+// across sessions, so a request could otherwise go through the tunnel an earlier test opened,
+// and the proxy would log no CONNECT for it.
+Fetched FetchOwnConnection(bool https, const std::string& host, int port, const std::string& path);
 
 const char* ErrorName(TransportError error);

@@ -148,10 +148,10 @@ TEST_F(WinHttpTransportTest, TheUsersManualProxyCarriesTheRequests) {
     const std::string get = "GET http://localhost:" + std::to_string(s.liar) + "/length-ok";
     const int tunnels = ProxyLogCount(tunnel), gets = ProxyLogCount(get);
 
-    const Fetched https = Fetch("GET", true, "localhost", s.tls, "/installer.bin");
+    const Fetched https = FetchOwnConnection(true, "localhost", s.tls, "/installer.bin");
     ASSERT_TRUE(https.ok) << Describe(https);
     EXPECT_EQ(static_cast<long long>(https.body.size()), s.fileSize);
-    const Fetched http = Fetch("GET", false, "localhost", s.liar, "/length-ok");
+    const Fetched http = FetchOwnConnection(false, "localhost", s.liar, "/length-ok");
     ASSERT_TRUE(http.ok) << Describe(http);
     EXPECT_EQ(http.body.size(), 2000u);
     EXPECT_TRUE(ProxyLogReaches(tunnel, tunnels + 1));
@@ -164,7 +164,7 @@ TEST_F(WinHttpTransportTest, ABypassedHostIsReachedDirectly) {
     settings.Manual("127.0.0.1:" + std::to_string(s.proxy), "*.example.org;<local>");
     const std::string tunnel = "CONNECT localhost:" + std::to_string(s.tls);
     const int tunnels = ProxyLogCount(tunnel);
-    const Fetched f = Fetch("GET", true, "localhost", s.tls, "/installer.bin");
+    const Fetched f = FetchOwnConnection(true, "localhost", s.tls, "/installer.bin");
     ASSERT_TRUE(f.ok) << Describe(f);
     Sleep(300); // what the proxy would log
     EXPECT_EQ(ProxyLogCount(tunnel), tunnels);
@@ -175,7 +175,7 @@ TEST_F(WinHttpTransportTest, TheAutomaticConfigurationScriptNamesTheProxy) {
     settings.Script("http://127.0.0.1:" + std::to_string(s.plain) + "/proxy.pac");
     const std::string tunnel = "CONNECT localhost:" + std::to_string(s.tls);
     const int tunnels = ProxyLogCount(tunnel);
-    const Fetched f = Fetch("GET", true, "localhost", s.tls, "/installer.bin");
+    const Fetched f = FetchOwnConnection(true, "localhost", s.tls, "/installer.bin");
     ASSERT_TRUE(f.ok) << Describe(f);
     EXPECT_EQ(static_cast<long long>(f.body.size()), s.fileSize);
     EXPECT_TRUE(ProxyLogReaches(tunnel, tunnels + 1));

@@ -14,8 +14,8 @@ By the request's path:
   /redirect      302 to /length-ok
   /slow          200 with Content-Length 100000, then 10 bytes every 200 ms
   /echo          (POST) 200 with the request's body and its Content-Type
-As a proxy (a CONNECT request): to port 1 it answers 403, to port 2 it wants a password
-(407 with Basic only). Runs until killed.
+As a proxy: it refuses a tunnel (CONNECT) to port 1 with 403, and wants a password (407
+with Basic only) for a tunnel or a request to port 2. Runs until killed.
 """
 import socket
 import socketserver
@@ -46,6 +46,12 @@ def answer(target):
     return b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n", False
 
 
+WANTS_PASSWORD = (b"HTTP/1.1 407 Proxy Authentication Required\r\n"
+                  b"Proxy-Authenticate: Basic realm=\"test\"\r\nContent-Length: 0\r\n"
+                  b"Connection: close\r\n\r\n")
+REFUSED = b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"
+
+
 class Handler(socketserver.StreamRequestHandler):
     def handle(self):
         while True:
@@ -65,14 +71,12 @@ class Handler(socketserver.StreamRequestHandler):
             method, target = parts[0], parts[1]
             if method == "CONNECT":
                 port = target.rsplit(":", 1)[-1]
-                if port == "2":
-                    self.wfile.write(b"HTTP/1.1 407 Proxy Authentication Required\r\n"
-                                     b"Proxy-Authenticate: Basic realm=\"test\"\r\n"
-                                     b"Content-Length: 0\r\n\r\n")
-                    continue
-                self.wfile.write(b"HTTP/1.1 403 Forbidden\r\nContent-Length: 0\r\n\r\n")
+                self.wfile.write(WANTS_PASSWORD if port == "2" else REFUSED)
                 return
             if target.startswith("http"):  # absolute form, as through a proxy
+                if target.split("/", 3)[2].endswith(":2"):
+                    self.wfile.write(WANTS_PASSWORD)
+                    return
                 target = "/" + target.split("/", 3)[-1]
             if target == "/slow":
                 self.wfile.write(b"HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n")

@@ -133,8 +133,7 @@ Fetched Send(const TransportRequest& request) {
 
 } // namespace
 
-Fetched FetchOwnConnection(bool https, const std::string& host, int port,
-                           const std::string& path) {
+Fetched FetchOwnConnection(bool https, const std::string& host, int port, const std::string& path) {
     TransportRequest request;
     request.https = https;
     request.host = host;

@@ -199,24 +199,26 @@ TEST_F(WinHttpTransportTest, AProxyFaultIsNamed) {
     struct Case {
         const char* what;
         int proxyPort;
+        bool https;
         int serverPort;
         TransportError error;
     };
     // The lying server as a proxy refuses tunnels to port 1 and wants a password for port 2.
-    // Wine does not stop at a refused tunnel: it tries the handshake over the proxy's answer,
-    // which then fails as a TLS failure.
+    // Wine does not stop at a proxy's answer to CONNECT other than 200: it tries the TLS
+    // handshake over it, which fails as a TLS failure.
     for (const Case& c :
-         {Case{"nothing listens", s.closed, s.tls, TransportError::ProxyUnreachable},
-          Case{"refuses the tunnel", s.liar, 1, TransportError::ProxyRefused},
-          Case{"wants a password", s.liar, 2, TransportError::ProxyAuth}}) {
+         {Case{"nothing listens", s.closed, true, s.tls, TransportError::ProxyUnreachable},
+          Case{"refuses the tunnel", s.liar, true, 1, TransportError::ProxyRefused},
+          Case{"wants a password (http)", s.liar, false, 2, TransportError::ProxyAuth},
+          Case{"wants a password (tunnel)", s.liar, true, 2, TransportError::ProxyAuth}}) {
         SCOPED_TRACE(c.what);
         UserProxySettings settings;
         settings.Manual("127.0.0.1:" + std::to_string(c.proxyPort));
-        const Fetched f = Fetch("GET", true, "localhost", c.serverPort, "/");
+        const Fetched f = Fetch("GET", c.https, "localhost", c.serverPort, "/", 10s);
         std::printf("[ note     ] a proxy that %s: %s\n", c.what, Describe(f).c_str());
         EXPECT_FALSE(f.ok);
         EXPECT_TRUE(f.failure.error == c.error ||
-                    (UnderWine() && c.error == TransportError::ProxyRefused &&
+                    (UnderWine() && c.https && c.error != TransportError::ProxyUnreachable &&
                      f.failure.error == TransportError::TlsFailed))
             << Describe(f);
         EXPECT_EQ(f.responses, 0);

@@ -314,6 +314,25 @@ bool HttplibTransport::Send(const TransportRequest& request,
         failure.detail = proxy.variable + ": " + proxy.error;
         return false;
     }
+#ifdef CPPHTTPLIB_OPENSSL_SUPPORT
+    // The proxy's answer to the CONNECT first, on a connection of its own: the library,
+    // given an answer that closes the connection (a refusal, a 407), waits on a lock it
+    // holds itself and never returns.
+    if (request.https && proxy.use) {
+        const int status = ConnectStatus(request, proxy);
+        if (status != 200) {
+            const std::string where =
+                "the proxy " + HostAndPort(proxy.host, proxy.port) + " (" + proxy.variable + ")";
+            failure.error = status == 0     ? TransportError::ProxyUnreachable
+                            : status == 407 ? TransportError::ProxyAuth
+                                            : TransportError::ProxyRefused;
+            failure.detail = status == 0
+                                 ? where + " gave no answer to CONNECT"
+                                 : where + " answered " + std::to_string(status) + " to CONNECT";
+            return false;
+        }
+    }
+#endif
     std::unique_ptr<httplib::ClientImpl> client = MakeClient(request, false);
     if (!client) {
         failure.error = TransportError::TlsFailed;
@@ -443,20 +462,9 @@ bool HttplibTransport::Send(const TransportRequest& request,
         case httplib::Error::SSLConnection: {
             bool oldProtocol = false;
             const std::string why = HandshakeError(oldProtocol);
-            const int status = proxy.use ? ConnectStatus(request, proxy) : 200;
-            if (status == 407) {
-                failure.error = TransportError::ProxyAuth;
-                failure.detail =
-                    "the proxy " + HostAndPort(proxy.host, proxy.port) + " answered 407 to CONNECT";
-            } else if (status != 200) {
-                failure.error = TransportError::ProxyRefused;
-                failure.detail = "the proxy " + HostAndPort(proxy.host, proxy.port) + " answered " +
-                                 std::to_string(status) + " to CONNECT";
-            } else {
-                failure.error = TransportError::TlsFailed;
-                failure.detail = oldProtocol ? "the server speaks no TLS 1.2 or later (" + why + ")"
-                                             : "TLS handshake failed (" + why + ")";
-            }
+            failure.error = TransportError::TlsFailed;
+            failure.detail = oldProtocol ? "the server speaks no TLS 1.2 or later (" + why + ")"
+                                         : "TLS handshake failed (" + why + ")";
             break;
         }
         case httplib::Error::SSLServerVerification: {

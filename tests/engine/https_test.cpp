@@ -153,6 +153,7 @@ TEST_F(Https, CheckAndOneClickRepairTrustTheCaOfSslCertFile) {
 
 TEST_F(Https, UntrustedMisnamedOrExpiredServersAreRedAndNothingIsDownloaded) {
     ScopedEnv clean(kClean);
+    const std::string ca = world->pki.ca().string();
     const struct {
         const char* name;
         const char* trust; // SSL_CERT_FILE
@@ -160,9 +161,9 @@ TEST_F(Https, UntrustedMisnamedOrExpiredServersAreRedAndNothingIsDownloaded) {
         const char* words;
     } cases[] = {
         {"untrusted", nullptr, &world->good, "不受本机信任"},
-        {"wrong name", world->pki.ca().c_str(), &world->wrongName, "与服务器名称不符"},
+        {"wrong name", ca.c_str(), &world->wrongName, "与服务器名称不符"},
         // The computer's clock agrees with nginx's Date: the certificate itself is old.
-        {"expired", world->pki.ca().c_str(), &world->expired, "证书已过期或尚未生效"},
+        {"expired", ca.c_str(), &world->expired, "证书已过期或尚未生效"},
     };
     for (const auto& c : cases) {
         ScopedEnv trust({{"SSL_CERT_FILE", c.trust}});
@@ -265,9 +266,10 @@ TEST_F(HttpsProxy, AProxyThatRefusesWantsCredentialsOrIsNotThereIsNamed) {
         CheckThread check(0, 0, Origin(world->good), kDocPath, "", 0, logger);
         ASSERT_TRUE(RunToEnd(check, 60000));
         EXPECT_EQ(*check.Report().rows[kNetworkRow].code, c.code) << c.name;
-        if (c.code < 0)
+        if (c.code < 0) {
             EXPECT_TRUE(Has(ResponseFact(check).note, c.words))
                 << c.name << ": " << ResponseFact(check).note;
+        }
     }
     // Plain HTTP through the proxy that wants credentials: its 407 is the proxy's, not the
     // server's.

@@ -78,8 +78,9 @@ TEST(ParseServerUrl, SplitsHttpAndHttpsUrlsIntoAddressAndPath) {
         ServerAddress address;
         std::string path;
         EXPECT_EQ(ParseServerUrl(c.url, address, path), c.ok) << c.url;
-        if (c.ok)
+        if (c.ok) {
             EXPECT_EQ(ServerUrlText(address, path), c.text) << c.url;
+        }
     }
 }
 

@@ -157,6 +157,11 @@ TEST_F(WinHttpTransportTest, TheUsersManualProxyCarriesTheRequests) {
     EXPECT_TRUE(ProxyLogReaches(tunnel, tunnels + 1));
     EXPECT_TRUE(ProxyLogReaches(get, gets + 1));
     EXPECT_EQ(ProxyLogCount(tunnel), tunnels + 1);
+    // The server's own 404 through the tunnel is the server's answer, not a refusal of the
+    // proxy's.
+    const Fetched missing = FetchOwnConnection(true, "localhost", s.tls, "/no-such-file");
+    ASSERT_TRUE(missing.ok) << Describe(missing);
+    EXPECT_EQ(missing.status, 404);
 }
 
 TEST_F(WinHttpTransportTest, ABypassedHostIsReachedDirectly) {

@@ -1,11 +1,13 @@
 // The installer download step against `curl -o` on the same 1 GiB body, from the project's
-// test server and from nginx (sendfile on) serving the body as a file: throughput of each,
-// their ratio, and the peak memory of the download step, per server.
+// test server, from nginx (sendfile on) serving the body as a file, and from nginx over
+// TLS (a test CA made by openssl, trusted through SSL_CERT_FILE by the step and --cacert by
+// curl): throughput of each, their ratio, and the peak memory of the download step.
 // The two clients alternate for a few rounds; the best round of each counts, which evens
 // out page-cache write-back and other load on the machine.
 #include "bench_util.h"
 #include "engine/download/download.h"
 #include "nginx_server.h"
+#include "test_pki.h"
 #include "test_server.h"
 
 #include <QCoreApplication>
@@ -23,11 +25,13 @@ namespace fs = std::filesystem;
 namespace {
 
 // Runs the rounds against one server; false when a download failed.
-bool Measure(const char* name, const std::string& ipPort, std::uint64_t size, int rounds,
-             const fs::path& dir) {
+// `origin` is "http(s)://host:port"; `curlOptions` what curl needs beside it.
+bool Measure(const char* name, const std::string& origin, std::uint64_t size, int rounds,
+             const fs::path& dir, const std::string& curlOptions = std::string()) {
     const double mib = static_cast<double>(size) / (1 << 20);
-    const std::string url = "http://" + ipPort + "/big.exe";
-    const std::string command = "curl -s -o '" + (dir / "curl.exe").string() + "' " + url;
+    const std::string url = origin + "/big.exe";
+    const std::string command =
+        "curl -s " + curlOptions + " -o '" + (dir / "curl.exe").string() + "' " + url;
     double bestStep = 1e9;
     double bestCurl = 1e9;
     bool ok = true;
@@ -45,8 +49,7 @@ bool Measure(const char* name, const std::string& ipPort, std::uint64_t size, in
         ResetPeakRss();
         rssBefore = PeakRssKiB();
         start = std::chrono::steady_clock::now();
-        const FetchResult result =
-            FetchInstaller(ipPort, "/big.exe", dir / "tool.exe", std::string());
+        const FetchResult result = FetchInstaller(url, dir / "tool.exe", std::string());
         const double stepSeconds = SecondsSince(start);
         rssPeak = std::max(rssPeak, PeakRssKiB());
         ok = ok && result == FetchResult::Saved && fs::file_size(dir / "tool.exe", ec) == size;
@@ -62,8 +65,9 @@ bool Measure(const char* name, const std::string& ipPort, std::uint64_t size, in
     std::printf("  download step        %.1f MiB/s (%.2f s)\n", mib / bestStep, bestStep);
     std::printf("  curl -o              %.1f MiB/s (%.2f s)\n", mib / bestCurl, bestCurl);
     std::printf("  ratio (step / curl)  %.2f\n", bestCurl / bestStep);
-    std::printf("  peak RSS             %ld KiB before, %ld KiB during the step (+%ld KiB)\n",
-                rssBefore, rssPeak, rssPeak - rssBefore);
+    const long growth = rssPeak - rssBefore;
+    std::printf("  peak RSS             %ld KiB before, %ld KiB during the step (+%ld KiB, %s)\n",
+                rssBefore, rssPeak, growth, growth < 64 * 1024 ? "below 64 MiB" : "64 MiB OR MORE");
     std::printf("  %s\n", ok ? "both complete" : "A DOWNLOAD FAILED");
     return ok;
 }
@@ -94,7 +98,7 @@ int main(int argc, char** argv) {
     {
         testnet::TestServer server;
         server.ServeGenerated("/big.exe", size);
-        ok = Measure("test server", server.ipPort(), size, rounds, dir) && ok;
+        ok = Measure("test server", "http://" + server.ipPort(), size, rounds, dir) && ok;
     }
     {
         testnet::NginxServer nginx;
@@ -105,7 +109,27 @@ int main(int argc, char** argv) {
                         error.empty() ? "the body could not be written" : error.c_str());
             ok = false;
         } else {
-            ok = Measure("nginx", nginx.ipPort(), size, rounds, dir) && ok;
+            ok = Measure("nginx", "http://" + nginx.ipPort(), size, rounds, dir) && ok;
+        }
+    }
+    {
+        testnet::TestPki pki;
+        testnet::NginxServer nginx;
+        std::string error;
+        const bool made =
+            pki.Create(dir / "pki", error) && pki.Issue("localhost", "localhost", false, error);
+        const testnet::NginxTls tls{pki.certificate("localhost"), pki.key("localhost")};
+        if (!made || !fs::exists(dir / "site" / "big.exe") ||
+            !nginx.Start(dir / "site", dir / "nginx-tls", testnet::NginxServer::FreePort(), error,
+                         &tls)) {
+            std::printf("nginx over TLS: %s\n", error.empty() ? "no body" : error.c_str());
+            ok = false;
+        } else {
+            setenv("SSL_CERT_FILE", pki.ca().c_str(), 1);
+            ok = Measure("nginx over TLS", "https://localhost:" + std::to_string(nginx.port()),
+                         size, rounds, dir, "--cacert '" + pki.ca().string() + "'") &&
+                 ok;
+            unsetenv("SSL_CERT_FILE");
         }
     }
     fs::remove_all(dir);

@@ -28,4 +28,10 @@ target_compile_definitions(httplib
 target_link_libraries(httplib INTERFACE Threads::Threads)
 if(WIN32)
     target_link_libraries(httplib INTERFACE ws2_32)
+else()
+    # HTTPS on Linux: the client of engine/transport verifies servers with OpenSSL (Debian's
+    # libssl-dev). Windows has no OpenSSL in the build; its transport is the system's own.
+    find_package(OpenSSL 1.1.1 REQUIRED)
+    target_compile_definitions(httplib INTERFACE CPPHTTPLIB_OPENSSL_SUPPORT)
+    target_link_libraries(httplib INTERFACE OpenSSL::SSL OpenSSL::Crypto)
 endif()

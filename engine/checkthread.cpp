@@ -53,6 +53,7 @@ FetchHooks CheckThread::InstallerHooks(HeldFile& installer, int& httpStatus,
     hooks.httpStatus = &httpStatus;
     hooks.logger = logger;
     hooks.requireSha256 = docTrust_.verified;
+    hooks.failure = &fetchFailure_;
     // A signal for every piece of a fast download would flood the panel's event queue.
     using Clock = std::chrono::steady_clock;
     constexpr auto kInterval = std::chrono::milliseconds(250);
@@ -158,6 +159,11 @@ int CheckThread::CheckNet() {
     int res = FetchServerDocument(address, url, kDocumentDeadline, body, why, &answer);
     facts.push_back(ResponseFact(address, url, answer.status,
                                  answer.error.empty() && res != 1 ? why : answer.error));
+    if (!answer.error.empty()) {
+        ENGINE_LOG(logger, "server document not fetched from {}: {} ({})",
+                   ServerUrlText(address, url), answer.error, why);
+        why.clear();
+    }
     // The signature covers the bytes as served; nothing unverified is parsed.
     if (res == 1)
         res = CheckDocumentTrust(docKeys_, address, url, body, facts, docTrust_, logger);

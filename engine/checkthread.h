@@ -4,6 +4,7 @@
 #include "engine/install_outcome.h"
 #include "engine/report/check_report.h"
 #include "engine/trust/document_check.h"
+#include "engine/transport/transport.h"
 
 #include <QString>
 #include <QThread>
@@ -97,7 +98,8 @@ class CheckThread : public QThread {
     void RecordRows();
     void RecordResults();
     // The hooks of one installer download: it is held in `installer`, the last response's
-    // HTTP status lands in `httpStatus`, and its bytes are reported by DownloadBytes.
+    // HTTP status lands in `httpStatus`, what failed in the transport in fetchFailure_, and
+    // its bytes are reported by DownloadBytes.
     FetchHooks InstallerHooks(HeldFile& installer, int& httpStatus,
                               std::exception_ptr* folderError = nullptr);
     void EmitInstallOutcome(int row, const std::string& outcome);
@@ -120,4 +122,5 @@ class CheckThread : public QThread {
     IEModeReading ieMode_;
     DocumentKeys docKeys_;
     DocumentTrust docTrust_;
+    TransportFailure fetchFailure_;
 };

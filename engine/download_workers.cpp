@@ -8,6 +8,7 @@
 #include "engine/install_paths.h"
 #include "engine/installer_signer.h"
 #include "engine/region.h"
+#include "engine/server_address.h"
 
 #include "probes/file_probes.h"
 #include "probes/held_file.h"
@@ -54,14 +55,15 @@ void CheckThread::DownloadCsharp(bool showProgress) {
         const std::string sha256 = ExpectedSha256(framework);
         const std::optional<std::string> signer = ExpectedSigner(framework);
         ENGINE_LOG(logger, "down c# url:{} ", installerUrl);
-        std::string host, path;
-        SplitHttpUrl(installerUrl, host, path);
+        ServerAddress server;
+        std::string path; // for the log
+        ParseServerUrl(installerUrl, server, path);
         std::exception_ptr folderError;
         HeldFile installer;
         int status = 0;
         FetchHooks hooks = InstallerHooks(installer, status, &folderError);
-        const FetchResult fetched = FetchInstaller(host, path, target, sha256, hooks);
-        outcome = FetchOutcomeText(fetched, status);
+        const FetchResult fetched = FetchInstaller(installerUrl, target, sha256, hooks);
+        outcome = FetchOutcomeText(fetched, status, fetchFailure_);
         if (showProgress)
             emit UpdateProcess(50);
         if (fetched == FetchResult::RequestFailed) {
@@ -122,14 +124,15 @@ void CheckThread::DownloadToolVer(bool showProgress) {
         const std::optional<std::string> signer = ExpectedSigner(tool);
         ENGINE_LOG(logger, "down C# url={} ", installerUrl);
         qDebug() << "thread tool Get:" << QString::fromStdString(installerUrl);
-        std::string host, path;
-        SplitHttpUrl(installerUrl, host, path);
+        ServerAddress server;
+        std::string path; // for the log
+        ParseServerUrl(installerUrl, server, path);
         std::exception_ptr folderError;
         HeldFile installer;
         int status = 0;
         FetchHooks hooks = InstallerHooks(installer, status, &folderError);
-        const FetchResult fetched = FetchInstaller(host, path, target, sha256, hooks);
-        outcome = FetchOutcomeText(fetched, status);
+        const FetchResult fetched = FetchInstaller(installerUrl, target, sha256, hooks);
+        outcome = FetchOutcomeText(fetched, status, fetchFailure_);
         ENGINE_LOG(logger, "Get C# over ");
         qDebug() << QString::fromStdString(path);
         if (showProgress)
@@ -237,16 +240,17 @@ void CheckThread::DownloadCaVer(bool showProgress) {
             ENGINE_LOG(logger, "ready to install  : {} ", entry.fileName);
             const fs::path target = RegionDir(regionName) / TimeNamedInstaller();
             const std::optional<std::string> signer = ExpectedSigner(item);
-            std::string host, path;
-            SplitHttpUrl(installerUrl, host, path);
+                        ServerAddress server;
+            std::string path; // for the log
+            ParseServerUrl(installerUrl, server, path);
             ENGINE_LOG(logger, "url ={},file:{}", path, LogPathText(target));
             HeldFile installer;
             int status = 0;
             FetchHooks hooks = InstallerHooks(installer, status);
             const FetchResult fetched =
-                FetchInstaller(host, path, target, ExpectedSha256(item), hooks);
+                FetchInstaller(installerUrl, target, ExpectedSha256(item), hooks);
             if (fetched != FetchResult::Saved)
-                installs.AddFetchFailure(entry.fileName, FetchOutcomeText(fetched, status));
+                installs.AddFetchFailure(entry.fileName, FetchOutcomeText(fetched, status, fetchFailure_));
             if (fetched == FetchResult::RequestFailed) {
                 ENGINE_LOG(logger, "get url failed={} ", path);
                 --ca;

@@ -43,11 +43,21 @@ void SetInstallWaitLimits(const InstallWaitLimits& limits) {
     Limits() = limits;
 }
 
-std::string FetchOutcomeText(FetchResult fetched, int httpStatus) {
+std::string FetchOutcomeText(FetchResult fetched, int httpStatus, const TransportFailure& failure) {
     switch (fetched) {
     case FetchResult::Saved:
         return std::string();
     case FetchResult::RequestFailed:
+        switch (failure.error) {
+        case TransportError::None:
+        case TransportError::Cancelled:
+        case TransportError::Connect:
+        case TransportError::Timeout:
+        case TransportError::Truncated:
+            break;
+        default:
+            return "下载失败：" + DescribeTransportFailure(failure);
+        }
         if (httpStatus == 0)
             return "下载失败：连接失败";
         if (httpStatus != 200 && httpStatus != 206)

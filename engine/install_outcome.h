@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/download/download.h"
+#include "engine/transport/transport.h"
 
 #include "probes/installer_run.h"
 
@@ -47,8 +48,10 @@ InstallWaitLimits CurrentInstallWaitLimits();
 void SetInstallWaitLimits(const InstallWaitLimits& limits);
 
 // Why a download failed ("下载失败：HTTP 404", ...); empty for Saved. `httpStatus` is the
-// status of the last response, 0 when none arrived.
-std::string FetchOutcomeText(FetchResult fetched, int httpStatus);
+// status of the last response, 0 when none arrived; `failure` what failed in the transport
+// (see FetchHooks), whose words name a certificate, TLS or proxy problem.
+std::string FetchOutcomeText(FetchResult fetched, int httpStatus,
+                             const TransportFailure& failure = TransportFailure());
 
 // What a run of RunElevatedAfterOthers came to: "安装程序退出码 1603：<Windows' text>", ...
 InstallResult InstallResultOf(const InstallerRun& run);

@@ -9,6 +9,7 @@
 #include "engine/install_paths.h"
 #include "engine/installer_signer.h"
 #include "engine/region.h"
+#include "engine/server_address.h"
 
 #include "probes/file_probes.h"
 #include "probes/held_file.h"
@@ -50,15 +51,16 @@ void CheckThread::RepairAll() {
             const std::string installerUrl = TextMember(framework, "url");
             const fs::path target = RegionDir(regionName) / "csharp.exe";
             const std::optional<std::string> signer = ExpectedSigner(framework);
-            std::string host, path;
-            SplitHttpUrl(installerUrl, host, path);
+                        ServerAddress server;
+            std::string path; // for the log
+            ParseServerUrl(installerUrl, server, path);
             std::exception_ptr folderError;
             HeldFile installer;
             int status = 0;
             FetchHooks hooks = InstallerHooks(installer, status, &folderError);
             const FetchResult fetched =
-                FetchInstaller(host, path, target, ExpectedSha256(framework), hooks);
-            outcome = FetchOutcomeText(fetched, status);
+                FetchInstaller(installerUrl, target, ExpectedSha256(framework), hooks);
+            outcome = FetchOutcomeText(fetched, status, fetchFailure_);
             emit UpdateProcess(50);
             switch (fetched) {
             case FetchResult::FolderFailed:
@@ -104,14 +106,15 @@ void CheckThread::RepairAll() {
             const fs::path target = RegionDir(regionName) / "tool.exe";
             const std::optional<std::string> signer = ExpectedSigner(toolCfg);
             qDebug() << "thread tool Get:" << QString::fromStdString(installerUrl);
-            std::string host, path;
-            SplitHttpUrl(installerUrl, host, path);
+            ServerAddress server;
+            std::string path; // for the log
+            ParseServerUrl(installerUrl, server, path);
             HeldFile installer;
             int status = 0;
             FetchHooks hooks = InstallerHooks(installer, status);
             const FetchResult fetched =
-                FetchInstaller(host, path, target, ExpectedSha256(toolCfg), hooks);
-            outcome = FetchOutcomeText(fetched, status);
+                FetchInstaller(installerUrl, target, ExpectedSha256(toolCfg), hooks);
+            outcome = FetchOutcomeText(fetched, status, fetchFailure_);
             if (fetched == FetchResult::RequestFailed) {
                 qDebug() << "thread tool get failed";
                 tool = -2;
@@ -180,15 +183,16 @@ void CheckThread::RepairAll() {
                     continue;
                 const fs::path target = RegionDir(regionName) / TimeNamedInstaller();
                 const std::optional<std::string> signer = ExpectedSigner(item);
-                std::string host, path;
-                SplitHttpUrl(installerUrl, host, path);
+                                ServerAddress server;
+                std::string path; // for the log
+                ParseServerUrl(installerUrl, server, path);
                 HeldFile installer;
                 int status = 0;
                 FetchHooks hooks = InstallerHooks(installer, status);
                 const FetchResult fetched =
-                    FetchInstaller(host, path, target, ExpectedSha256(item), hooks);
+                    FetchInstaller(installerUrl, target, ExpectedSha256(item), hooks);
                 if (fetched != FetchResult::Saved) {
-                    installs.AddFetchFailure(entry.fileName, FetchOutcomeText(fetched, status));
+                    installs.AddFetchFailure(entry.fileName, FetchOutcomeText(fetched, status, fetchFailure_));
                     --ca;
                     continue;
                 }

@@ -39,10 +39,13 @@ bool ParsePort(const std::string& digits, int& port) {
 
 bool ParseServerAddress(const std::string& text, ServerAddress& out) {
     std::string rest = text;
+    bool https = false;
     const auto scheme = rest.find("://");
     if (scheme != std::string::npos) {
-        if (rest.compare(0, scheme, "http") != 0)
+        const std::string name = rest.substr(0, scheme);
+        if (name != "http" && name != "https")
             return false;
+        https = name == "https";
         rest.erase(0, scheme + 3);
     }
     std::string host;
@@ -63,12 +66,37 @@ bool ParseServerAddress(const std::string& text, ServerAddress& out) {
         if (host.empty())
             return false;
     }
-    int port = 80;
+    int port = https ? 443 : 80;
     if (pos < rest.size()) {
         if (rest[pos] != ':' || !ParsePort(rest.substr(pos + 1), port))
             return false;
     }
     out.host = host;
     out.port = port;
+    out.https = https;
     return true;
+}
+
+bool ParseServerUrl(const std::string& url, ServerAddress& address, std::string& path) {
+    const bool https = url.compare(0, 8, "https://") == 0;
+    if (!https && url.compare(0, 7, "http://") != 0)
+        return false;
+    if (url.find_first_of("\r\n") != std::string::npos)
+        return false;
+    const std::size_t hostBegin = https ? 8 : 7;
+    const std::size_t slash = url.find('/', hostBegin);
+    const std::string server = url.substr(0, slash);
+    ServerAddress parsed;
+    if (!ParseServerAddress(server, parsed))
+        return false;
+    address = parsed;
+    path = slash == std::string::npos ? "/" : url.substr(slash);
+    return true;
+}
+
+std::string ServerUrlText(const ServerAddress& address, const std::string& path) {
+    const bool v6 = address.host.find(':') != std::string::npos;
+    const std::string host = v6 ? "[" + address.host + "]" : address.host;
+    return std::string(address.https ? "https://" : "http://") + host + ":" +
+           std::to_string(address.port) + path;
 }

@@ -1,9 +1,6 @@
 #include "engine/server_document.h"
 
-#include "engine/request_deadline.h"
 #include "probes/textconv.h"
-
-#include <httplib.h>
 
 #include <stdexcept>
 
@@ -15,55 +12,77 @@ struct TooDeep : std::runtime_error {
 
 } // namespace
 
+bool FetchSmallFile(const ServerAddress& address, const std::string& path, std::size_t maxBytes,
+                    std::chrono::milliseconds deadline, FetchedBytes& out) {
+    out = FetchedBytes();
+    TransportRequest request;
+    request.https = address.https;
+    request.host = address.host;
+    request.port = address.port;
+    request.path = path;
+    request.connectTimeout = std::chrono::milliseconds(3000);
+    request.readTimeout = std::chrono::milliseconds(3000);
+    request.deadline = deadline;
+    const bool whole = MakeTransport()->Send(
+        request,
+        [&](const TransportResponse& response) {
+            out.status = response.status;
+            return response.status == 200; // no body otherwise
+        },
+        [&](const char* data, std::size_t length) {
+            if (length > maxBytes - out.body.size()) {
+                out.tooLarge = true;
+                return false;
+            }
+            out.body.append(data, length);
+            return true;
+        },
+        out.failure);
+    // An answer with another status is an answer: what failed is its status.
+    if (out.failure.error == TransportError::Cancelled && !out.tooLarge)
+        out.failure = TransportFailure();
+    if (!whole || out.status != 200) {
+        out.body.clear();
+        return false;
+    }
+    return true;
+}
+
+bool FetchSmallFile(const std::string& url, std::size_t maxBytes,
+                    std::chrono::milliseconds deadline, FetchedBytes& out) {
+    ServerAddress address;
+    std::string path;
+    if (!ParseServerUrl(url, address, path)) {
+        out = FetchedBytes();
+        out.failure.error = TransportError::BadRequest;
+        out.failure.detail = "not an http:// or https:// URL with a host";
+        return false;
+    }
+    return FetchSmallFile(address, path, maxBytes, deadline, out);
+}
+
 int FetchServerDocument(const ServerAddress& address, const std::string& path,
                         std::chrono::milliseconds deadline, std::string& body, std::string& why,
                         DocumentAnswer* answer) {
     body.clear();
     why.clear();
-    httplib::Client client(address.host, address.port);
-    client.set_connection_timeout(3, 0);
-    client.set_read_timeout(3, 0);
-    bool tooLarge = false;
-    int status = 0;
-    bool ok = false;
-    bool late = false;
-    {
-        RequestDeadline watch(client, deadline);
-        auto response = client.Get(
-            path.c_str(),
-            [&](const httplib::Response& r) {
-                status = r.status;
-                return r.status == 200; // no body otherwise
-            },
-            [&](const char* data, std::size_t length) {
-                if (length > kMaxDocumentBytes - body.size()) {
-                    tooLarge = true;
-                    return false;
-                }
-                body.append(data, length);
-                return true;
-            });
-        ok = response && response->status == 200;
-        late = watch.passed();
-        if (answer) {
-            answer->status = status;
-            answer->error = status ? std::string() : httplib::to_string(response.error());
-        }
+    FetchedBytes fetched;
+    const bool ok = FetchSmallFile(address, path, kMaxDocumentBytes, deadline, fetched);
+    if (answer) {
+        answer->status = fetched.failure.error == TransportError::None ? fetched.status : 0;
+        answer->failure = fetched.tooLarge ? TransportFailure() : fetched.failure;
+        answer->error = DescribeTransportFailure(answer->failure);
     }
-    if (tooLarge) {
+    if (fetched.tooLarge) {
         why = "the document is larger than " + std::to_string(kMaxDocumentBytes) + " bytes";
-        body.clear();
         return -2;
     }
-    if (late) {
-        why = "no complete answer within " + std::to_string(deadline.count()) + " ms";
-        body.clear();
-        return -1;
-    }
     if (!ok) {
-        body.clear();
+        why =
+            fetched.failure.error == TransportError::None ? std::string() : fetched.failure.detail;
         return -1;
     }
+    body = std::move(fetched.body);
     return 1;
 }
 

@@ -6,14 +6,13 @@
 #include "engine/engine_log.h"
 #include "engine/install_paths.h"
 #include "engine/server_address.h"
+#include "engine/transport/transport.h"
 
 #include "probes/held_file.h"
 
 #include <QCryptographicHash>
 #include <QFile>
 #include <QString>
-
-#include <httplib.h>
 
 #include <algorithm>
 #include <cctype>
@@ -117,7 +116,8 @@ class Transfer {
         ForgetPartFile(part_);
     }
 
-    Attempt Run(httplib::Client& client, const std::string& path, std::string& why);
+    Attempt Run(Transport& transport, const ServerAddress& address, const std::string& path,
+                std::string& why);
     // Closes the file; false when what was written did not all reach it.
     bool Finish() {
         if (!out_)
@@ -148,9 +148,10 @@ class Transfer {
     bool openFailed = false;
     bool writeFailed = false;
     int lastStatus = 0;
+    TransportFailure lastFailure; // of the last attempt that failed in the transport
 
   private:
-    bool OnResponse(const httplib::Response& response);
+    bool OnResponse(const TransportResponse& response);
     bool OnData(const char* data, std::size_t length);
     bool OpenPart();
 
@@ -185,10 +186,10 @@ bool Transfer::OpenPart() {
     return true;
 }
 
-bool Transfer::OnResponse(const httplib::Response& response) {
+bool Transfer::OnResponse(const TransportResponse& response) {
     lastStatus = response.status;
     if (resuming_ && response.status != 200) {
-        const std::string range = response.get_header_value("Content-Range");
+        const std::string range = response.Header("Content-Range");
         if (response.status == 206) {
             partial_ = ResumeCompletesBody(range, received_, resume_);
             if (partial_)
@@ -222,10 +223,9 @@ bool Transfer::OnResponse(const httplib::Response& response) {
     }
     received_ = 0;
     speed_.Start(0);
-    resume_ = ReadResumePoint(
-        response.get_header_value("Accept-Ranges"), response.get_header_value("ETag"),
-        response.get_header_value("Last-Modified"), response.get_header_value("Content-Length"),
-        response.get_header_value("Content-Range"));
+    resume_ = ReadResumePoint(response.Header("Accept-Ranges"), response.Header("ETag"),
+                              response.Header("Last-Modified"), response.Header("Content-Length"),
+                              response.Header("Content-Range"));
     return true;
 }
 
@@ -254,34 +254,61 @@ bool Transfer::OnData(const char* data, std::size_t length) {
     return true;
 }
 
-Attempt Transfer::Run(httplib::Client& client, const std::string& path, std::string& why) {
+// Whether a failure of the transport is worth another request: the network's, not the
+// certificate's, TLS's or the proxy's refusal, which the next request would meet again.
+bool Retryable(TransportError error) {
+    switch (error) {
+    case TransportError::Resolve:
+    case TransportError::Connect:
+    case TransportError::Timeout:
+    case TransportError::Truncated:
+    case TransportError::Protocol:
+    case TransportError::ProxyUnreachable:
+        return true;
+    default:
+        return false;
+    }
+}
+
+Attempt Transfer::Run(Transport& transport, const ServerAddress& address, const std::string& path,
+                      std::string& why) {
     resuming_ = received_ > 0 && resume_.CanResume();
-    httplib::Headers headers;
+    TransportRequest request;
+    request.https = address.https;
+    request.host = address.host;
+    request.port = address.port;
+    request.path = path;
+    request.connectTimeout = limits_.connectTimeout;
+    request.readTimeout = limits_.readTimeout;
     if (resuming_) {
-        headers.emplace("Range", "bytes=" + std::to_string(received_) + "-");
-        headers.emplace("If-Range", resume_.validator);
+        request.headers.emplace_back("Range", "bytes=" + std::to_string(received_) + "-");
+        request.headers.emplace_back("If-Range", resume_.validator);
     }
     badResponse_ = false;
     resumeFault_.clear();
     partial_ = false;
     tooSlow_ = false;
     speed_.Start(received_);
-    auto result = client.Get(
-        path, headers, [&](const httplib::Response& response) { return OnResponse(response); },
-        [&](const char* data, std::size_t length) { return OnData(data, length); });
+    TransportFailure failure;
+    lastFailure = TransportFailure();
+    const bool whole = transport.Send(
+        request, [&](const TransportResponse& response) { return OnResponse(response); },
+        [&](const char* data, std::size_t length) { return OnData(data, length); }, failure);
     if (out_ && !out_->flush())
         writeFailed = true;
+    if (!whole && failure.error != TransportError::Cancelled)
+        lastFailure = failure;
 
     if (folderError || openFailed || writeFailed || badResponse_ || DownloadsAborted())
         return Attempt::Failed;
-    if (result && partial_ && received_ != resume_.total)
+    if (whole && partial_ && received_ != resume_.total)
         resumeFault_ = "resumed body ended at byte " + std::to_string(received_) + " of " +
                        std::to_string(resume_.total);
     if (!resumeFault_.empty()) {
         why = "resume refused, from byte 0: " + resumeFault_;
         return Attempt::Restart;
     }
-    if (result) {
+    if (whole) {
         if (received_ == 0 || (resume_.totalKnown && received_ != resume_.total))
             return Attempt::Failed;
         return Attempt::Complete;
@@ -291,13 +318,8 @@ Attempt Transfer::Run(httplib::Client& client, const std::string& path, std::str
               std::to_string(limits_.lowSpeedTime.count()) + " ms";
         return Attempt::Retry;
     }
-    const httplib::Error error = result.error();
-    if (error == httplib::Error::Connection || error == httplib::Error::ConnectionTimeout ||
-        error == httplib::Error::Read || error == httplib::Error::Write) {
-        why = httplib::to_string(error);
-        return Attempt::Retry;
-    }
-    return Attempt::Failed;
+    why = failure.detail;
+    return Retryable(failure.error) ? Attempt::Retry : Attempt::Failed;
 }
 } // namespace
 
@@ -315,37 +337,44 @@ std::string Sha256OfFile(const fs::path& file) {
     return hash.result().toHex().toStdString();
 }
 
-FetchResult FetchInstaller(const std::string& host, const std::string& path, const fs::path& target,
+FetchResult FetchInstaller(const std::string& url, const fs::path& target,
                            const std::string& expectedSha256, std::exception_ptr* folderError) {
     FetchHooks hooks;
     hooks.folderError = folderError;
-    return FetchInstaller(host, path, target, expectedSha256, hooks);
+    return FetchInstaller(url, target, expectedSha256, hooks);
 }
 
-FetchResult FetchInstaller(const std::string& host, const std::string& path, const fs::path& target,
+FetchResult FetchInstaller(const std::string& url, const fs::path& target,
                            const std::string& expectedSha256, const FetchHooks& hooks) {
     if (hooks.httpStatus)
         *hooks.httpStatus = 0;
     if (hooks.requireSha256 && expectedSha256.empty()) {
         ENGINE_LOG(hooks.logger, "installer {} not downloaded: the signed document names no sha256",
-                   path);
+                   url);
         if (hooks.httpStatus)
             *hooks.httpStatus = kRefusedWithoutSha256;
         return FetchResult::ChecksumMismatch;
     }
+    if (hooks.failure)
+        *hooks.failure = TransportFailure();
     ServerAddress address;
-    if (!ParseServerAddress(host, address))
+    std::string path;
+    if (!ParseServerUrl(url, address, path)) {
+        if (hooks.failure) {
+            hooks.failure->error = TransportError::BadRequest;
+            hooks.failure->detail = "not an http:// or https:// URL";
+        }
         return FetchResult::RequestFailed;
+    }
 
     const DownloadLimits limits = CurrentDownloadLimits();
-    httplib::Client client(address.host, address.port);
-    client.set_connection_timeout(limits.connectTimeout);
+    const std::unique_ptr<Transport> transport = MakeTransport();
 
     Transfer transfer(target, limits, hooks);
     Attempt attempt = Attempt::Failed;
     for (int round = 0;; ++round) {
         std::string why;
-        attempt = transfer.Run(client, path, why);
+        attempt = transfer.Run(*transport, address, path, why);
         if (attempt == Attempt::Restart)
             transfer.Restart();
         else if (attempt != Attempt::Retry)
@@ -361,7 +390,12 @@ FetchResult FetchInstaller(const std::string& host, const std::string& path, con
     const bool closed = transfer.Finish();
     if (hooks.httpStatus)
         *hooks.httpStatus = transfer.lastStatus;
-
+    if (attempt != Attempt::Complete && transfer.lastFailure.error != TransportError::None) {
+        if (hooks.failure)
+            *hooks.failure = transfer.lastFailure;
+        ENGINE_LOG(hooks.logger, "download from {} failed: {} ({})", ServerUrlText(address, path),
+                   DescribeTransportFailure(transfer.lastFailure), transfer.lastFailure.detail);
+    }
     if (transfer.folderError) {
         if (!hooks.folderError)
             std::rethrow_exception(transfer.folderError);

@@ -10,6 +10,7 @@
 #include <spdlog/logger.h>
 
 class HeldFile;
+struct TransportFailure;
 
 enum class FetchResult {
     Saved,            // the whole body arrived with status 200 and is at the target
@@ -40,27 +41,29 @@ struct FetchHooks {
     // SHA-256 is refused before any request (ChecksumMismatch, with the status
     // kRefusedWithoutSha256).
     bool requireSha256 = false;
+    // With RequestFailed: what failed in the transport on the last attempt (certificate,
+    // proxy, a truncated answer, ...); None when an answer of the wrong kind came.
+    TransportFailure* failure = nullptr;
 };
 
 // The "HTTP status" of an installer refused because its entry names no sha256.
 inline constexpr int kRefusedWithoutSha256 = -1;
 
-// The download step of the installers: GET http://<host><path> and stream the body into
-// a temporary file beside `target` (its folder is created when the response is 200). A
-// connection error or a time-out before the body is complete is retried (see
-// DownloadLimits), resuming with a Range request when the first response allows it; a
-// resumed answer that would not complete the file exactly (see ResumeCompletesBody, and a
-// 416 or 5xx) discards it and starts over from byte 0 within the same retries. The
-// complete file takes the target's name, is then opened and held, and checked against
+// The download step of the installers: GET of `url` ("http(s)://host[:port]/path") and
+// stream the body into a temporary file beside `target` (its folder is created when the
+// response is 200). Only a whole body counts: as long as its Content-Length, or chunked to
+// its last chunk; one that the closing connection ends is a failed transfer. A connection
+// error, a time-out or a cut body is retried (see DownloadLimits), resuming with a Range
+// request when the first response allows it; a certificate, TLS or proxy failure is not.
+// A resumed answer that would not complete the file exactly (see ResumeCompletesBody, and a
+// 416 or 5xx) discards it and starts over from byte 0 within the same retries. The complete
+// file takes the target's name, is then opened and held, and checked against
 // `expectedSha256` (hex, any case) when that is not empty; a file that fails is removed,
-// and nothing else is left behind. `host` is what SplitHttpUrl gives: a host with an
-// optional ":port".
-FetchResult FetchInstaller(const std::string& host, const std::string& path,
-                           const std::filesystem::path& target, const std::string& expectedSha256,
-                           const FetchHooks& hooks);
-FetchResult FetchInstaller(const std::string& host, const std::string& path,
-                           const std::filesystem::path& target, const std::string& expectedSha256,
+// and nothing else is left behind.
+FetchResult FetchInstaller(const std::string& url, const std::filesystem::path& target,
+                           const std::string& expectedSha256, const FetchHooks& hooks);
+FetchResult FetchInstaller(const std::string& url, const std::filesystem::path& target,
+                           const std::string& expectedSha256,
                            std::exception_ptr* folderError = nullptr);
-
 // Lower-case hex SHA-256 of a file, read in pieces; empty when it cannot be read.
 std::string Sha256OfFile(const std::filesystem::path& file);

@@ -7,6 +7,8 @@
 // product's; tests set shorter ones.
 struct DownloadLimits {
     std::chrono::milliseconds connectTimeout{10000};
+    // The longest wait for the next piece of an answer.
+    std::chrono::milliseconds readTimeout{5000};
     // A download whose rate stays below lowSpeedBytesPerSecond for lowSpeedTime fails
     // like a time-out (as curl's --speed-limit/--speed-time).
     std::uint64_t lowSpeedBytesPerSecond = 1024;

@@ -257,17 +257,14 @@ CheckFact ServerFact(const std::string& ipPort, const ServerAddress* parsed) {
         fact.found = parsed->host + ":" + std::to_string(parsed->port);
         fact.ok = true;
     } else {
-        fact.note = "不是 HTTP 服务器地址";
+        fact.note = "不是 HTTP 或 HTTPS 服务器地址";
     }
     return fact;
 }
 
 CheckFact ResponseFact(const ServerAddress& address, const std::string& url, int status,
                        const std::string& error) {
-    const bool v6 = address.host.find(':') != std::string::npos;
-    const std::string host = v6 ? "[" + address.host + "]" : address.host;
-    CheckFact fact =
-        Fact("response", -1, "http://" + host + ":" + std::to_string(address.port) + url);
+    CheckFact fact = Fact("response", -1, ServerUrlText(address, url));
     fact.expected = "HTTP 200";
     if (error.empty())
         fact.found = "HTTP " + std::to_string(status);

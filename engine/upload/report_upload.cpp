@@ -1,11 +1,8 @@
 #include "engine/upload/report_upload.h"
 
 #include "engine/engine_log.h"
-#include "engine/request_deadline.h"
 #include "engine/server_address.h"
-#include "probes/file_probes.h"
-
-#include <httplib.h>
+#include "engine/transport/transport.h"
 
 #include <cstring>
 
@@ -15,9 +12,28 @@ namespace {
 constexpr std::size_t kMaxAnswerBytes = 4096;
 
 bool SplitUploadUrl(const std::string& url, ServerAddress& address, std::string& path) {
-    std::string host;
-    SplitHttpUrl(url, host, path);
-    return !host.empty() && !path.empty() && ParseServerAddress(host, address);
+    const std::size_t hostBegin = url.compare(0, 8, "https://") == 0 ? 8 : 7;
+    return ParseServerUrl(url, address, path) && url.find('/', hostBegin) != std::string::npos;
+}
+
+// Failures whose own words tell the bidder more than "no answer": the certificate, TLS and
+// the proxy.
+bool SaysMoreThanNoAnswer(TransportError error) {
+    switch (error) {
+    case TransportError::CertUntrusted:
+    case TransportError::CertName:
+    case TransportError::CertDate:
+    case TransportError::CertRevoked:
+    case TransportError::TlsUnavailable:
+    case TransportError::TlsFailed:
+    case TransportError::ProxyUnreachable:
+    case TransportError::ProxyRefused:
+    case TransportError::ProxyAuth:
+    case TransportError::ProxyScript:
+        return true;
+    default:
+        return false;
+    }
 }
 
 // The code of a 2xx answer's body, or an empty text when it is not {"code": "<code>"}.
@@ -56,58 +72,55 @@ int UploadReport(const std::string& reportUrl, const std::string& jsonReport,
     std::string path;
     int result = kUploaded;
     if (!SplitUploadUrl(reportUrl, address, path)) {
-        answer.why = "not a plain-HTTP URL with a path";
+        answer.why = "not an http:// or https:// URL with a path";
         result = kUploadBadUrl;
     } else {
-        httplib::Client client(address.host, address.port);
-        const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(deadline);
-        const auto micros =
-            std::chrono::duration_cast<std::chrono::microseconds>(deadline - seconds);
-        client.set_connection_timeout(seconds.count(), micros.count());
-        client.set_read_timeout(seconds.count(), micros.count());
-        client.set_write_timeout(seconds.count(), micros.count());
-
-        httplib::Request request;
+        TransportRequest request;
         request.method = "POST";
+        request.https = address.https;
+        request.host = address.host;
+        request.port = address.port;
         request.path = path;
         request.body = jsonReport;
-        request.set_header("Content-Type", "application/json; charset=utf-8");
+        request.contentType = "application/json; charset=utf-8";
+        request.connectTimeout = deadline;
+        request.readTimeout = deadline;
+        request.deadline = deadline;
         std::string body;
         bool tooLarge = false;
-        request.content_receiver = [&](const char* data, std::size_t length, std::uint64_t,
-                                       std::uint64_t) {
-            if (length > kMaxAnswerBytes - body.size()) {
-                tooLarge = true;
-                return false;
-            }
-            body.append(data, length);
-            return true;
-        };
-        httplib::Response response;
-        httplib::Error error = httplib::Error::Success;
-        bool sent = false;
-        bool late = false;
-        {
-            RequestDeadline watch(client, deadline);
-            sent = client.send(request, response, error);
-            late = watch.passed();
-        }
-        if (late) {
-            answer.why = "no complete answer within " + std::to_string(deadline.count()) + " ms";
+        TransportFailure failure;
+        const bool whole = MakeTransport()->Send(
+            request,
+            [&](const TransportResponse& response) {
+                answer.status = response.status;
+                return true;
+            },
+            [&](const char* data, std::size_t length) {
+                if (length > kMaxAnswerBytes - body.size()) {
+                    tooLarge = true;
+                    return false;
+                }
+                body.append(data, length);
+                return true;
+            },
+            failure);
+        const bool late = failure.error == TransportError::Timeout;
+        if (!whole && !tooLarge && (late || answer.status == 0)) {
+            answer.status = 0;
+            if (SaysMoreThanNoAnswer(failure.error))
+                answer.words = DescribeTransportFailure(failure);
+            answer.why = late ? failure.detail : "no answer (" + failure.detail + ")";
             result = kUploadNoAnswer;
-        } else if (response.status > 0 && (response.status < 200 || response.status > 299)) {
-            answer.status = response.status;
-            answer.why = "HTTP status " + std::to_string(response.status);
+        } else if (answer.status < 200 || answer.status > 299) {
+            answer.why = "HTTP status " + std::to_string(answer.status);
             result = kUploadHttpStatus;
         } else if (tooLarge) {
-            answer.status = response.status;
             answer.why = "an answer of more than " + std::to_string(kMaxAnswerBytes) + " bytes";
             result = kUploadBadAnswer;
-        } else if (!sent) {
-            answer.why = "no answer (" + httplib::to_string(error) + ")";
-            result = kUploadNoAnswer;
+        } else if (!whole) {
+            answer.why = "an incomplete answer (" + failure.detail + ")";
+            result = kUploadBadAnswer;
         } else {
-            answer.status = response.status;
             answer.code = AnswerCode(body);
             if (answer.code.empty()) {
                 answer.why = "the answer is not {\"code\": \"<8 characters>\"}";
@@ -118,7 +131,8 @@ int UploadReport(const std::string& reportUrl, const std::string& jsonReport,
     if (result == kUploaded)
         ENGINE_LOG(logger, "report uploaded to {}, code {}", reportUrl, answer.code);
     else
-        ENGINE_LOG(logger, "report upload to {} failed: {}", reportUrl, answer.why);
+        ENGINE_LOG(logger, "report upload to {} failed: {}{}", reportUrl, answer.why,
+                   answer.words.empty() ? std::string() : "; " + answer.words);
     return result;
 }
 

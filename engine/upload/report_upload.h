@@ -10,8 +10,8 @@
 inline constexpr std::chrono::milliseconds kUploadDeadline{10000};
 
 // Where the operator's document says reports may be uploaded: its member
-// support.reportUrl, when that is a plain-HTTP URL with a path (the rules of installer
-// URLs); empty when the document names none or one the tool cannot use.
+// support.reportUrl, when that is an http:// or https:// URL with a path (the rules of
+// installer URLs); empty when the document names none or one the tool cannot use.
 std::string ReportUploadUrl(const nlohmann::json& doc);
 
 enum UploadResult {
@@ -19,13 +19,15 @@ enum UploadResult {
     kUploadNoAnswer = -1,   // no connection, or no complete answer within the deadline
     kUploadHttpStatus = -2, // an answer with a status outside 200..299
     kUploadBadAnswer = -3,  // a 2xx answer that is not {"code": "<report code>"}
-    kUploadBadUrl = -4,     // not a plain-HTTP URL with a path
+    kUploadBadUrl = -4,     // not an http:// or https:// URL with a path
 };
 
 struct UploadAnswer {
     int status = 0;   // HTTP status of the answer, 0 without one
     std::string code; // the report's code, on success
     std::string why;  // what failed, in English, for the log and standard error
+    // Without an answer: what failed in the words of the record (certificate, proxy, ...).
+    std::string words;
 };
 
 // POSTs the JSON report text to the URL once, without retry, as

@@ -8,6 +8,8 @@ std::string UploadSuccessText(const std::string& code) {
 std::string UploadFailureText(int result, const UploadAnswer& answer) {
     switch (result) {
     case kUploadNoAnswer:
+        if (!answer.words.empty())
+            return "检测报告上传失败：" + answer.words + "。";
         return "检测报告上传失败：技术支持服务器没有应答，请检查网络后重试。";
     case kUploadHttpStatus:
         if (answer.status == 413)

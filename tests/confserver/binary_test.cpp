@@ -63,7 +63,7 @@ TEST_F(BinaryTest, CheckExitsZeroForTheExampleAndTwoWithOneLinePerProblem) {
 
     nlohmann::ordered_json doc =
         nlohmann::ordered_json::parse(Read(kExamples + "/server-config.json"));
-    doc["shanxi"]["driver"][1]["url"] = "https://cdn.example/skf.exe";
+    doc["shanxi"]["driver"][1]["url"] = "ftp://cdn.example/skf.exe";
     doc.erase("neimeng");
     std::string file = Write("bad.json", doc.dump());
     ProcessResult bad = RunProcess({Server(), "--check", file});
@@ -73,6 +73,21 @@ TEST_F(BinaryTest, CheckExitsZeroForTheExampleAndTwoWithOneLinePerProblem) {
         << bad.err;
     EXPECT_NE(bad.err.find(file + ": neimeng: region is missing\n"), std::string::npos) << bad.err;
     EXPECT_EQ(bad.out, "");
+
+    // Valid, with a warning for the installer nothing protects; https needs none.
+    nlohmann::ordered_json plain =
+        nlohmann::ordered_json::parse(Read(kExamples + "/server-config.json"));
+    plain["shanxi"]["tool"]["url"] = "http://10.0.0.5/files/tool.exe";
+    plain["shanxi"]["tool"].erase("sha256");
+    plain["hebei"]["tool"]["url"] = "https://bid.example/files/tool.exe";
+    const std::string plainFile = Write("plain.json", plain.dump());
+    ProcessResult warned = RunProcess({Server(), "--check", plainFile});
+    EXPECT_EQ(warned.exitCode, 0) << warned.err;
+    EXPECT_NE(warned.err.find(plainFile + ": warning: shanxi.tool.url: plain http:// without "
+                                          "sha256"),
+              std::string::npos)
+        << warned.err;
+    EXPECT_EQ(warned.err.find("hebei.tool.url"), std::string::npos) << warned.err;
 
     ProcessResult broken = RunProcess({Server(), "--check", Write("broken.json", "{")});
     EXPECT_EQ(broken.exitCode, 2);

@@ -118,8 +118,12 @@ INSTANTIATE_TEST_SUITE_P(
 INSTANTIATE_TEST_SUITE_P(
     Urls, OneFault,
     ::testing::Values(
-        Fault{"/hebei/driver/caDriver/url", "\"https://cdn.example/ca.exe\"",
-              "hebei.driver.caDriver.url", "must start with http://"},
+        Fault{"/hebei/driver/caDriver/url", "\"ftp://cdn.example/ca.exe\"",
+              "hebei.driver.caDriver.url", "must start with http:// or https://"},
+        Fault{"/shanxi/tool/url", "\"https://10.0.0.5\"", "shanxi.tool.url",
+              "as in https://host:port/files/setup.exe"},
+        Fault{"/shanxi/tool/url", "\"https://:8443/x.exe\"", "shanxi.tool.url",
+              "host after https:// is empty"},
         Fault{"/shanxi/driver/1/url", "\"ftp://10.0.0.5/x.exe\"", "shanxi.driver[1].url",
               "must start with http://"},
         Fault{"/shanxi/tool/url", "\"HTTP://10.0.0.5/x.exe\"", "shanxi.tool.url",
@@ -158,8 +162,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(Fault{"/support", "\"http://10.0.0.5/reports\"", "support",
                             "must be an object"},
                       Fault{"/support/reportUrl", nullptr, "support.reportUrl", "missing"},
-                      Fault{"/support/reportUrl", "\"https://10.0.0.5/reports\"",
-                            "support.reportUrl", "must start with http://"},
+                      Fault{"/support/reportUrl", "\"file:///reports\"", "support.reportUrl",
+                            "must start with http://"},
                       Fault{"/support/reportUrl", "\"http://10.0.0.5:0/reports\"",
                             "support.reportUrl", "1 to 65535"},
                       Fault{"/support/reportUrl", "\"http://10.0.0.5:8090\"", "support.reportUrl",
@@ -236,6 +240,8 @@ INSTANTIATE_TEST_SUITE_P(
                           "\"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD\""},
                       Accepted{"/shanxi/tool/url", "\"http://10.0.0.5:8080/files/tool.exe\""},
                       Accepted{"/shanxi/tool/url", "\"http://bid.example/\""},
+                      Accepted{"/shanxi/tool/url", "\"https://bid.example:8443/files/t.exe\""},
+                      Accepted{"/support/reportUrl", "\"https://bid.example/reports\""},
                       Accepted{"/shanxi/tool/fileVersion", "\"V3.2 (build 7)\""},
                       Accepted{"/shanxi/tool/key", "\"\""}, Accepted{"/shanxi/driver", "[]"},
                       Accepted{"/hebei/driver", "{}"},
@@ -243,14 +249,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(Validation, ReportsEveryProblemInDocumentOrder) {
     Document doc = ExampleDocument();
-    doc["shanxi"]["driver"][1]["url"] = "https://x/y.exe";
+    doc["shanxi"]["driver"][1]["url"] = "gopher://x/y.exe";
     doc["shanxi"]["driver"][0]["fileVersion"] = "2.1";
     doc.erase("hebei");
     std::vector<Problem> problems = ValidateDocument(doc, kBasePlaceholder);
     EXPECT_EQ(Joined(problems), "shanxi.driver[0].fileVersion: must be four decimal numbers "
                                 "a.b.c.d\n"
-                                "shanxi.driver[1].url: must start with http:// (the tool "
-                                "downloads over plain HTTP, not https)\n"
+                                "shanxi.driver[1].url: must start with http:// or https://\n"
                                 "hebei: region is missing\n");
 }
 
@@ -260,6 +265,22 @@ TEST(Validation, RejectsADocumentThatIsNotAnObject) {
         ASSERT_EQ(problems.size(), 1u) << text;
         EXPECT_EQ(problems[0].path, "(document)");
     }
+}
+
+TEST(Validation, PlainHttpInstallersWithoutSha256AreNamedAsUnprotected) {
+    Document doc = ExampleDocument();
+    doc["shanxi"]["tool"]["url"] = "http://10.0.0.5/files/tool.exe";
+    doc["shanxi"]["tool"].erase("sha256");
+    doc["hebei"]["tool"]["url"] = "https://bid.example/files/tool.exe";
+    doc["hebei"]["tool"].erase("sha256");
+    doc["neimeng"]["tool"]["url"] = "http://10.0.0.5/files/tool.exe";
+    doc["neimeng"]["tool"]["sha256"] = std::string(64, 'a');
+    std::vector<std::string> named;
+    for (const Problem& p : UnprotectedInstallerUrls(doc))
+        if (p.path.find(".tool.") != std::string::npos)
+            named.push_back(p.path);
+    EXPECT_EQ(named, std::vector<std::string>{"shanxi.tool.url"});
+    EXPECT_TRUE(ValidateDocument(doc, kBasePlaceholder).empty());
 }
 
 TEST(Validation, PlaceholderUrlsNeedThePlaceholderToBeKnown) {

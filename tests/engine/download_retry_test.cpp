@@ -208,7 +208,7 @@ TEST_F(DownloadRetry, TheHeldInstallerIsTheOneThatStartsWhateverReplacesItsPath)
     HeldFile installer;
     FetchHooks hooks;
     hooks.installer = &installer;
-    ASSERT_EQ(FetchInstaller(server.ipPort(), "/files/checked", target, Sha256(script), hooks),
+    ASSERT_EQ(FetchInstaller(server.Url("/files/checked"), target, Sha256(script), hooks),
               FetchResult::Saved);
     ASSERT_TRUE(installer.IsOpen());
 
@@ -226,7 +226,7 @@ TEST_F(DownloadRetry, ShutdownStopsADownloadAndRemovesItsPartFile) {
     EXPECT_EXIT(
         {
             std::thread download([&] {
-                FetchInstaller(server.ipPort(), "/files/long", dir / "tool.exe", std::string());
+                FetchInstaller(server.Url("/files/long"), dir / "tool.exe", std::string());
             });
             auto parts = [&] {
                 std::size_t n = 0;

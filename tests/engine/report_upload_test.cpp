@@ -11,7 +11,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(ReportUploadUrl, TakesOnlyPlainHttpUrlsWithAPath) {
+TEST(ReportUploadUrl, TakesOnlyHttpAndHttpsUrlsWithAPath) {
     const struct {
         const char* doc;
         const char* url;
@@ -20,7 +20,9 @@ TEST(ReportUploadUrl, TakesOnlyPlainHttpUrlsWithAPath) {
          "http://10.1.2.3:8090/envcheck/reports"},
         {R"({"support": {"reportUrl": "http://support.example.cn/reports"}})",
          "http://support.example.cn/reports"},
-        {R"({"support": {"reportUrl": "https://10.1.2.3/reports"}})", ""},
+        {R"({"support": {"reportUrl": "https://10.1.2.3/reports"}})", "https://10.1.2.3/reports"},
+        {R"({"support": {"reportUrl": "https://10.1.2.3"}})", ""},
+        {R"({"support": {"reportUrl": "ftp://10.1.2.3/reports"}})", ""},
         {R"({"support": {"reportUrl": "http://10.1.2.3:8090"}})", ""},
         {R"({"support": {"reportUrl": "http://10.1.2.3:99999/reports"}})", ""},
         {R"({"support": {"reportUrl": "http:///reports"}})", ""},

@@ -52,8 +52,8 @@ int NginxServer::FreePort() {
     return TestServer::UnusedPort();
 }
 
-bool NginxServer::Start(const fs::path& root, const fs::path& prefix, int port,
-                        std::string& error) {
+bool NginxServer::Start(const fs::path& root, const fs::path& prefix, int port, std::string& error,
+                        const NginxTls* tls) {
     const fs::path program = NginxProgram();
     if (program.empty()) {
         error = "no nginx program (scripts/setup installs nginx-light)";
@@ -75,8 +75,12 @@ bool NginxServer::Start(const fs::path& root, const fs::path& prefix, int port,
             << "  sendfile on;\n"
             << "  default_type application/octet-stream;\n"
             << "  server {\n"
-            << "    listen 127.0.0.1:" << port << ";\n"
-            << "    root " << fs::absolute(root).string() << ";\n"
+            << "    listen 127.0.0.1:" << port << (tls ? " ssl" : "") << ";\n";
+        if (tls)
+            out << "    ssl_certificate " << fs::absolute(tls->certificate).string() << ";\n"
+                << "    ssl_certificate_key " << fs::absolute(tls->key).string() << ";\n"
+                << "    ssl_protocols TLSv1.2 TLSv1.3;\n";
+        out << "    root " << fs::absolute(root).string() << ";\n"
             << "  }\n"
             << "}\n";
     }

@@ -1,5 +1,7 @@
 #include "document_validation.h"
 
+#include "sha256_fill.h"
+
 #include "probes/iemode_site_list.h"
 
 #include <array>
@@ -293,15 +295,15 @@ std::string CheckInstallerUrl(const std::string& url, const std::string& placeho
             return "after " + placeholder + " must come a path starting with /";
         return {};
     }
-    if (url.rfind("https://", 0) == 0)
-        return "must start with http:// (the tool downloads over plain HTTP, not https)";
-    if (url.rfind("http://", 0) != 0)
-        return "must start with http://";
-    std::string rest = url.substr(7);
+    const bool https = url.rfind("https://", 0) == 0;
+    if (!https && url.rfind("http://", 0) != 0)
+        return "must start with http:// or https://";
+    const std::string scheme = https ? "https://" : "http://";
+    std::string rest = url.substr(scheme.size());
     size_t slash = rest.find('/');
     std::string host = rest.substr(0, slash);
     if (host.empty())
-        return "the host after http:// is empty";
+        return "the host after " + scheme + " is empty";
     size_t colon = host.rfind(':');
     if (colon != std::string::npos) {
         std::string port = host.substr(colon + 1);
@@ -310,7 +312,7 @@ std::string CheckInstallerUrl(const std::string& url, const std::string& placeho
             return "the port after the host must be a number from 1 to 65535";
     }
     if (slash == std::string::npos)
-        return "must have a path after the host, as in http://host:port/files/setup.exe";
+        return "must have a path after the host, as in " + scheme + "host:port/files/setup.exe";
     return {};
 }
 
@@ -350,6 +352,21 @@ std::string CheckSha256Text(const std::string& digest) {
         digest.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
         return "must be 64 hexadecimal digits";
     return {};
+}
+
+std::vector<Problem> UnprotectedInstallerUrls(Document& doc) {
+    std::vector<Problem> warnings;
+    for (const UrlSlot& slot : InstallerUrls(doc)) {
+        const Document& url = (*slot.holder)["url"];
+        if (!url.is_string() || url.get<std::string>().rfind("http://", 0) != 0 ||
+            slot.holder->contains("sha256"))
+            continue;
+        warnings.push_back({slot.path + ".url",
+                            "plain http:// without sha256: anyone on the network path can "
+                            "change the installer that the tool runs as administrator; add "
+                            "sha256 (--fill-sha256) or serve it over https://"});
+    }
+    return warnings;
 }
 
 std::vector<Problem> ValidateDocument(const Document& doc, const std::string& placeholder) {

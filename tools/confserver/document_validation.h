@@ -19,6 +19,10 @@ struct Problem {
 // in document order; empty when the document is valid.
 std::vector<Problem> ValidateDocument(const Document& doc, const std::string& placeholder);
 
+// Installer URLs over plain http:// without a sha256 beside them: valid, but nothing
+// protects what the tool downloads and runs. One warning each, in document order.
+std::vector<Problem> UnprotectedInstallerUrls(Document& doc);
+
 // Single-value checks; each returns an empty text when the value is acceptable, otherwise
 // what is wrong with it.
 std::string CheckRegistryPath(const std::string& path);

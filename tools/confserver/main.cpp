@@ -247,6 +247,9 @@ int main(int argc, char** argv) {
     if (options.checkOnly && asServed)
         return CheckSigned(options, bytes, doc);
     if (options.checkOnly) {
+        for (const Problem& warning : UnprotectedInstallerUrls(doc))
+            std::fprintf(stderr, "%s: warning: %s\n", options.documentFile.c_str(),
+                         warning.Text().c_str());
         std::printf("%s: valid\n", options.documentFile.c_str());
         return 0;
     }

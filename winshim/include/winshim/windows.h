@@ -80,16 +80,13 @@ typedef HINSTANCE__* HINSTANCE;
 #define ERROR_CANTWRITE 1013L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_CANCELLED 1223L
-<<<<<<< HEAD
 #define ERROR_INSTALL_USEREXIT 1602L
 #define ERROR_INSTALL_FAILURE 1603L
 #define ERROR_INSTALL_ALREADY_RUNNING 1618L
 #define ERROR_SUCCESS_REBOOT_INITIATED 1641L
 #define ERROR_SUCCESS_REBOOT_REQUIRED 3010L
 #define ERROR_RESOURCE_LANG_NOT_FOUND 15100L
-=======
 #define ERROR_NONE_MAPPED 1332L
->>>>>>> accounts
 #define ERROR_RESOURCE_DATA_NOT_FOUND 1812L
 #define ERROR_RESOURCE_TYPE_NOT_FOUND 1813L
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
@@ -292,7 +289,6 @@ HANDLE WINAPI GetCurrentProcess();
 // when its registry's PROCESSOR_ARCHITECTURE is "AMD64" or "ARM64" (see machine_bits.h).
 BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process);
 
-<<<<<<< HEAD
 // A process started by ShellExecuteExA ends with a Windows exit code (32 bits) by writing it
 // in decimal to the file that the environment variable WINSHIM_EXIT_CODE_FILE names, then
 // exiting normally; GetExitCodeProcess reports that code. A POSIX exit status has 8 bits
@@ -440,7 +436,6 @@ CRYPT_PROVIDER_SGNR* WINAPI WTHelperGetProvSignerFromChain(CRYPT_PROVIDER_DATA* 
                                                            DWORD idxCounterSigner);
 DWORD WINAPI CertGetNameStringW(PCCERT_CONTEXT pCertContext, DWORD dwType, DWORD dwFlags,
                                 void* pvTypePara, LPWSTR pszNameString, DWORD cchNameString);
-=======
 // ---- accounts (winnt.h, securitybaseapi.h, sddl.h, winbase.h, winuser.h) ----
 // Over the machine folder, "accounts.ini" says who runs the program and who owns the
 // desktop (the shell window's process); see machine_accounts.h. Without it there is one
@@ -479,7 +474,6 @@ BOOL WINAPI LookupAccountSidW(LPCWSTR lpSystemName, PSID Sid, LPWSTR Name, LPDWO
                               LPWSTR ReferencedDomainName, LPDWORD cchReferencedDomainName,
                               PSID_NAME_USE peUse);
 HLOCAL WINAPI LocalFree(HLOCAL hMem);
->>>>>>> accounts
 
 // ---- last error (errhandlingapi.h) ----
 DWORD WINAPI GetLastError();

@@ -122,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
               "hebei.driver.caDriver.url", "must start with http:// or https://"},
         Fault{"/shanxi/tool/url", "\"https://10.0.0.5\"", "shanxi.tool.url",
               "as in https://host:port/files/setup.exe"},
-        Fault{"/shanxi/tool/url", "\"https://:8443/x.exe\"", "shanxi.tool.url",
+        Fault{"/shanxi/tool/url", "\"https:///x.exe\"", "shanxi.tool.url",
               "host after https:// is empty"},
         Fault{"/shanxi/driver/1/url", "\"ftp://10.0.0.5/x.exe\"", "shanxi.driver[1].url",
               "must start with http://"},

@@ -151,6 +151,11 @@ TEST_F(RegistryHelpers, GetStrValueOnANumberGivesItsBytesUpToTheFirstZero) {
 TEST_F(RegistryHelpers, LocationsAreReadInThe64BitViewThenInThe32BitOne) {
     if (!UseA64BitWindows())
         GTEST_SKIP() << "a 32-bit Windows has a single registry view";
+#ifdef _WIN64
+    // The program is a 32-bit one, whose plain HKLM\SOFTWARE is the 32-bit view; a 64-bit
+    // build of the tests (hosts that cannot run 32-bit code) reads the other view by default.
+    GTEST_SKIP() << "the views as a 32-bit program sees them";
+#endif
     const struct {
         const char* what;
         const char* in64; // nullptr: no key in that view; "": the key without the value

@@ -53,7 +53,11 @@ std::string MinisignKeys::KeyId() const {
     std::istringstream lines(ReadAll(public_));
     std::string line;
     std::getline(lines, line);
-    return line.substr(line.rfind(' ') + 1);
+    // minisign's comment drops the id's leading zeros; the tool names all 16 digits.
+    std::string id = line.substr(line.rfind(' ') + 1);
+    if (id.size() < 16)
+        id.insert(0, 16 - id.size(), '0');
+    return id;
 }
 
 std::string MinisignKeys::Sign(const std::string& bytes, const std::string& trustedComment,

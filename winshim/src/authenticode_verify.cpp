@@ -252,7 +252,10 @@ AuthenticodeResult VerifyAuthenticode(const ByteSource& image, bool revocation) 
         result.code = TRUST_E_BAD_DIGEST;
         return result;
     }
-    BioPtr content(BIO_new_mem_buf(signedContent.content, static_cast<int>(signedContent.length)));
+    // PKCS7_verify copies a memory BIO into one of its own, and OpenSSL 3.0 loses that copy
+    // when the signature's data cannot be set up; behind a buffer filter ours is read as it is.
+    BioPtr memory(BIO_new_mem_buf(signedContent.content, static_cast<int>(signedContent.length)));
+    BioPtr content(memory ? BIO_push(BIO_new(BIO_f_buffer()), memory.release()) : nullptr);
     if (!content || PKCS7_verify(p7.get(), nullptr, nullptr, content.get(), nullptr,
                                  PKCS7_NOVERIFY | PKCS7_BINARY) != 1) {
         result.code = NTE_BAD_SIGNATURE;

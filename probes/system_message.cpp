@@ -11,5 +11,5 @@ std::string SystemMessageText(unsigned long code) {
     std::wstring text(buffer, length);
     while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
         text.pop_back();
-    return WideToUtf8Text(text);
+    return WideToUtf8(text);
 }

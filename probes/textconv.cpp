@@ -86,10 +86,6 @@ std::string GbkToUtf8(const std::string& gbk) {
     return WideToUtf8(wide);
 }
 
-std::string WideToUtf8Text(const std::wstring& wide) {
-    return WideToUtf8(wide);
-}
-
 #else
 
 namespace {
@@ -113,16 +109,12 @@ std::string GbkToUtf8(const std::string& gbk) {
     return Between(gbk, "UTF-8", "GBK");
 }
 
-std::string WideToUtf8Text(const std::wstring& wide) {
+std::string WideToUtf8(const std::wstring& wide) {
     try {
         return boost::locale::conv::utf_to_utf<char>(wide, boost::locale::conv::skip);
     } catch (const std::exception&) {
         return std::string();
     }
-}
-
-std::string WideToUtf8(const std::wstring& wide) {
-    return WideToUtf8Text(wide);
 }
 
 #endif

@@ -84,11 +84,11 @@ bool ParseByteRange(const std::string& header, std::uint64_t size, std::uint64_t
     const std::string unit = "bytes=";
     if (header.compare(0, unit.size(), unit) != 0)
         return false;
-    const std::string spec = header.substr(unit.size());
-    const size_t dash = spec.find('-');
-    if (dash == std::string::npos || spec.find(',') != std::string::npos)
+    const std::string range = header.substr(unit.size());
+    const size_t dash = range.find('-');
+    if (dash == std::string::npos || range.find(',') != std::string::npos)
         return false;
-    const std::string a = spec.substr(0, dash), b = spec.substr(dash + 1);
+    const std::string a = range.substr(0, dash), b = range.substr(dash + 1);
     auto number = [](const std::string& text, std::uint64_t& value) {
         if (text.empty() || text.size() > 19 ||
             text.find_first_not_of("0123456789") != std::string::npos)

@@ -1,11 +1,17 @@
 #include "sqlite_db.h"
 
 SqliteDb::~SqliteDb() {
+    Close();
+}
+
+void SqliteDb::Close() {
     if (db_)
         sqlite3_close_v2(db_);
+    db_ = nullptr;
 }
 
 bool SqliteDb::Open(const std::string& file, std::string& error) {
+    Close(); // opened again: the earlier connection is not left behind
     int rc =
         sqlite3_open_v2(file.c_str(), &db_,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);

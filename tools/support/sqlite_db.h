@@ -14,6 +14,7 @@ class SqliteDb {
     SqliteDb& operator=(const SqliteDb&) = delete;
 
     bool Open(const std::string& file, std::string& error);
+    void Close();
     // Runs statements that return no rows.
     bool Exec(const char* sql, std::string& error);
     sqlite3* handle() const { return db_; }

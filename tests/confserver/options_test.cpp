@@ -25,6 +25,11 @@ TEST(Options, DefaultsAndNormalisedValues) {
     EXPECT_EQ(n.baseUrl, "http://10.0.0.5:8080");
     EXPECT_EQ(n.filesDir, "inst");
     EXPECT_EQ(n.documentPath, "/cfg");
+
+    ServerOptions tls;
+    ASSERT_TRUE(ParseOptions({"--base-url", "https://bid.example.cn/", "d.json"}, tls, error))
+        << error;
+    EXPECT_EQ(tls.baseUrl, "https://bid.example.cn");
 }
 
 TEST(Options, RefusesInconsistentCommandLines) {
@@ -38,7 +43,8 @@ TEST(Options, RefusesInconsistentCommandLines) {
         {"--path", "envcheck", "a.json"},
         {"--files-prefix", "/", "a.json"},
         {"--files-prefix", "/files/", "--path", "/files/config.json", "a.json"},
-        {"--base-url", "https://x", "a.json"},
+        {"--base-url", "ftp://x", "a.json"},
+        {"--base-url", "https://x/sub", "a.json"},
         {"--base-url", "http://x/sub", "a.json"},
         {"--base-url", "http://x:0", "a.json"},
         {"--fill-sha256", "a.json"},

@@ -15,10 +15,11 @@ bool ParsePort(const std::string& text, int& port) {
 std::string CheckBaseUrl(std::string& baseUrl) {
     while (baseUrl.size() > 7 && baseUrl.back() == '/')
         baseUrl.pop_back();
-    static const std::regex form(R"(http://([^/:\s]+)(:([0-9]{1,5}))?)");
+    // https: the exported folder served by a web server with TLS (nginx in front).
+    static const std::regex form(R"(https?://([^/:\s]+)(:([0-9]{1,5}))?)");
     std::smatch m;
     if (!std::regex_match(baseUrl, m, form))
-        return "must be http://HOST[:PORT] without a path";
+        return "must be http://HOST[:PORT] or https://HOST[:PORT] without a path";
     if (m[3].matched) {
         int port = 0;
         if (!ParsePort(m[3].str(), port) || port == 0)
@@ -171,7 +172,7 @@ and the installer files of a folder.
   --path PATH           URL path of the document (default /envcheck/config.json)
   --files DIR           serve the files of DIR ...
   --files-prefix P      ... under the URL prefix P (default /files/)
-  --base-url URL        http://HOST[:PORT] put in place of {{BASE}} in the document's
+  --base-url URL        http[s]://HOST[:PORT] put in place of {{BASE}} in the document's
                         strings (default: the address and port the server listens on)
   --check               validate the document and exit (0 valid, 2 invalid)
   --fill-sha256         write the sha256 of every installer served from DIR into the

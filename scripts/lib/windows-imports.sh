@@ -6,7 +6,7 @@
 #   windows_winhttp_beyond_7 EXE -> prints the functions EXE imports from winhttp.dll that
 #                                  Windows 7's winhttp.dll does not export (those of 8.1 and
 #                                  later: WinHttpGetProxyForUrlEx, the WebSocket calls, ...)
-# Callers source this file.
+# Callers source this file. The 64-bit objdump reads the PE images of both architectures.
 
 windows_system_dlls=(advapi32 comctl32 comdlg32 crypt32 d2d1 d3d9 d3d11 dnsapi dwmapi dwrite
                      dxgi gdi32 imm32 iphlpapi kernel32 mpr msvcrt netapi32 ole32 oleaut32
@@ -27,7 +27,7 @@ windows7_winhttp_functions=(WinHttpAddRequestHeaders WinHttpCheckPlatform WinHtt
 
 windows_foreign_imports() { # exe
     local table dll known found_kernel32=0
-    table=$(i686-w64-mingw32-objdump -p "$1" 2>/dev/null) || return 1
+    table=$(x86_64-w64-mingw32-objdump -p "$1" 2>/dev/null) || return 1
     while read -r dll; do
         dll=${dll,,}
         [ "$dll" != kernel32.dll ] || found_kernel32=1
@@ -47,7 +47,7 @@ windows_winhttp_beyond_7() { # exe
             [ "$name" = "$known" ] && continue 2
         done
         echo "$name"
-    done < <(i686-w64-mingw32-objdump -p "$1" 2>/dev/null |
+    done < <(x86_64-w64-mingw32-objdump -p "$1" 2>/dev/null |
                  sed -n '/DLL Name: [Ww][Ii][Nn][Hh][Tt][Tt][Pp]\.dll/,/^$/p' |
                  awk 'NF == 3 && $3 ~ /^WinHttp/ { print $3 }')
 }

@@ -18,6 +18,17 @@ wine64=/usr/lib/wine/wine64
 
 wine_can_run32() { "$wine32" --version >/dev/null 2>&1; }
 
+# Where 32-bit programs cannot run, Debian's `wine` and `winepath` scripts still take the
+# 32-bit loader (installed, but it cannot start): commands of those names that take the
+# 64-bit loader go first on PATH, for this script and the ones it starts.
+wine_prefer_64bit() { # folder for the two commands
+    mkdir -p "$1"
+    printf '#!/bin/sh\nexec %s "$@"\n' "$wine64" >"$1/wine"
+    printf '#!/bin/sh\nexec %s winepath "$@"\n' "$wine64" >"$1/winepath"
+    chmod +x "$1/wine" "$1/winepath"
+    export PATH="$1:$PATH" WINELOADER=$wine64
+}
+
 wine_test_env() {
     export WINEDLLOVERRIDES="mscoree,mshtml=" WINEDEBUG=-all
     # China Standard Time, written so that both sides read it alike: Wine passes TZ on to the

@@ -3,6 +3,8 @@
 #   wine32, wine64              the two loaders (the 32-bit one runs 32-bit programs in both
 #                               kinds of prefix, as WOW64 in a 64-bit one)
 #   wine_can_run32              succeeds when this kernel executes 32-bit programs
+#   wine_program_arch           i686, or x86_64 where 32-bit programs cannot run
+#   wine_prefer_64bit DIR       `wine` and `winepath` on PATH take the 64-bit loader
 #   wine_test_env               the environment of every run: no Mono or Gecko prompts, no
 #                               debug output, a Chinese system (code page 936), China's time
 #   wine_boot_prefix DIR BITS   a fresh prefix in DIR (WINEARCH=win32|win64), booted
@@ -17,6 +19,10 @@ wine32=/usr/lib/wine/wine
 wine64=/usr/lib/wine/wine64
 
 wine_can_run32() { "$wine32" --version >/dev/null 2>&1; }
+
+# The build of the Windows program that Wine can run here (QUELDA_WINDOWS_ARCH's values):
+# the 32-bit program as shipped, or where 32-bit programs cannot run, its 64-bit build.
+wine_program_arch() { if wine_can_run32; then echo i686; else echo x86_64; fi; }
 
 # Where 32-bit programs cannot run, Debian's `wine` and `winepath` scripts still take the
 # 32-bit loader (installed, but it cannot start): commands of those names that take the

@@ -4,6 +4,9 @@
 #                               DIR/localhost.{pem,key} (the root's, for localhost),
 #                               DIR/wrong-name.{pem,key} (the root's, for another name),
 #                               DIR/untrusted.{pem,key} (self-signed, for localhost)
+#   https_test_leaf DIR NAME CN EXTENSION...
+#                               DIR/NAME.{pem,key}: a certificate of the root in DIR for the
+#                               common name CN with the given X.509 extensions
 #   free_port                   prints a port that nothing listens on now
 #   start_test_nginx DIR PKI DOCROOT TLS PLAIN [WRONG UNTRUSTED]
 #                               nginx serving DOCROOT over TLS on port TLS (localhost's
@@ -25,19 +28,23 @@ https_test_pki() { # dir
         -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign \
         2>/dev/null
     for name in localhost:localhost wrong-name:wrong-name.quelda.test; do
-        openssl req -newkey rsa:2048 -nodes -subj "/CN=${name#*:}" \
-            -keyout "$dir/${name%%:*}.key" -out "$dir/${name%%:*}.csr" 2>/dev/null
-        printf '%s\n' "subjectAltName=DNS:${name#*:}" 'basicConstraints=CA:FALSE' \
-            'extendedKeyUsage=serverAuth' 'keyUsage=digitalSignature,keyEncipherment' \
-            >"$dir/${name%%:*}.ext"
-        openssl x509 -req -in "$dir/${name%%:*}.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" \
-            -CAcreateserial -days 2 -extfile "$dir/${name%%:*}.ext" \
-            -out "$dir/${name%%:*}.pem" 2>/dev/null
+        https_test_leaf "$dir" "${name%%:*}" "${name#*:}" "subjectAltName=DNS:${name#*:}" \
+            extendedKeyUsage=serverAuth keyUsage=digitalSignature,keyEncipherment
     done
     openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=localhost" \
         -addext subjectAltName=DNS:localhost -keyout "$dir/untrusted.key" \
         -out "$dir/untrusted.pem" 2>/dev/null
     [ -s "$dir/localhost.pem" ] && [ -s "$dir/wrong-name.pem" ] && [ -s "$dir/untrusted.pem" ]
+}
+
+https_test_leaf() { # dir name common-name extension...
+    local dir=$1 name=$2 cn=$3
+    shift 3
+    openssl req -newkey rsa:2048 -nodes -subj "/CN=$cn" -keyout "$dir/$name.key" \
+        -out "$dir/$name.csr" 2>/dev/null &&
+        printf '%s\n' basicConstraints=CA:FALSE "$@" >"$dir/$name.ext" &&
+        openssl x509 -req -in "$dir/$name.csr" -CA "$dir/ca.pem" -CAkey "$dir/ca.key" \
+            -CAcreateserial -days 2 -extfile "$dir/$name.ext" -out "$dir/$name.pem" 2>/dev/null
 }
 
 free_port() {

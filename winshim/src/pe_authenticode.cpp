@@ -1,4 +1,5 @@
 #include "pe_authenticode.h"
+#include "pe_format.h"
 
 #include <openssl/evp.h>
 
@@ -8,21 +9,10 @@ namespace winshim {
 
 namespace {
 
-constexpr uint16_t kDosMagic = 0x5A4D;
-constexpr uint32_t kPeSignature = 0x4550;
-constexpr uint16_t kPe32Magic = 0x10B;
-constexpr uint16_t kPe32PlusMagic = 0x20B;
 constexpr uint32_t kSecurityDirectory = 4;
 constexpr uint16_t kCertificateRevision2 = 0x0200;
 constexpr uint16_t kCertificateTypePkcs7 = 0x0002;
 constexpr uint32_t kWinCertificateHeader = 8;
-
-uint16_t U16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t U32(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 
 struct MdContextFree {
     void operator()(EVP_MD_CTX* c) const { EVP_MD_CTX_free(c); }

@@ -6,6 +6,7 @@
 // are 64-bit so no sum of 32-bit fields can wrap. The tree is walked exactly three levels
 // deep, so a directory pointing at itself cannot loop.
 #include "pe_version_resource.h"
+#include "pe_format.h"
 
 #include <winshim/windows.h>
 
@@ -16,23 +17,12 @@ namespace winshim {
 
 namespace {
 
-constexpr uint16_t kDosMagic = 0x5A4D;    // "MZ"
-constexpr uint32_t kPeSignature = 0x4550; // "PE\0\0"
-constexpr uint16_t kPe32Magic = 0x10B;
-constexpr uint16_t kPe32PlusMagic = 0x20B;
 constexpr uint32_t kResourceDirectory = 2;
 constexpr uint32_t kRtVersion = 16;
 constexpr uint32_t kVsVersionInfoId = 1;
 constexpr uint32_t kHighBit = 0x80000000u;
 constexpr size_t kMaxVersionBlock = 0xFFFF; // wLength is 16 bits
 constexpr size_t kSectionHeaderSize = 40;
-
-uint16_t U16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t U32(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 
 struct Section {
     uint64_t virtualAddress;

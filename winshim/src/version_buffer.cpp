@@ -1,4 +1,5 @@
 #include "version_buffer.h"
+#include "pe_format.h"
 
 #include <winshim/windows.h>
 
@@ -15,12 +16,6 @@ constexpr size_t kNodeHeader = 6;
 constexpr uint16_t kTypeText = 1;
 constexpr size_t kFixedInfoSize = sizeof(VS_FIXEDFILEINFO);
 
-uint16_t U16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-uint32_t U32(const uint8_t* p) {
-    return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
-}
 void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
     for (int i = 0; i < 4; ++i)
         b[at + i] = static_cast<uint8_t>(v >> (8 * i));

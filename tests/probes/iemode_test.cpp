@@ -160,22 +160,6 @@ std::string OthersMayChange(const fs::path& path, bool /*folder*/) {
     return wrong;
 }
 
-// Gives `path` the DACL of `sddl`, protected. False when that fails.
-bool SetDacl(const fs::path& path, const wchar_t* sddl) {
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr))
-        return false;
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
-    GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
-    std::wstring name = path.wstring();
-    const DWORD set = SetNamedSecurityInfoW(
-        &name[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-        nullptr, nullptr, dacl, nullptr);
-    LocalFree(sd);
-    return set == ERROR_SUCCESS;
-}
-
 // Opens `path` to everyone, as a folder and file that a standard user made would be.
 void OpenToEveryone(const fs::path& path) {
     EXPECT_TRUE(SetDacl(path, L"D:P(A;OICI;FA;;;WD)"));

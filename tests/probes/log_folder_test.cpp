@@ -11,10 +11,7 @@
 #include <string>
 #include <vector>
 
-#ifdef _WIN32
-#include <aclapi.h>
-#include <sddl.h>
-#else
+#ifndef _WIN32
 #include <fcntl.h>
 #include <linux/fs.h>
 #include <sys/ioctl.h>
@@ -41,22 +38,7 @@ bool CanWriteIn(const fs::path& dir) {
     return made;
 }
 
-#ifdef _WIN32
-bool SetDacl(const fs::path& path, const wchar_t* sddl) {
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr))
-        return false;
-    BOOL present = FALSE, defaulted = FALSE;
-    PACL dacl = nullptr;
-    GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
-    std::wstring name = path.wstring();
-    const DWORD set = SetNamedSecurityInfoW(
-        &name[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-        nullptr, nullptr, dacl, nullptr);
-    LocalFree(sd);
-    return set == ERROR_SUCCESS;
-}
-#else
+#ifndef _WIN32
 bool SetImmutable(const fs::path& dir, bool on) {
     const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     int flags = 0;

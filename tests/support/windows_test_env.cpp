@@ -6,6 +6,11 @@
 #include <cstdlib>
 #include <ctime>
 
+#ifdef _WIN32
+#include <aclapi.h>
+#include <sddl.h>
+#endif
+
 bool AnsiIsGbk() {
 #ifdef _WIN32
     return GetACP() == 936;
@@ -22,6 +27,23 @@ bool RunningUnderWine() {
     return false;
 #endif
 }
+
+#ifdef _WIN32
+bool SetDacl(const std::filesystem::path& path, const wchar_t* sddl) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &sd, nullptr))
+        return false;
+    BOOL present = FALSE, defaulted = FALSE;
+    PACL dacl = nullptr;
+    GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted);
+    std::wstring name = path.wstring();
+    const DWORD set = SetNamedSecurityInfoW(
+        &name[0], SE_FILE_OBJECT, DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+        nullptr, nullptr, dacl, nullptr);
+    LocalFree(sd);
+    return set == ERROR_SUCCESS;
+}
+#endif
 
 bool UseA64BitWindows() {
 #ifndef _WIN32

@@ -4,6 +4,7 @@
 
 #include "probes/winapi.h"
 
+#include <filesystem>
 #include <string>
 
 // True when the ANSI functions take GBK: always over the stand-in, and on Windows when the
@@ -21,6 +22,11 @@ bool UseA64BitWindows();
 // Removes a key and everything under it, in both registry views. Only needed on Windows: elsewhere
 // each test has a fresh machine folder.
 void DeleteRegistryTree(HKEY root, const std::string& subKey);
+
+#ifdef _WIN32
+// Gives `path` the DACL of `sddl`, protected. False when that fails.
+bool SetDacl(const std::filesystem::path& path, const wchar_t* sddl);
+#endif
 
 // Sets the local time zone ("CST-8", "UTC0") for the object's lifetime.
 class ScopedTimeZone {

@@ -4,6 +4,7 @@
 #include "child_process.h"
 #include "raw_client.h"
 #include "report_samples.h"
+#include "server_fixture.h"
 #include "support_server.h"
 
 #include <httplib.h>
@@ -23,44 +24,15 @@ namespace {
 
 constexpr std::size_t kHundredMiB = 100u << 20;
 
-class HostileClientsTest : public ::testing::Test {
+class HostileClientsTest : public SupportServerFixture {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("support-hostile-" + std::to_string(getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        std::string error;
-        ASSERT_TRUE(store_.Open((dir_ / "s.sqlite").string(), error)) << error;
-    }
-    void TearDown() override {
-        if (thread_.joinable()) {
-            server_->Stop();
-            thread_.join();
-        }
-        server_.reset();
-        writer_.reset();
-        fs::remove_all(dir_);
-    }
     void Start(const HttpLimits& limits = SupportServer::DefaultLimits()) {
-        writer_ = std::make_unique<UploadWriter>(store_, 0, nullptr);
         SupportServer::Settings settings;
         settings.token = "hostile-test-token-0123456789";
         settings.log = nullptr;
         settings.limits = limits;
-        server_ = std::make_unique<SupportServer>(settings, store_, *writer_);
-        port_ = server_->Bind("127.0.0.1", 0);
-        ASSERT_GT(port_, 0);
-        thread_ = std::thread([this] { server_->Listen(); });
+        StartWith(settings, 0);
     }
-
-    fs::path dir_;
-    ReportStore store_;
-    std::unique_ptr<UploadWriter> writer_;
-    std::unique_ptr<SupportServer> server_;
-    std::thread thread_;
-    int port_ = 0;
 };
 
 TEST_F(HostileClientsTest, BodiesPastTheLimitAreRefusedAsSoonAsTheyPassIt) {

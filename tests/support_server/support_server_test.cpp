@@ -4,6 +4,7 @@
 #include "rate_limiter.h"
 #include "report_code.h"
 #include "report_samples.h"
+#include "server_fixture.h"
 #include "support_server.h"
 
 #include <httplib.h>
@@ -27,36 +28,14 @@ namespace {
 
 const char kToken[] = "test-token-0123456789abcdef";
 
-class SupportServerTest : public ::testing::Test {
+class SupportServerTest : public SupportServerFixture {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("support-test-" + std::to_string(getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        std::string error;
-        ASSERT_TRUE(store_.Open((dir_ / "support.sqlite").string(), error)) << error;
-    }
-    void TearDown() override {
-        if (thread_.joinable()) {
-            server_->Stop();
-            thread_.join();
-        }
-        server_.reset();
-        writer_.reset();
-        fs::remove_all(dir_);
-    }
     void Start(int keepDays = 90, int perAddress = 8) {
-        writer_ = std::make_unique<UploadWriter>(store_, keepDays, nullptr);
         SupportServer::Settings settings;
         settings.token = kToken;
         settings.log = nullptr;
         settings.limits.maxPerAddress = perAddress;
-        server_ = std::make_unique<SupportServer>(settings, store_, *writer_);
-        port_ = server_->Bind("127.0.0.1", 0);
-        ASSERT_GT(port_, 0);
-        thread_ = std::thread([this] { server_->Listen(); });
+        StartWith(settings, keepDays);
     }
     httplib::Result Get(const std::string& path, const httplib::Headers& headers = {}) {
         httplib::Client client("127.0.0.1", port_);
@@ -65,13 +44,6 @@ class SupportServerTest : public ::testing::Test {
     static httplib::Headers Bearer(const std::string& token = kToken) {
         return {{"Authorization", "Bearer " + token}};
     }
-
-    fs::path dir_;
-    ReportStore store_;
-    std::unique_ptr<UploadWriter> writer_;
-    std::unique_ptr<SupportServer> server_;
-    std::thread thread_;
-    int port_ = 0;
 };
 
 TEST_F(SupportServerTest, UploadThenLookupByTheCodeAsReadOverThePhone) {

@@ -348,11 +348,13 @@ TEST_F(StoreServerTest, ADamagedDatabaseFailsLoudly) {
     const std::vector<std::string> codes = StoreReports(file, 200);
     ASSERT_GT(fs::file_size(file), 60u * 4096);
 
-    // Damaged after the start: the pages answer 500 and the log says why.
+    // Damaged after the start: the pages answer 500 and the log says why. Every page past the
+    // schema is damaged: a page whose query reads only sound pages may rightly answer 200, and
+    // which pages a query reads depends on where SQLite put the rows and the indexes.
     store_ = std::make_unique<ReportStore>();
     std::string error;
     ASSERT_TRUE(store_->Open(file, error)) << error;
-    Damage(file, 4, 40);
+    Damage(file, 4, static_cast<int>(fs::file_size(file) / 4096) - 4);
     Start({});
     httplib::Client client("127.0.0.1", port_);
     const std::string paths[] = {"/support/", "/support/reports", "/support/r/" + codes[100]};

@@ -24,6 +24,9 @@ set(QUELDA_HTTPLIB_LISTEN_BACKLOG 128 CACHE STRING "Listen backlog of cpp-httpli
 # build folder and is rewritten only when the header changes.
 set(_httplib_split ${CMAKE_BINARY_DIR}/httplib-split)
 file(READ ${QUELDA_HTTPLIB_SOURCE_DIR}/httplib.h _httplib_text)
+# A new header (scripts/setup unpacks another version) configures the build again.
+set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${QUELDA_HTTPLIB_SOURCE_DIR}/httplib.h)
 set(_httplib_border "// ----------------------------------------------------------------------------\n")
 string(FIND "${_httplib_text}" "${_httplib_border}" _httplib_first)
 string(FIND "${_httplib_text}" "${_httplib_border}" _httplib_last REVERSE)

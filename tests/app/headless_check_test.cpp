@@ -17,13 +17,6 @@ using nlohmann::json;
 
 namespace {
 
-std::string ReadFile(const fs::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 class HeadlessCheckTest : public ::testing::Test {
   protected:
     void SetUp() override {

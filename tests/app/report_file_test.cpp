@@ -14,11 +14,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadFile(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(ReportFile, WhatIsNotARegularFileIsWrittenWhereItIsAndARegularFileIsReplacedWhole) {
     ScopedWorkDir work;
     const fs::path dir = work.dir();

@@ -1,5 +1,6 @@
 // The built quelda-confserver, run as a child process the way administrators and scripts do.
 #include "child_process.h"
+#include "confserver_paths.h"
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
@@ -14,12 +15,6 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const std::string kExamples = std::string(QUELDA_SOURCE_DIR) + "/examples";
-
-std::string Server() {
-    return (BinDir() / "quelda-confserver").string();
-}
-
 class BinaryTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -33,14 +28,10 @@ class BinaryTest : public ::testing::Test {
         std::ofstream(dir_ / rel, std::ios::binary) << content;
         return (dir_ / rel).string();
     }
-    static std::string Read(const fs::path& p) {
-        std::ifstream in(p, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
     // The example document with its installers on another server, except the hebei tool's.
     std::string DocumentWithToolUrl(const std::string& url) {
         nlohmann::ordered_json doc =
-            nlohmann::ordered_json::parse(Read(kExamples + "/server-config.json"));
+            nlohmann::ordered_json::parse(ReadFile(kExamples + "/server-config.json"));
         Elsewhere(doc);
         doc["hebei"]["tool"]["url"] = url;
         return Write("doc.json", doc.dump(2));
@@ -62,7 +53,7 @@ TEST_F(BinaryTest, CheckExitsZeroForTheExampleAndTwoWithOneLinePerProblem) {
     EXPECT_NE(ok.out.find("valid"), std::string::npos);
 
     nlohmann::ordered_json doc =
-        nlohmann::ordered_json::parse(Read(kExamples + "/server-config.json"));
+        nlohmann::ordered_json::parse(ReadFile(kExamples + "/server-config.json"));
     doc["shanxi"]["driver"][1]["url"] = "ftp://cdn.example/skf.exe";
     doc.erase("neimeng");
     std::string file = Write("bad.json", doc.dump());
@@ -76,7 +67,7 @@ TEST_F(BinaryTest, CheckExitsZeroForTheExampleAndTwoWithOneLinePerProblem) {
 
     // Valid, with a warning for the installer nothing protects; https needs none.
     nlohmann::ordered_json plain =
-        nlohmann::ordered_json::parse(Read(kExamples + "/server-config.json"));
+        nlohmann::ordered_json::parse(ReadFile(kExamples + "/server-config.json"));
     plain["shanxi"]["tool"]["url"] = "http://10.0.0.5/files/tool.exe";
     plain["shanxi"]["tool"].erase("sha256");
     plain["hebei"]["tool"]["url"] = "https://bid.example/files/tool.exe";
@@ -152,7 +143,7 @@ TEST_F(BinaryTest, BaseUrlOptionAndDocumentPathOption) {
 }
 
 TEST_F(BinaryTest, PortInUseIsARunTimeFailure) {
-    std::string file = Write("doc.json", Read(kExamples + "/server-config.json"));
+    std::string file = Write("doc.json", ReadFile(kExamples + "/server-config.json"));
     Child first({Server(), "--port", "0", file});
     int port = StartedPort(first);
     ASSERT_GT(port, 0);
@@ -166,7 +157,7 @@ TEST_F(BinaryTest, PortInUseIsARunTimeFailure) {
 TEST_F(BinaryTest, FillSha256WritesTheDigestOfEachServedFile) {
     Write("files/hebei/tool.exe", "abc");
     std::string file = DocumentWithToolUrl("{{BASE}}/files/hebei/tool.exe");
-    std::string original = Read(file);
+    std::string original = ReadFile(file);
     std::string files = (dir_ / "files").string();
     const std::string abc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
@@ -175,8 +166,8 @@ TEST_F(BinaryTest, FillSha256WritesTheDigestOfEachServedFile) {
     ProcessResult toOutput =
         RunProcess({Server(), "--fill-sha256", "--files", files, "--output", out, file});
     EXPECT_EQ(toOutput.exitCode, 0) << toOutput.err;
-    EXPECT_EQ(Read(file), original);
-    auto filled = nlohmann::ordered_json::parse(Read(out));
+    EXPECT_EQ(ReadFile(file), original);
+    auto filled = nlohmann::ordered_json::parse(ReadFile(out));
     EXPECT_EQ(filled["hebei"]["tool"]["sha256"], abc);
     EXPECT_FALSE(filled["shanxi"]["tool"].contains("sha256")) << "not served from --files";
     EXPECT_EQ(filled.begin().key(), "shanxi") << "member order kept";
@@ -189,23 +180,23 @@ TEST_F(BinaryTest, FillSha256WritesTheDigestOfEachServedFile) {
     ProcessResult inPlace = RunProcess({Server(), "--fill-sha256", "--files", files, "--base-url",
                                         "http://10.0.0.5:8080", absolute});
     EXPECT_EQ(inPlace.exitCode, 0) << inPlace.err;
-    EXPECT_EQ(nlohmann::json::parse(Read(absolute))["hebei"]["tool"]["sha256"], abc);
+    EXPECT_EQ(nlohmann::json::parse(ReadFile(absolute))["hebei"]["tool"]["sha256"], abc);
 }
 
 TEST_F(BinaryTest, FillSha256WritesNothingWhenAServedFileIsMissing) {
     Write("files/hebei/tool.exe", "abc");
     nlohmann::ordered_json doc =
-        nlohmann::ordered_json::parse(Read(kExamples + "/server-config.json"));
+        nlohmann::ordered_json::parse(ReadFile(kExamples + "/server-config.json"));
     Elsewhere(doc);
     doc["hebei"]["tool"]["url"] = "{{BASE}}/files/hebei/tool.exe";
     doc["neimeng"]["tool"]["url"] = "{{BASE}}/files/neimeng/gone.exe";
     std::string file = Write("doc.json", doc.dump(2));
-    std::string original = Read(file);
+    std::string original = ReadFile(file);
     ProcessResult result =
         RunProcess({Server(), "--fill-sha256", "--files", (dir_ / "files").string(), file});
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_NE(result.err.find("neimeng.tool.url: no file"), std::string::npos) << result.err;
-    EXPECT_EQ(Read(file), original);
+    EXPECT_EQ(ReadFile(file), original);
 }
 
 } // namespace

@@ -12,14 +12,14 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
 std::string ReadFile(const fs::path& p) {
     std::ifstream in(p, std::ios::binary);
     std::ostringstream s;
     s << in.rdbuf();
     return s.str();
 }
+
+namespace {
 
 fs::path TempName(const char* tag) {
     static int counter = 0;

@@ -2,6 +2,7 @@
 // the probes the way the tool reads them: after a region's installers have run, every item of
 // that region's section matches the machine.
 #include "child_process.h"
+#include "confserver_paths.h"
 #include "document.h"
 #include "file_store.h"
 #include "options.h"
@@ -22,8 +23,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-const std::string kExamples = std::string(QUELDA_SOURCE_DIR) + "/examples";
 
 class DemoMachine : public ::testing::Test {
   protected:

@@ -1,6 +1,7 @@
 // The operator's steps for a signed document, through the built quelda-confserver: fill the
 // hashes, export, sign the exported document with minisign, check it, serve it byte for byte.
 #include "child_process.h"
+#include "confserver_paths.h"
 #include "minisign_keys.h"
 
 #include <httplib.h>
@@ -14,17 +15,6 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 namespace {
-
-const std::string kExamples = std::string(QUELDA_SOURCE_DIR) + "/examples";
-
-std::string Server() {
-    return (BinDir() / "quelda-confserver").string();
-}
-
-std::string Read(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
@@ -127,9 +117,9 @@ TEST_F(SignedDocumentTool, SignedServerServesTheExportByteForByte) {
     const auto signature = client.Get("/envcheck/config.json.minisig");
     ASSERT_TRUE(body && signature);
     EXPECT_EQ(body->status, 200);
-    EXPECT_EQ(body->body, Read(document));
+    EXPECT_EQ(body->body, ReadFile(document));
     EXPECT_EQ(signature->status, 200);
-    EXPECT_EQ(signature->body, Read(document.string() + ".minisig"));
+    EXPECT_EQ(signature->body, ReadFile(document.string() + ".minisig"));
     EXPECT_EQ(client.Get("/files/shanxi/QueldaBidTool_setup.exe")->status, 200);
     server.Signal(SIGTERM);
     EXPECT_EQ(server.Wait(10s), 0);

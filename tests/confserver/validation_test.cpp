@@ -1,3 +1,4 @@
+#include "confserver_paths.h"
 #include "document_validation.h"
 #include "file_store.h"
 #include "options.h"
@@ -7,8 +8,6 @@
 #include <ostream>
 
 namespace {
-
-const std::string kExamples = std::string(QUELDA_SOURCE_DIR) + "/examples";
 
 Document ExampleDocument() {
     Document doc;

@@ -26,11 +26,6 @@ using nlohmann::json;
 
 namespace {
 
-std::string ReadFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 fs::path TestDir() {
     const fs::path dir = fs::temp_directory_path() /
                          ("support-acc-" + std::to_string(getpid()) + "-" +

@@ -62,7 +62,7 @@ std::string DesktopSid() {
 
 class Accounts : public ::testing::Test {
   protected:
-    void Write(const std::string& text) { WriteBytes(machine.dir() / "accounts.ini", text); }
+    void Write(const std::string& text) { WriteText(machine.dir() / "accounts.ini", text); }
     TempMachine machine;
 };
 

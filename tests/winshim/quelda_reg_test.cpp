@@ -40,7 +40,7 @@ ToolRun Reg(const std::vector<std::string>& args, const std::string& input = "")
     fs::path dir = fs::temp_directory_path() /
                    ("quelda-reg-run-" + std::to_string(getpid()) + "-" + std::to_string(++counter));
     fs::create_directories(dir);
-    WriteBytes(dir / "in", input);
+    WriteText(dir / "in", input);
     std::string cmd = Quote(Tool().string());
     for (const std::string& a : args)
         cmd += " " + Quote(a);
@@ -201,7 +201,7 @@ TEST_F(QueldaReg, ImportAppliesAFileWithDeletionsAndExportReadsBack) {
                              "\"new\"=hex(2):41,00,42,00,00,00\r\n";
     winshim::reg::Bytes utf16 = winshim::reg::Utf8ToUtf16Le(text);
     fs::path file = machine.dir() / "in.reg";
-    WriteBytes(file, "\xFF\xFE" + std::string(utf16.begin(), utf16.end()));
+    WriteText(file, "\xFF\xFE" + std::string(utf16.begin(), utf16.end()));
     ToolRun import = Reg({"import", file.string()});
     ASSERT_EQ(import.status, 0) << import.err;
     EXPECT_EQ(Reg({"query", "HKLM\\SOFTWARE\\Old"}).status, 1);
@@ -240,7 +240,7 @@ TEST_F(QueldaReg, Reg32WritesAndReadsWhereA32BitProgramDoesOnA64BitMachine) {
         const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n"
                                  "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Imported]\r\n\"y\"=\"2\"\r\n";
         fs::path file = fresh.dir() / "in.reg";
-        WriteBytes(file, text);
+        WriteText(file, text);
         ASSERT_EQ(Reg({"import", file.string(), "/reg:32"}).status, 0);
         const bool is64 = std::string(bits) == "AMD64";
         const std::pair<const char*, const char*> keys[] = {
@@ -260,7 +260,7 @@ TEST_F(QueldaReg, Reg32WritesAndReadsWhereA32BitProgramDoesOnA64BitMachine) {
 
 TEST_F(QueldaReg, HkcuIsTheHiveOfTheProgramsUserWhereTheMachineNamesOne) {
     const std::string admin = "S-1-5-21-1000-2000-3000-500";
-    WriteBytes(machine.dir() / "accounts.ini", "program = " + admin + " PC\\admin\n");
+    WriteText(machine.dir() / "accounts.ini", "program = " + admin + " PC\\admin\n");
     ASSERT_EQ(Reg({"add", "HKCU\\Software\\X", "/v", "a", "/d", "1"}).status, 0);
     EXPECT_EQ(Reg({"query", "HKU\\" + admin + "\\Software\\X", "/v", "a"}).status, 0);
     EXPECT_EQ(Reg({"query", "HKCU\\Software\\X", "/v", "a"}).status, 0);
@@ -270,7 +270,7 @@ TEST_F(QueldaReg, HkcuIsTheHiveOfTheProgramsUserWhereTheMachineNamesOne) {
 
 TEST_F(QueldaReg, BadInputFailsWithAClearMessage) {
     fs::path notReg = machine.dir() / "not.reg";
-    WriteBytes(notReg, "Windows Registry Editor Version 6.00\n[HKEY_CURRENT_USER\\A]\n");
+    WriteText(notReg, "Windows Registry Editor Version 6.00\n[HKEY_CURRENT_USER\\A]\n");
     struct Case {
         std::vector<std::string> args;
         std::string message;
@@ -309,7 +309,7 @@ TEST_F(QueldaReg, ACorruptRegistryIsReportedWithItsLineAndLeftAlone) {
     const std::string corrupt = "Windows Registry Editor Version 5.00\n\n"
                                 "[HKEY_CURRENT_USER\\A]\n"
                                 "\"v\"=\"unterminated\n";
-    WriteBytes(RegistryFile(machine.dir()), corrupt);
+    WriteText(RegistryFile(machine.dir()), corrupt);
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"add", "HKCU\\A", "/v", "w", "/d", "1", "/f"},
           std::vector<std::string>{"query", "HKCU\\A"},
@@ -319,7 +319,7 @@ TEST_F(QueldaReg, ACorruptRegistryIsReportedWithItsLineAndLeftAlone) {
         EXPECT_NE(run.err.find("registry.reg line 4: "), std::string::npos) << run.err;
     }
     fs::path good = machine.dir() / "good.reg";
-    WriteBytes(good, "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\B]\n");
+    WriteText(good, "Windows Registry Editor Version 5.00\n[HKEY_CURRENT_USER\\B]\n");
     EXPECT_EQ(Reg({"import", good.string()}).status, 1);
     EXPECT_EQ(ReadBytes(RegistryFile(machine.dir())), corrupt);
 }
@@ -350,10 +350,10 @@ TEST_F(QueldaReg, TwoToolsAddingAtOnceLoseNothing) {
 
 TEST_F(QueldaReg, ImportSkipsABadValueWithAWarningAndKeepsTheRest) {
     fs::path file = machine.dir() / "tweak.reg";
-    WriteBytes(file, "Windows Registry Editor Version 5.00\r\n\r\n"
-                     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tweak]\r\n"
-                     "\"NetworkThrottlingIndex\"=dword:0ffffffff\r\n"
-                     "\"SystemResponsiveness\"=dword:00000000\r\n");
+    WriteText(file, "Windows Registry Editor Version 5.00\r\n\r\n"
+                    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tweak]\r\n"
+                    "\"NetworkThrottlingIndex\"=dword:0ffffffff\r\n"
+                    "\"SystemResponsiveness\"=dword:00000000\r\n");
     ToolRun run = Reg({"import", file.string()});
     EXPECT_EQ(run.status, 2);
     EXPECT_NE(run.err.find("WARNING: " + file.string() + " line 4: "), std::string::npos)

@@ -58,7 +58,7 @@ TEST(RegistryApi, EveryTypeRoundTripsThroughTheApiAndTheFile) {
 
     // Read back through a new handle after the file was re-read from disk, in the UTF-8 form
     // that earlier versions wrote.
-    WriteBytes(RegistryFile(machine.dir()), file + "\n");
+    WriteText(RegistryFile(machine.dir()), file + "\n");
     ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Quelda\\Round", 0, KEY_READ, &key),
               ERROR_SUCCESS);
     for (const Case& c : cases) {
@@ -77,7 +77,7 @@ TEST(RegistryApi, ReadsARegeditExportDroppedIntoTheMachine) {
     TempMachine machine;
     // UTF-16LE with a byte-order mark and CRLF, as regedit saves; "Home" spells "%A%\中".
     winshim::reg::Bytes body = winshim::reg::Utf8ToUtf16Le(kExport);
-    WriteBytes(RegistryFile(machine.dir()), "\xFF\xFE" + std::string(body.begin(), body.end()));
+    WriteText(RegistryFile(machine.dir()), "\xFF\xFE" + std::string(body.begin(), body.end()));
 
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vendor\\Tool", 0,
@@ -152,7 +152,7 @@ TEST(RegistryApi, ACorruptFileFailsEveryCallAndIsNeverWritten) {
                                 "[HKEY_CURRENT_USER\\Software\\A]\n"
                                 "\"v\"=dword:zz\n"
                                 "\"w\"=\"fine\"\n";
-    WriteBytes(RegistryFile(machine.dir()), corrupt);
+    WriteText(RegistryFile(machine.dir()), corrupt);
 
     HKEY key = nullptr;
     EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\A", 0, KEY_READ, &key), ERROR_BADDB);

@@ -35,7 +35,7 @@ inline std::string RegFileText(const std::string& bytes) {
     return lf;
 }
 
-inline void WriteBytes(const std::filesystem::path& file, const std::string& bytes) {
+inline void WriteText(const std::filesystem::path& file, const std::string& bytes) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out << bytes;
 }

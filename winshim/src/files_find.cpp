@@ -91,7 +91,7 @@ bool ListingOrder(const std::string& a, const std::string& b) {
     return Upper(a) < Upper(b) || (Upper(a) == Upper(b) && a < b);
 }
 
-HANDLE Fail(DWORD error) {
+HANDLE FailedFind(DWORD error) {
     SetLastError(error);
     return INVALID_HANDLE_VALUE;
 }
@@ -103,11 +103,11 @@ HANDLE Fail(DWORD error) {
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData) {
     using namespace winshim;
     if (!lpFileName || !lpFindFileData)
-        return Fail(ERROR_INVALID_PARAMETER);
+        return FailedFind(ERROR_INVALID_PARAMETER);
     const std::string windowsPath = AnsiToUtf8Text(lpFileName);
     const std::string native = MapWindowsPath(windowsPath);
     if (native.empty())
-        return Fail(ERROR_PATH_NOT_FOUND);
+        return FailedFind(ERROR_PATH_NOT_FOUND);
 
     const size_t slash = native.find_last_of('/');
     const std::string dir =
@@ -115,11 +115,11 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
     const std::string pattern = slash == std::string::npos ? native : native.substr(slash + 1);
     // "C:\dir\" names no file: Windows fails it rather than listing the folder.
     if (pattern.empty())
-        return Fail(ERROR_FILE_NOT_FOUND);
+        return FailedFind(ERROR_FILE_NOT_FOUND);
 
     struct stat dirStat;
     if (stat(dir.c_str(), &dirStat) != 0 || !S_ISDIR(dirStat.st_mode))
-        return Fail(ERROR_PATH_NOT_FOUND);
+        return FailedFind(ERROR_PATH_NOT_FOUND);
 
     std::vector<std::string> candidates;
     if (!HasWildcard(pattern)) {
@@ -150,7 +150,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileDat
             return AddHandle(std::make_shared<FindObject>());
         }
     }
-    return Fail(ERROR_FILE_NOT_FOUND);
+    return FailedFind(ERROR_FILE_NOT_FOUND);
 }
 
 BOOL WINAPI FindClose(HANDLE hFindFile) {

@@ -1,8 +1,8 @@
 # Every library comes from Debian's packages (scripts/setup installs them).
-find_package(PkgConfig REQUIRED)
 find_package(Threads REQUIRED)
 
 if(NOT WIN32)
+    find_package(PkgConfig REQUIRED) # libsodium; OpenSSL and SQLite for the server-side tools
     find_package(Boost 1.74 REQUIRED COMPONENTS locale)
     find_package(pugixml REQUIRED)
 else()

@@ -1,6 +1,7 @@
 // quelda-envcheck --check: the command line, the report it writes and its exit status.
 #include "app/check_options.h"
 #include "app/headless_check.h"
+#include "file_bytes.h"
 #include "probes/registry.h"
 #include "scoped_work_dir.h"
 #include "temp_machine.h"
@@ -10,7 +11,6 @@
 #include <nlohmann/json.hpp>
 
 #include <fstream>
-#include <sstream>
 
 namespace fs = std::filesystem;
 using nlohmann::json;

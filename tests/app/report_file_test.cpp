@@ -1,6 +1,7 @@
 // --report FILE: a FIFO is written in place, a symbolic link's target is written, a regular
 // file is replaced whole.
 #include "app/report_file.h"
+#include "file_bytes.h"
 #include "scoped_work_dir.h"
 
 #include <gtest/gtest.h>

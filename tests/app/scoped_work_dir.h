@@ -1,8 +1,6 @@
 #pragma once
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 // A fresh temporary folder made the current directory while the object lives.
@@ -28,9 +26,3 @@ class ScopedWorkDir {
     std::filesystem::path previous_;
     std::filesystem::path dir_;
 };
-
-// The whole file, its bytes as they are ("" when it cannot be read).
-inline std::string ReadFile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}

@@ -1,6 +1,7 @@
 // The built quelda-confserver, run as a child process the way administrators and scripts do.
 #include "child_process.h"
 #include "confserver_paths.h"
+#include "file_bytes.h"
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>

@@ -15,9 +15,6 @@ struct ProcessResult {
     std::string err;
 };
 
-// The whole file, its bytes as they are ("" when it cannot be read).
-std::string ReadFile(const std::filesystem::path& file);
-
 // Runs a program to its end and collects its output.
 ProcessResult RunProcess(const std::vector<std::string>& argv);
 

@@ -2,6 +2,7 @@
 // hashes, export, sign the exported document with minisign, check it, serve it byte for byte.
 #include "child_process.h"
 #include "confserver_paths.h"
+#include "file_bytes.h"
 #include "minisign_keys.h"
 
 #include <httplib.h>

@@ -4,6 +4,7 @@
 // HTTPS through nginx, the staff read them back through nginx, and the address recorded is
 // the one nginx saw.
 #include "child_process.h"
+#include "file_bytes.h"
 #include "raw_client.h"
 #include "report_samples.h"
 

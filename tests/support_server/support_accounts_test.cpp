@@ -3,6 +3,7 @@
 // damaged database.
 #include "access.h"
 #include "child_process.h"
+#include "file_bytes.h"
 #include "options.h"
 #include "raw_client.h"
 #include "report_limits.h"

@@ -2,7 +2,9 @@
 # What the test stages under Wine share. Callers source this file.
 #   wine32, wine64              the two loaders (the 32-bit one runs 32-bit programs in both
 #                               kinds of prefix, as WOW64 in a 64-bit one)
-#   wine_can_run32              succeeds when this kernel executes 32-bit programs
+#   wine_can_run32              succeeds when the 32-bit Wine runs here
+#   wine32_cause                why it cannot (printed), failing when it can
+#   kernel_runs32               succeeds when this kernel executes 32-bit programs
 #   wine_program_arch           i686, or x86_64 where 32-bit programs cannot run
 #   wine_prefer_64bit DIR       `wine` and `winepath` on PATH take the 64-bit loader
 #   wine_test_env               the environment of every run: no Mono or Gecko prompts, no
@@ -18,7 +20,47 @@
 wine32=/usr/lib/wine/wine
 wine64=/usr/lib/wine/wine64
 
-wine_can_run32() { "$wine32" --version >/dev/null 2>&1; }
+# Whether the 32-bit Wine runs here, and if not, why: the package missing (it could not be
+# installed on a bad day of the archive) and a kernel that does not execute 32-bit programs
+# (booted with ia32_emulation off) need different remedies. A static i386 program of a few
+# instructions, assembled here, tells the kernel's part apart from Wine's.
+#   wine32_cause   prints why the 32-bit Wine cannot run; fails when it can
+wine32_cause() {
+    local out
+    out=$("$wine32" --version 2>&1) && return 1
+    if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q 'install ok installed' ||
+        [ ! -x "$wine32" ]; then
+        echo "wine32 is not installed (or could not be: see the set-up's messages)"
+    else
+        local kernel=0
+        kernel_runs32 || kernel=$?
+        case $kernel in
+        1) echo "wine32 is installed, but this kernel cannot run 32-bit programs" ;;
+        0) echo "wine32 is installed and the kernel runs 32-bit programs, but wine32 fails:" \
+                "${out:0:200}" ;;
+        *) echo "wine32 is installed but fails (whether the kernel runs 32-bit programs could not" \
+                "be checked: no i386 assembler): ${out:0:200}" ;;
+        esac
+    fi
+}
+wine_can_run32() { ! wine32_cause >/dev/null; }
+
+# Runs a static 32-bit program that exits with 42 (the i386 exit system call through int 0x80):
+# 0 when it did, 1 when the kernel would not run it, 2 when it could not be built (binutils).
+kernel_runs32() {
+    local dir status=0 result=2
+    dir=$(mktemp -d)
+    # shellcheck disable=SC2016 # assembler text, not shell
+    printf '.globl _start\n_start: movl $1, %%eax\n movl $42, %%ebx\n int $0x80\n' >"$dir/exit42.s"
+    if as --32 -o "$dir/exit42.o" "$dir/exit42.s" 2>/dev/null &&
+        ld -m elf_i386 -static -o "$dir/exit42" "$dir/exit42.o" 2>/dev/null; then
+        "$dir/exit42" 2>/dev/null || status=$?
+        result=1
+        [ "$status" -ne 42 ] || result=0
+    fi
+    rm -rf "$dir"
+    return "$result"
+}
 
 # The build of the Windows program that Wine can run here (QUELDA_WINDOWS_ARCH's values):
 # the 32-bit program as shipped, or where 32-bit programs cannot run, its 64-bit build.

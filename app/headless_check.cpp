@@ -6,6 +6,7 @@
 #include "app/report_file.h"
 #include "common/log/program_log.h"
 #include "engine/checkthread.h"
+#include "engine/job_contract.h"
 #include "engine/report/report_json.h"
 #include "engine/report/report_text.h"
 #include "engine/upload/report_upload.h"
@@ -89,7 +90,8 @@ int RunHeadlessCheck(const std::vector<std::string>& args) {
     ReadConfig(config, options.report == "-" ? stderr : stdout);
 
     const auto logger = CreateProgramLogger(QDir::currentPath().toStdString());
-    CheckThread thread(0, options.regionIndex, config.ipPort, config.url, std::string(), 0, logger);
+    CheckThread thread(kCheckJob, options.regionIndex, config.ipPort, config.url, std::string(), 0,
+                       logger);
     thread.SetDocumentKeys(SelectDocumentKeys(BuiltInDocumentKeyLines(), config.docKeys));
     thread.start();
     thread.wait();

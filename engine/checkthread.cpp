@@ -4,6 +4,7 @@
 #include "engine/download/part_files.h"
 #include "engine/engine_log.h"
 #include "engine/install_paths.h"
+#include "engine/job_contract.h"
 #include "engine/region.h"
 #include "engine/report/check_record.h"
 #include "engine/server_address.h"
@@ -108,7 +109,7 @@ void CheckThread::run() {
 
 void CheckThread::Dispatch() {
     switch (mode) {
-    case 0:
+    case kCheckJob:
         BeginReport();
         emit CheckStartSig(1);
         if (CheckNet() < 0) {
@@ -122,19 +123,19 @@ void CheckThread::Dispatch() {
         RecordRows();
         emit CheckReportSig(report_);
         return;
-    case 1:
+    case kDotNetInstallJob:
         CheckNet();
         DownloadCsharp(true);
         return;
-    case 2:
+    case kToolInstallJob:
         CheckNet();
         DownloadToolVer(true);
         return;
-    case 3:
+    case kCaInstallJob:
         CheckNet();
         DownloadCaVer(true);
         return;
-    case 4:
+    case kRepairJob:
         CheckNet();
         RepairAll();
         return;

@@ -2,9 +2,10 @@
 
 #include "engine/ie_mode.h"
 #include "engine/install_outcome.h"
+#include "engine/job_contract.h"
 #include "engine/report/check_report.h"
-#include "engine/trust/document_check.h"
 #include "engine/transport/transport.h"
+#include "engine/trust/document_check.h"
 
 #include <QString>
 #include <QThread>
@@ -19,9 +20,15 @@
 
 class HeldFile;
 struct FetchHooks;
+struct InstallItem;
+struct InstallOptions;
+struct InstallPoints;
+struct InstallTexts;
+struct Installer;
 
-// One job on a thread of its own: a check (mode 0), a single installer (1 .NET Framework,
-// 2 bidding tool, 3 CA drivers) or a one-click repair (4). Results leave only by signal.
+// One job on a thread of its own: a check, a single installer (.NET Framework, bidding tool,
+// CA drivers) or a one-click repair, its mode a JobMode and a repair's flags RepairFlags
+// (job_contract.h). Results leave only by signal, as the result codes there say.
 // The object outlives its thread: its destructor waits for the thread to end.
 class CheckThread : public QThread {
     Q_OBJECT
@@ -107,6 +114,20 @@ class CheckThread : public QThread {
     // Starts a row's downloaded installer and waits for it, and after exit code 1618 for the
     // other installation (InstallWaitSig), until the job is cancelled or the program ends.
     InstallResult RunRowInstaller(int row, const std::filesystem::path& target);
+    // The install step (engine/install/install_step.cpp) that the single installs and the
+    // repair sequence share, `how` saying where they differ: a row's installer, or those of
+    // the CA drivers that need one. Each ends with the step's last progress value, the row's
+    // outcome and its result signal, and returns the result.
+    int InstallRowItem(const InstallItem& item, const InstallOptions& how);
+    int InstallCaDrivers(const InstallOptions& how);
+    // One installer's way: download (held), verify, launch. Returns its result code.
+    int FetchAndStart(int row, Installer& one, const InstallTexts& texts, const InstallOptions& how,
+                      const InstallPoints& at);
+    void FinishInstall(int row, const InstallOptions& how, const std::string& outcome,
+                       const InstallResult* ran, void (CheckThread::*resultSignal)(int),
+                       int result);
+    // UpdateProcess(value), unless value is kNoProgress.
+    void EmitProgress(int value);
 
     nlohmann::json serverCfg;
     int regionIndex;

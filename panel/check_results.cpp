@@ -3,6 +3,7 @@
 #include "centerwidget.h"
 
 #include "engine/checkthread.h"
+#include "engine/job_contract.h"
 #include "engine/row_texts.h"
 #include "panel_styles.h"
 #include "status_icon.h"
@@ -22,7 +23,7 @@ void centerWidget::StartCheck(bool message) {
         return;
     needProcess = 0;
     needDown = 0;
-    CheckThread* thread = NewThread(0, regionCombo->currentIndex(), 0);
+    CheckThread* thread = NewThread(kCheckJob, regionCombo->currentIndex(), 0);
     checkThread = thread;
     checkRunEnded = false;
     connect(thread, &CheckThread::CheckStartSig, this, &centerWidget::CheckStartSlot);
@@ -37,7 +38,7 @@ void centerWidget::StartCheck(bool message) {
     // ends without its last result must not leave the title bar busy.
     connect(thread, &CheckThread::JobEndSig, this, [this, thread] {
         if (thread == checkThread && !checkRunEnded)
-            CheckNetSlot(-1);
+            CheckNetSlot(kNetFault);
     });
     connect(thread, &CheckThread::JobEndSig, thread, &QObject::deleteLater);
     thread->start(QThread::InheritPriority);
@@ -117,10 +118,10 @@ void centerWidget::CheckToolVerSlot(int res) {
 void centerWidget::CheckCAVerSlot(int res) {
     const bool good = res >= 0;
     if (!good) {
-        // -5 is repaired by the same CA install, but is not counted as a download.
-        caButton->setText(res == -5 ? "修复" : "下载安装");
+        // The SKF fault is repaired by the same CA install, but is not counted as a download.
+        caButton->setText(res == kCaEnvironmentFault ? "修复" : "下载安装");
         ++needProcess;
-        if (res != -5)
+        if (res != kCaEnvironmentFault)
             ++needDown;
     }
     ShowResult(caStatusLabel, caIconLabel, RowText(kCaRow, res), good, false);

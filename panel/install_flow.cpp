@@ -4,6 +4,7 @@
 
 #include "engine/checkthread.h"
 #include "engine/install_outcome.h"
+#include "engine/job_contract.h"
 #include "panel_styles.h"
 #include "status_icon.h"
 
@@ -19,10 +20,6 @@ namespace {
 QString Megabytes(qint64 bytes) {
     return QString::number(static_cast<double>(bytes) / (1024.0 * 1024.0), 'f', 1) + " MB";
 }
-
-const int kNetFraBit = 1;
-const int kToolBit = 2;
-const int kCaBit = 4;
 } // namespace
 
 void centerWidget::ConnectInstallRecord(CheckThread* thread) {
@@ -44,7 +41,7 @@ void centerWidget::StartRepair(bool /*repairFlag*/) {
 
     int flags = 0;
     const std::pair<QPushButton*, int> rows[] = {
-        {netFraButton, kNetFraBit}, {toolButton, kToolBit}, {caButton, kCaBit}};
+        {netFraButton, kRepairDotNet}, {toolButton, kRepairTool}, {caButton, kRepairCa}};
     for (const auto& [button, bit] : rows) {
         if (button->isHidden())
             continue;
@@ -53,7 +50,7 @@ void centerWidget::StartRepair(bool /*repairFlag*/) {
         flags |= bit;
     }
 
-    CheckThread* thread = NewThread(4, regionCombo->currentIndex(), flags);
+    CheckThread* thread = NewThread(kRepairJob, regionCombo->currentIndex(), flags);
     ConnectInstallRecord(thread);
     connect(thread, &CheckThread::RepairFinishSig, this, &centerWidget::RepairFinishSlot);
     connect(thread, &CheckThread::UpdateProcess, this, &centerWidget::UpdateProcess);
@@ -64,7 +61,7 @@ void centerWidget::StartRepair(bool /*repairFlag*/) {
     connect(thread, &CheckThread::RepairFinishSig, this, [delivered] { *delivered = true; });
     connect(thread, &CheckThread::JobEndSig, this, [this, delivered, flags] {
         if (!*delivered)
-            RepairFinishSlot(flags, -1, -1, -1);
+            RepairFinishSlot(flags, kNoResultSent, kNoResultSent, kNoResultSent);
     });
     connect(thread, &CheckThread::JobEndSig, thread, &QObject::deleteLater);
     thread->start(QThread::InheritPriority);
@@ -87,7 +84,7 @@ void centerWidget::StartInstallThread(int mode, void (CheckThread::*resultSig)(i
     connect(thread, resultSig, this, [delivered] { *delivered = true; });
     connect(thread, &CheckThread::JobEndSig, this, [this, delivered, resultSlot] {
         if (!*delivered)
-            (this->*resultSlot)(-1);
+            (this->*resultSlot)(kNoResultSent);
     });
     connect(thread, &CheckThread::JobEndSig, thread, &QObject::deleteLater);
     thread->start(QThread::InheritPriority);
@@ -114,21 +111,21 @@ void centerWidget::StartSingleInstall(int mode, QPushButton* rowButton,
 void centerWidget::DownloadCsharpCfg() {
     if (CancelInstallWait(kDotNetRow))
         return;
-    StartSingleInstall(1, netFraButton, &CheckThread::DownloadCsharpSig,
+    StartSingleInstall(kDotNetInstallJob, netFraButton, &CheckThread::DownloadCsharpSig,
                        &centerWidget::DownloadThreadCsharpCfg);
 }
 
 void centerWidget::DownloadToolCfg() {
     if (CancelInstallWait(kToolRow))
         return;
-    StartSingleInstall(2, toolButton, &CheckThread::DownloadToolSig,
+    StartSingleInstall(kToolInstallJob, toolButton, &CheckThread::DownloadToolSig,
                        &centerWidget::DownloadThreadToolCfg);
 }
 
 void centerWidget::DownloadCaCfg() {
     if (CancelInstallWait(kCaRow))
         return;
-    StartSingleInstall(3, caButton, &CheckThread::DownloadCaSig,
+    StartSingleInstall(kCaInstallJob, caButton, &CheckThread::DownloadCaSig,
                        &centerWidget::DownloadThreadCaCfg);
 }
 
@@ -223,17 +220,17 @@ void centerWidget::DownloadThreadCaCfg(int res) {
 }
 
 void centerWidget::RepairFinishSlot(int flag, int csharp, int tool, int ca) {
-    if (flag & kNetFraBit) {
+    if (flag & kRepairDotNet) {
         qDebug() << "center  RepairFinishSlot,res:" << csharp;
         ShowInstallResult(kDotNetRow, netFraStatusLabel, netFraIconLabel, netFraButton,
                           "安装完成，请重新检测", csharp);
     }
-    if (flag & kToolBit) {
+    if (flag & kRepairTool) {
         qDebug() << "center  DownloadThreadToolCfg,res:" << tool;
         ShowInstallResult(kToolRow, toolStatusLabel, toolIconLabel, toolButton,
                           "安装完成，请重新检测", tool);
     }
-    if (flag & kCaBit) {
+    if (flag & kRepairCa) {
         qDebug() << "center  DownloadThreadCaCfg,res:" << ca;
         ShowInstallResult(kCaRow, caStatusLabel, caIconLabel, caButton, "CA安装完成，请重新检测",
                           ca);

@@ -1,0 +1,55 @@
+#!/usr/bin/python3
+"""Checks the links of Markdown pages to the checkout's own files.
+
+Usage: check-doc-links.py PAGE.md...
+
+Every link [text](target) whose target is not a URL must name a file or folder that exists,
+relative to the page; a #fragment after a Markdown page must be one of that page's headings
+(as the usual Markdown renderers make anchors of them: lower case, punctuation dropped,
+spaces as hyphens). Code spans and fenced blocks are not read. Prints one line per broken
+link and exits 1 when there is one.
+"""
+import os
+import re
+import sys
+
+LINK = re.compile(r"\[[^\]]*\]\(([^)\s]+)\)")
+
+
+def prose(text):
+    """The page without its fenced blocks and code spans."""
+    text = re.sub(r"(?ms)^```.*?^```", "", text)
+    return re.sub(r"`[^`\n]*`", "", text)
+
+
+def anchors(path):
+    with open(path, encoding="utf-8") as f:
+        text = re.sub(r"(?ms)^```.*?^```", "", f.read())
+    found = set()
+    for heading in re.findall(r"(?m)^#{1,6} +(.+?) *$", text):
+        slug = re.sub(r"[^\w\- ]", "", heading.lower()).replace(" ", "-")
+        found.add(slug)
+    return found
+
+
+def main():
+    broken = 0
+    for page in sys.argv[1:]:
+        with open(page, encoding="utf-8") as f:
+            text = prose(f.read())
+        for target in LINK.findall(text):
+            if re.match(r"^[a-z][a-z0-9+.-]*:", target):  # http:, https:, mailto:
+                continue
+            path, _, fragment = target.partition("#")
+            where = os.path.normpath(os.path.join(os.path.dirname(page), path)) if path else page
+            if not os.path.exists(where):
+                print("%s: the link to %s names no file" % (page, target))
+                broken += 1
+            elif fragment and where.endswith(".md") and fragment not in anchors(where):
+                print("%s: the link to %s names no heading of %s" % (page, target, where))
+                broken += 1
+    return 1 if broken else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

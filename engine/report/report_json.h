@@ -5,7 +5,8 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-// The report as a JSON value; its shape is described in the README and held by a test.
+// The report as a JSON value; its shape is described in docs/report-format.md and held by a
+// test.
 nlohmann::json ReportJson(const CheckReport& report);
 
 // The report as JSON text, indented. Bytes that are not UTF-8 become U+FFFD, so the text is

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Fetches a source package of the installed Debian release from the system's own Debian
 # archive, through a private deb-src list (the system's apt sources stay as they are).
 #   debian_source_download PACKAGE VERSION DIR  -> the .dsc, .orig and .debian files in DIR

@@ -5,6 +5,7 @@
 # or build-windows-x86_64/bin where only the 64-bit program is built) when it has both programs; otherwise two small programs of the probe build (no Qt needed)
 # stand in for the pair, copied into SCRATCH/bin. Sets `programs` to what they are.
 # Callers source this file and set $root and $name (the program's name without .exe).
+# shellcheck disable=SC2034,SC2154 # $root and $name come from the caller, `programs` goes to it
 
 package_programs() { # scratch
     local bin="$root/build-windows/bin" probes="$root/build-windows-probes"

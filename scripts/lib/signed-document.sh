@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # A signed server document made the way an operator makes one, for the demo and the tests:
 #   sign_document CONFSERVER DOCUMENT FILES BASE_URL WORK
 # makes a key pair with minisign (no password; nothing of it is kept in the checkout),
@@ -5,6 +6,7 @@
 # WORK/export and signs the exported document (GBK, as served) with serial 1, valid for
 # 30 days. Sets signed_document (the exported document; its .minisig beside it),
 # doc_key_file (the .pub file) and doc_key (its base64 line). Callers source this file.
+# shellcheck disable=SC2034 # the variables set here are read by the caller
 
 sign_document() { # confserver document files base-url work
     local confserver=$1 document=$2 files=$3 base=$4 work=$5

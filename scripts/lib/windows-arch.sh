@@ -4,6 +4,8 @@
 # tests run on machines whose kernel cannot run 32-bit programs (and so no 32-bit Wine).
 # Sets windows_arch, windows_triplet, windows_build_dir (the build folder, under $root) and
 # windows_package (the name of the zip that scripts/package-windows writes under dist/).
+# The sourcing script sets $root and reads the variables set here:
+# shellcheck disable=SC2034,SC2154
 windows_arch=${QUELDA_WINDOWS_ARCH:-i686}
 case $windows_arch in
 i686) windows_build_dir="$root/build-windows" windows_package=quelda-envcheck-win32 ;;

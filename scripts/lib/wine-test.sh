@@ -103,6 +103,7 @@ wait_for() { # seconds, command... (the command is run again until it succeeds)
 }
 
 start_confserver() { # dir files document
+    # shellcheck disable=SC2154 # $native: the caller's native build
     "$native/bin/quelda-confserver" --port 0 --files "$2" "$3" >"$1/server.out" \
         2>"$1/server.log" &
     pids+=($!)

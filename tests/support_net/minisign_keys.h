@@ -22,7 +22,7 @@ class MinisignKeys {
     // The .minisig text of `bytes` with the trusted comment; `legacy`: minisign -l.
     std::string Sign(const std::string& bytes, const std::string& trustedComment,
                      bool legacy = false) const;
-    // Signs a file in place (FILE.minisig beside it), as the README tells operators to.
+    // Signs a file in place (FILE.minisig beside it), as docs/operators.md tells operators to.
     void SignFile(const std::filesystem::path& file, const std::string& trustedComment) const;
 
   private:

@@ -1,4 +1,4 @@
-// The deployment as the README describes it: Debian's nginx with the repository's
+// The deployment as docs/support-desk.md describes it: Debian's nginx with the repository's
 // configuration (tools/support/deploy/nginx-quelda-support.conf) in front of the built
 // quelda-support, on loopback, with a certificate made here by openssl. Uploads go over
 // HTTPS through nginx, the staff read them back through nginx, and the address recorded is

@@ -55,7 +55,8 @@ void CheckThread::RepairAll() {
     }
 
     if (repairFlags & kRepairCa) {
-        ca = InstallCaDrivers(RepairStep("thread  DownloadCaVer", stepIndex * progressStep));
+        // The CA step announces itself with the tool step's text, as it always has.
+        ca = InstallCaDrivers(RepairStep("thread  DownloadToolVer", stepIndex * progressStep));
         ++stepIndex;
         qDebug() << "thread  UpdateProcess:" << stepIndex * progressStep;
     }

@@ -60,7 +60,7 @@ TEST_F(InstallStep, OnlyTheRepairSequenceLabelsItsSteps) {
     Run(4, 0, 7);
     EXPECT_EQ(
         debug.Take("thread  Download"),
-        (Strings{"thread  DownloadCsharp", "thread  DownloadToolVer", "thread  DownloadCaVer"}));
+        (Strings{"thread  DownloadCsharp", "thread  DownloadToolVer", "thread  DownloadToolVer"}));
 }
 
 // The tool's debug lines do not depend on whether the job writes records.

@@ -1,14 +1,18 @@
 #include "app/check_options.h"
 
+#include "engine/region_table.h"
+
 #include <map>
 
-const char kCheckUsage[] =
-    "usage: quelda-envcheck --check [--region shanxi|hebei|neimeng] [--report FILE|-]\n"
-    "                       [--format json|text] [--upload]\n"
-    "--upload sends the JSON report to the support server that the server document names\n"
-    "and prints the report's code on standard output\n"
-    "exit status: 0 all in order, 1 something needs repair, 2 server unreachable or its\n"
-    "document unusable, 64 bad command line, 74 report not written, 75 upload failed\n";
+std::string CheckUsage() {
+    return "usage: quelda-envcheck --check [--region " + RegionKeys("|") +
+           "] [--report FILE|-]\n"
+           "                       [--format json|text] [--upload]\n"
+           "--upload sends the JSON report to the support server that the server document names\n"
+           "and prints the report's code on standard output\n"
+           "exit status: 0 all in order, 1 something needs repair, 2 server unreachable or its\n"
+           "document unusable, 64 bad command line, 74 report not written, 75 upload failed\n";
+}
 
 bool WantsHeadlessCheck(const std::vector<std::string>& args) {
     for (const std::string& arg : args)
@@ -19,7 +23,6 @@ bool WantsHeadlessCheck(const std::vector<std::string>& args) {
 
 bool ParseCheckOptions(const std::vector<std::string>& args, CheckOptions& options,
                        std::string& error) {
-    static const std::map<std::string, int> regions = {{"shanxi", 0}, {"hebei", 1}, {"neimeng", 2}};
     std::map<std::string, std::string> values;
     bool check = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -59,12 +62,12 @@ bool ParseCheckOptions(const std::vector<std::string>& args, CheckOptions& optio
         return false;
     }
     if (values.count("--region")) {
-        const auto region = regions.find(values["--region"]);
-        if (region == regions.end()) {
+        const int region = RegionIndexOf(values["--region"]);
+        if (region < 0) {
             error = "unknown region: " + values["--region"];
             return false;
         }
-        options.regionIndex = region->second;
+        options.regionIndex = region;
     }
     if (values.count("--report"))
         options.report = values["--report"];

@@ -7,7 +7,7 @@
 //   quelda-envcheck --check [--region shanxi|hebei|neimeng] [--report FILE|-]
 //                   [--format json|text] [--upload]
 struct CheckOptions {
-    int regionIndex = 0;         // as the window's region selector: 0 shanxi, 1 hebei, 2 neimeng
+    int regionIndex = 0;         // as the window's region selector (kRegions): 0 shanxi, ...
     std::string report = "-";    // a file name (local code page), or "-" for standard output
     std::string format = "json"; // "json" or "text"; without --format, text for a ".txt" file
     bool upload = false;         // also send the JSON report where the server document says
@@ -21,4 +21,4 @@ bool ParseCheckOptions(const std::vector<std::string>& args, CheckOptions& optio
                        std::string& error);
 
 // The usage text, for standard error.
-extern const char kCheckUsage[];
+std::string CheckUsage();

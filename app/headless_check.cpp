@@ -82,7 +82,7 @@ int RunHeadlessCheck(const std::vector<std::string>& args) {
     std::string error;
     if (!ParseCheckOptions(args, options, error)) {
         SayError(error);
-        WriteStreamText(stderr, kCheckUsage);
+        WriteStreamText(stderr, CheckUsage());
         return 64;
     }
     // The window's messages about config.json, kept off a report on standard output.

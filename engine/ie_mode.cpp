@@ -2,6 +2,8 @@
 
 #include "engine/region.h"
 
+#include "common/text/host_syntax.h"
+
 #include "probes/ie_settings.h"
 
 namespace {

@@ -1,16 +1,11 @@
 #include "engine/region.h"
 
+#include "engine/region_table.h"
+
 std::string RegionName(int regionIndex) {
-    switch (regionIndex) {
-    case 0:
-        return "shanxi";
-    case 1:
-        return "hebei";
-    case 2:
-        return "neimeng";
-    default:
+    if (regionIndex < 0 || regionIndex >= static_cast<int>(kRegions.size()))
         return std::string();
-    }
+    return kRegions[regionIndex].key;
 }
 
 const nlohmann::json& Member(const nlohmann::json& j, const std::string& key) {

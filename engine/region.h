@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-// Document key of a region index: 0 "shanxi", 1 "hebei", 2 "neimeng"; empty otherwise.
+// Document key of a region index (kRegions of engine/region_table.h: 0 "shanxi", 1 "hebei",
+// 2 "neimeng"); empty otherwise.
 std::string RegionName(int regionIndex);
 
 // The member of an object, or null when it is missing or `j` is not an object. A reference

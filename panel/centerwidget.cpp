@@ -3,6 +3,7 @@
 #include "alert_protocol.h"
 #include "common/log/program_log.h"
 #include "engine/checkthread.h"
+#include "engine/region_table.h"
 #include "panel_styles.h"
 
 #include <QComboBox>
@@ -117,9 +118,8 @@ void centerWidget::BuildWidgets() {
 
     regionCombo = new QComboBox(this);
     regionCombo->setObjectName("regionCombo");
-    regionCombo->addItem("山西");
-    regionCombo->addItem("河北");
-    regionCombo->addItem("内蒙");
+    for (const RegionEntry& region : kRegions)
+        regionCombo->addItem(region.label);
     regionCombo->setCurrentIndex(0);
     regionLabel = NewLabel(this, "regionLabel", "选择区域: ");
     regionLabel->setStyleSheet(panelstyle::kRegion);

@@ -2,8 +2,9 @@
 
 #include "iemode_site_list.h"
 #include "registry.h"
-#include "textconv.h"
 #include "user_hive.h"
+
+#include "common/text/ascii.h"
 
 #include <cstring>
 
@@ -91,14 +92,14 @@ IEModePolicy ReadIEModePolicy() {
             policy.siteListWhere = Where(root, kEdgePolicyKey, kSiteList);
         }
     }
-    if (!policy.siteList.empty() && !EqualIgnoringAsciiCase(policy.siteList, kSiteListUrl))
+    if (!policy.siteList.empty() && !ascii::EqualIgnoringCase(policy.siteList, kSiteListUrl))
         NoteOrganisation(policy, policy.siteList, policy.siteListWhere);
     for (const Root& root : roots) {
         std::string text;
         if (ReadText(root.key, kEdgePolicyKey, kCloudSiteList, text))
             NoteOrganisation(policy, text, Where(root, kEdgePolicyKey, kCloudSiteList));
         if (ReadText(root.key, kIEEnterpriseMode, kIESiteList, text) &&
-            !EqualIgnoringAsciiCase(text, kSiteListUrl))
+            !ascii::EqualIgnoringCase(text, kSiteListUrl))
             NoteOrganisation(policy, text, Where(root, kIEEnterpriseMode, kIESiteList));
     }
     return policy;

@@ -2,11 +2,12 @@
 
 #include "admin_folder.h"
 #include "native_path.h"
-#include "textconv.h"
+
+#include "common/text/ascii.h"
+#include "common/text/host_syntax.h"
 
 #include <pugixml.hpp>
 
-#include <cctype>
 #include <exception>
 #include <filesystem>
 #include <fstream>
@@ -19,41 +20,11 @@ const char kSiteListUrl[] = "file:///C:/ProgramData/Quelda/iemode-sites.xml";
 
 namespace {
 
-std::string Lower(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-bool IsHostChar(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.';
-}
-
-// A host name: labels of letters, digits and '-' joined by single dots.
-bool IsHostName(const std::string& host) {
-    if (host.empty() || host.size() > 253 || host.front() == '.' || host.back() == '.' ||
-        host.find("..") != std::string::npos)
-        return false;
-    for (char c : host)
-        if (!IsHostChar(c))
-            return false;
-    return true;
-}
-
-// 1-65535 written in decimal without a sign; 0 otherwise.
-int PortNumber(const std::string& digits) {
-    if (digits.empty() || digits.size() > 5 ||
-        digits.find_first_not_of("0123456789") != std::string::npos)
-        return 0;
-    const int port = std::stoi(digits);
-    return port >= 1 && port <= 65535 ? port : 0;
-}
-
 // Host and port (0 when none is written) of a site entry; false for an entry that is not
 // a host with an optional valid port.
 bool SplitSite(const std::string& site, std::string& host, int& port) {
     const std::string::size_type colon = site.find(':');
-    host = Lower(site.substr(0, colon));
+    host = ascii::Lower(site.substr(0, colon));
     port = colon == std::string::npos ? 0 : PortNumber(site.substr(colon + 1));
     return IsHostName(host) && (colon == std::string::npos || port != 0);
 }
@@ -118,25 +89,6 @@ bool FreePartPath(const std::string& windowsPath, std::string& partPath) {
 
 } // namespace
 
-std::string SiteHostProblem(const std::string& site) {
-    if (site.find("://") != std::string::npos)
-        return "must be a host without a scheme (no http://)";
-    if (site.find_first_of("/\\?#") != std::string::npos)
-        return "must be a host without a path";
-    if (site.find('*') != std::string::npos)
-        return "must not hold a wildcard";
-    const std::string::size_type colon = site.find(':');
-    const std::string host = site.substr(0, colon);
-    if (!IsHostName(host))
-        return "must be a host name of letters, digits, '-' and '.'";
-    if (host.find('.') == std::string::npos)
-        return "must name a host of at least two labels (such as portal.example.cn), not a "
-               "top-level domain";
-    if (colon != std::string::npos && PortNumber(site.substr(colon + 1)) == 0)
-        return "the port after the host must be a number from 1 to 65535";
-    return std::string();
-}
-
 bool ReadSiteList(const std::string& windowsPath, SiteList& list) {
     try {
         pugi::xml_document doc;
@@ -160,7 +112,7 @@ bool ReadSiteList(const std::string& windowsPath, SiteList& list) {
 
 bool HostListed(const std::vector<std::string>& hosts, const std::string& host) {
     for (const std::string& entry : hosts)
-        if (EqualIgnoringAsciiCase(entry, host))
+        if (ascii::EqualIgnoringCase(entry, host))
             return true;
     return false;
 }
@@ -229,7 +181,7 @@ bool SiteListTrusted(const std::string& windowsPath) {
 bool PageHostListed(const std::string& url, const std::vector<std::string>& listed) {
     std::string rest;
     int defaultPort = 0;
-    const std::string lower = Lower(url);
+    const std::string lower = ascii::Lower(url);
     if (lower.compare(0, 7, "http://") == 0) {
         rest = url.substr(7);
         defaultPort = 80;
@@ -242,7 +194,7 @@ bool PageHostListed(const std::string& url, const std::vector<std::string>& list
     // Browsers end the authority at any of these, a backslash included.
     const std::string authority = rest.substr(0, rest.find_first_of("/\\?#"));
     const std::string::size_type colon = authority.find(':');
-    const std::string host = Lower(authority.substr(0, colon));
+    const std::string host = ascii::Lower(authority.substr(0, colon));
     if (!IsHostName(host))
         return false;
     int port = defaultPort;

@@ -11,18 +11,13 @@
 extern const char kSiteListPath[]; // C:\ProgramData\Quelda\iemode-sites.xml
 extern const char kSiteListUrl[];  // the same file as the policy names it
 
-// Most hosts a server document may add to the list (per region, beside the portal).
-inline constexpr std::size_t kMaxSiteHosts = 32;
-
 struct SiteList {
     int version = 0;
     std::vector<std::string> hosts; // as written in the file
 };
 
-// Empty when `host` is a host name of at least two labels or "host:port" (port 1-65535)
-// that a site list may hold; otherwise what is wrong with it. No scheme, path, wildcard,
-// blank or single label ("cn") is accepted.
-std::string SiteHostProblem(const std::string& host);
+// What a site list may hold, and how many hosts a document may add to it, is said in
+// common/text/host_syntax.h.
 
 // Reads a site list file (a Windows path). False when the file is missing or is not a site
 // list of schema v.2.

@@ -7,7 +7,6 @@
 #include <boost/locale/encoding_utf.hpp>
 #endif
 
-#include <cctype>
 #include <cstdio>
 #include <exception>
 
@@ -118,13 +117,3 @@ std::string WideToUtf8(const std::wstring& wide) {
 }
 
 #endif
-
-bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}

@@ -8,6 +8,3 @@ std::string Utf8ToGbk(const std::string& utf8);
 std::string GbkToUtf8(const std::string& gbk);
 // A wide string of the Windows API (UTF-16 on Windows, UTF-32 elsewhere) to UTF-8.
 std::string WideToUtf8(const std::wstring& wide);
-
-// Equal when the bytes are, but for the case of ASCII letters (host names, file URLs).
-bool EqualIgnoringAsciiCase(const std::string& a, const std::string& b);

@@ -8,6 +8,8 @@
 #include "engine/server_address.h"
 #include "engine/transport/transport.h"
 
+#include "common/text/ascii.h"
+
 #include "probes/held_file.h"
 
 #include <QCryptographicHash>
@@ -15,7 +17,6 @@
 #include <QString>
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <exception>
@@ -29,16 +30,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-bool SameHex(std::string a, std::string b) {
-    auto lower = [](std::string& s) {
-        std::transform(s.begin(), s.end(), s.begin(),
-                       [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    };
-    lower(a);
-    lower(b);
-    return a == b;
-}
-
 void Discard(const fs::path& file) {
     std::error_code ec;
     fs::remove(file, ec);
@@ -419,7 +410,7 @@ FetchResult FetchInstaller(const std::string& url, const fs::path& target,
         Discard(target);
         return FetchResult::WriteFailed;
     }
-    if (!expectedSha256.empty() && !SameHex(Sha256OfHeld(held), expectedSha256)) {
+    if (!expectedSha256.empty() && !ascii::EqualIgnoringCase(Sha256OfHeld(held), expectedSha256)) {
         held.Close();
         Discard(target);
         return FetchResult::ChecksumMismatch;

@@ -120,7 +120,9 @@ TEST_F(HeadlessCheckTest, BadCommandLinesExit64WithUsage) {
     for (const auto& line : lines) {
         testing::internal::CaptureStderr();
         EXPECT_EQ(RunHeadlessCheck(line), 64) << line.back();
-        EXPECT_NE(testing::internal::GetCapturedStderr().find("usage: quelda-envcheck --check"),
+        EXPECT_NE(testing::internal::GetCapturedStderr().find(
+                      "usage: quelda-envcheck --check [--region shanxi|hebei|neimeng] "
+                      "[--report FILE|-]\n"),
                   std::string::npos);
     }
     EXPECT_FALSE(WantsHeadlessCheck({"--region", "hebei"}));

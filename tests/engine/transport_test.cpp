@@ -6,7 +6,7 @@
 #include "engine/download/download_limits.h"
 #include "engine/server_document.h"
 #include "engine/transport/http_date.h"
-#include "engine/transport/proxy_environment.h"
+#include "engine/transport/httplib/proxy_environment.h"
 #include "engine/transport/transport.h"
 #include "lying_server.h"
 #include "probes/textconv.h"

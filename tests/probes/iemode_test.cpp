@@ -1,4 +1,5 @@
 // Which Windows retires IE, Edge and its IE mode policies, our site list and its hosts.
+#include "common/text/host_syntax.h"
 #include "pe_fixture.h"
 #include "probe_test_env.h"
 #include "probes/edge_install.h"

@@ -1,3 +1,4 @@
+#include "common/text/ascii.h"
 #include "probe_test_env.h"
 #include "probes/file_probes.h"
 #include "probes/textconv.h"
@@ -126,5 +127,26 @@ TEST(TextConversion, Utf8AndGbkRoundTripAndDropWhatTheyCannotConvert) {
     EXPECT_EQ(GbkToUtf8("a\xFF"
                         "b"),
               "ab");
+}
+
+// Header names, host names and hex digits compare and fold only A-Z: the bytes of GBK or
+// UTF-8 text, and the punctuation 32 code points away from a letter, stay what they are.
+TEST(AsciiText, FoldsOnlyAsciiLettersAndTrimsAsciiSpace) {
+    EXPECT_TRUE(ascii::EqualIgnoringCase("Transfer-Encoding", "transfer-ENCODING"));
+    EXPECT_TRUE(ascii::EqualIgnoringCase("", ""));
+    EXPECT_FALSE(ascii::EqualIgnoringCase("chunked", "chunked "));
+    EXPECT_FALSE(ascii::EqualIgnoringCase("chunked", "chunke"));
+    EXPECT_FALSE(ascii::EqualIgnoringCase("@[\\]^", "`{|}~"));
+    EXPECT_FALSE(ascii::EqualIgnoringCase("\xC4", "\xE4")); // Latin-1 A/a umlaut; a GBK lead byte
+    EXPECT_TRUE(ascii::EqualIgnoringCase("\xD6\xD0Z", "\xD6\xD0z"));
+
+    EXPECT_EQ(ascii::Lower("HTTP://Portal.Example.CN:8080/Ab"), "http://portal.example.cn:8080/ab");
+    EXPECT_EQ(ascii::Lower("默认ABC\xC4"), "默认abc\xC4");
+    EXPECT_EQ(ascii::Lower("@[`{"), "@[`{");
+
+    EXPECT_EQ(ascii::Trim(" \t\r\n x  y \v\f"), "x  y");
+    EXPECT_EQ(ascii::Trim(" \t "), "");
+    EXPECT_EQ(ascii::Trim(""), "");
+    EXPECT_EQ(ascii::Trim("\xA1\xA1x\xA1\xA1"), "\xA1\xA1x\xA1\xA1"); // a GBK full-width space
 }
 } // namespace

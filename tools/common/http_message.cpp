@@ -1,16 +1,6 @@
 #include "http_message.h"
 
-#include <cctype>
-
-bool EqualIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) !=
-            std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
+#include "common/text/ascii.h"
 
 namespace {
 
@@ -26,7 +16,7 @@ int HexValue(char c) {
 
 const std::string* Find(const HttpFields& fields, const std::string& name) {
     for (const auto& [key, value] : fields)
-        if (EqualIgnoringCase(key, name))
+        if (ascii::EqualIgnoringCase(key, name))
             return &value;
     return nullptr;
 }
@@ -88,7 +78,7 @@ std::string HttpRequest::FormParam(const std::string& name) const {
 
 void HttpResponse::SetHeader(const std::string& name, const std::string& value) {
     for (auto& [key, old] : headers)
-        if (EqualIgnoringCase(key, name)) {
+        if (ascii::EqualIgnoringCase(key, name)) {
             old = value;
             return;
         }

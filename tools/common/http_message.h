@@ -47,4 +47,3 @@ struct HttpResponse {
 std::string DecodeUrl(const std::string& text, bool plusAsSpace);
 // The value of `name` in "a=1&b=2" (decoded), empty when absent.
 std::string UrlParam(const std::string& encoded, const std::string& name);
-bool EqualIgnoringCase(const std::string& a, const std::string& b);

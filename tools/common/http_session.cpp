@@ -1,5 +1,7 @@
 #include "http_session.h"
 
+#include "common/text/ascii.h"
+
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -29,8 +31,9 @@ std::string OneLine(const std::string& text) {
 }
 
 bool SentByListener(const std::string& name) {
-    return EqualIgnoringCase(name, "Content-Length") || EqualIgnoringCase(name, "Connection") ||
-           EqualIgnoringCase(name, "Transfer-Encoding");
+    return ascii::EqualIgnoringCase(name, "Content-Length") ||
+           ascii::EqualIgnoringCase(name, "Connection") ||
+           ascii::EqualIgnoringCase(name, "Transfer-Encoding");
 }
 
 } // namespace
@@ -162,7 +165,8 @@ void HttpSession::OnHeader(error_code ec) {
         ReadUntilClose();
         return;
     }
-    if (!parser_->is_done() && EqualIgnoringCase(request_.Header("Expect"), "100-continue")) {
+    if (!parser_->is_done() &&
+        ascii::EqualIgnoringCase(request_.Header("Expect"), "100-continue")) {
         static const std::string kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
         asio::async_write(socket_, asio::buffer(kContinue),
                           [self = shared_from_this()](error_code e, std::size_t) {

@@ -61,6 +61,10 @@ bool EncodeDocumentGbk(const Document& doc, std::string& gbk, std::string& error
     }
 }
 
+std::string DecodeGbk(const std::string& gbk) {
+    return boost::locale::conv::between(gbk, "UTF-8", "GBK", boost::locale::conv::skip);
+}
+
 std::string DumpDocument(const Document& doc) {
     return doc.dump(2, ' ', false) + "\n";
 }

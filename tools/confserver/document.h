@@ -21,5 +21,9 @@ bool EncodableInGbk(const std::string& utf8);
 // GBK cannot encode.
 bool EncodeDocumentGbk(const Document& doc, std::string& gbk, std::string& error);
 
+// GBK bytes as UTF-8, as the program reads a served document: bytes that are not GBK are
+// skipped.
+std::string DecodeGbk(const std::string& gbk);
+
 // The document as UTF-8 text, indented, with a final line end.
 std::string DumpDocument(const Document& doc);

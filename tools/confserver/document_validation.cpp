@@ -2,7 +2,7 @@
 
 #include "sha256_fill.h"
 
-#include "probes/iemode_site_list.h"
+#include "common/text/host_syntax.h"
 
 #include <array>
 #include <regex>

@@ -4,7 +4,7 @@
 
 #include "http_message.h"
 
-#include <array>
+#include "engine/region_table.h"
 
 bool ServedUrls::RelativeFile(const std::string& url, std::string& relative) const {
     std::string rest;
@@ -29,7 +29,8 @@ std::vector<UrlSlot> InstallerUrls(Document& doc) {
         if (holder.is_object() && holder.contains("url") && holder["url"].is_string())
             slots.push_back({path, &holder});
     };
-    for (const char* region : std::array<const char*, 3>{"shanxi", "hebei", "neimeng"}) {
+    for (const RegionEntry& entry : kRegions) {
+        const char* region = entry.key;
         if (!doc.contains(region) || !doc[region].is_object())
             continue;
         Document& section = doc[region];

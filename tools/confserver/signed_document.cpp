@@ -2,8 +2,6 @@
 
 #include "sha256_fill.h"
 
-#include "probes/textconv.h"
-
 #include <fstream>
 #include <iterator>
 
@@ -40,7 +38,7 @@ bool LoadDocKeys(const std::vector<std::string>& files, std::vector<MinisignPubl
 
 bool ParseServedDocument(const std::string& gbk, Document& doc, std::string& error) {
     try {
-        doc = Document::parse(GbkToUtf8(gbk));
+        doc = Document::parse(DecodeGbk(gbk));
         return true;
     } catch (const std::exception& e) {
         error = std::string("not a JSON document (read as GBK, as served): ") + e.what();

@@ -1,5 +1,7 @@
 #include "html.h"
 
+#include "engine/region_table.h"
+
 #include <cstdio>
 #include <ctime>
 
@@ -81,16 +83,9 @@ bool ParseChinaDate(const std::string& text, std::int64_t& unixSeconds) {
     return true;
 }
 
-const char* const* KnownRegions() {
-    static const char* const regions[] = {"shanxi", "hebei", "neimeng", nullptr};
-    return regions;
-}
-
 std::string RegionLabel(const std::string& region) {
-    static const std::map<std::string, std::string> names = {
-        {"shanxi", "山西"}, {"hebei", "河北"}, {"neimeng", "内蒙"}};
-    auto it = names.find(region);
-    return it != names.end() ? it->second : region;
+    const int index = RegionIndexOf(region);
+    return index < 0 ? region : kRegions[index].label;
 }
 
 std::string PageHtml(const std::string& title, const std::string& body, bool withNav) {

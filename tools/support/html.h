@@ -16,10 +16,9 @@ std::string ChinaTime(std::int64_t unixSeconds);
 // "YYYY-MM-DD" read as the start of that day in China Standard Time; false when malformed.
 bool ParseChinaDate(const std::string& text, std::int64_t& unixSeconds);
 
-// The Chinese name of a known region ("hebei": "河北"), else the region as sent.
+// The Chinese name of a known region ("hebei": "河北", from kRegions of
+// engine/region_table.h), else the region as sent.
 std::string RegionLabel(const std::string& region);
-// The regions the tool knows, in the order it lists them.
-const char* const* KnownRegions();
 
 // A whole page: title, navigation (unless `withNav` is false) and the body's HTML.
 std::string PageHtml(const std::string& title, const std::string& body, bool withNav = true);

@@ -1,7 +1,6 @@
 #include "report_limits.h"
 
-#include "html.h"
-
+#include "engine/region_table.h"
 #include "engine/report/report_shape.h"
 
 namespace rs = report_shape;
@@ -55,11 +54,8 @@ bool TextsWithin(const json& root, const std::string& rootPath, std::string& rea
 
 bool WithinReportLimits(const json& report, std::string& reason) {
     const std::string& region = report[rs::kRegion].get_ref<const std::string&>();
-    bool known = false;
-    for (const char* const* r = KnownRegions(); *r; ++r)
-        known = known || region == *r;
-    if (!known) {
-        reason = "report.region: must be one of shanxi, hebei, neimeng";
+    if (RegionIndexOf(region) < 0) {
+        reason = "report.region: must be one of " + RegionKeys(", ");
         return false;
     }
     auto version = [&reason](const json& value, const std::string& path) {

@@ -2,6 +2,7 @@
 #include "pages.h"
 #include "report_code.h"
 
+#include "engine/region_table.h"
 #include "engine/row_texts.h"
 
 namespace {
@@ -14,10 +15,11 @@ std::string FilterForm(const ReportsQuery& q) {
     std::string f = "<form method=\"get\" action=\"/support/reports\" class=\"filters\">"
                     "<label>地区 <select name=\"region\"><option value=\"\">全部</option>";
     bool known = q.filter.region.empty();
-    for (const char* const* r = KnownRegions(); *r; ++r) {
-        known = known || q.filter.region == *r;
-        f += std::string("<option value=\"") + *r + "\"" + Selected(q.filter.region == *r) + ">" +
-             Html(RegionLabel(*r)) + "</option>";
+    for (const RegionEntry& region : kRegions) {
+        const std::string r = region.key;
+        known = known || q.filter.region == r;
+        f += "<option value=\"" + r + "\"" + Selected(q.filter.region == r) + ">" +
+             Html(region.label) + "</option>";
     }
     if (!known)
         f += "<option value=\"" + Html(q.filter.region) + "\" selected>" + Html(q.filter.region) +

@@ -3,9 +3,11 @@
 // demand; the user's proxy, script and auto-logon).
 
 #include "engine/transport/transport.h"
-#include "engine/transport/winhttp_errors.h"
-#include "engine/transport/winhttp_proxy.h"
-#include "engine/transport/winhttp_text.h"
+#include "engine/transport/winhttp/winhttp_errors.h"
+#include "engine/transport/winhttp/winhttp_proxy.h"
+#include "engine/transport/winhttp/winhttp_text.h"
+
+#include "common/text/ascii.h"
 
 #include <windows.h>
 
@@ -14,7 +16,6 @@
 #include <winhttp.h>
 
 #include <algorithm>
-#include <cctype>
 #include <climits>
 #include <map>
 #include <mutex>
@@ -41,12 +42,6 @@ void CALLBACK OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, 
     if (status == WINHTTP_CALLBACK_STATUS_SECURE_FAILURE && context && info &&
         length >= sizeof(DWORD))
         reinterpret_cast<SecureFailure*>(context)->flags |= *static_cast<const DWORD*>(info);
-}
-
-std::string LowerAscii(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
 }
 
 // The headers of the answer, from WinHTTP's CRLF-separated block (the status line first).
@@ -396,7 +391,7 @@ bool WinHttpTransport::Send(const TransportRequest& request,
     // How the body ends: its length, or the final chunk (WinHTTP decodes the chunks and
     // reports a connection that ends before the last one as an error).
     const bool chunked =
-        LowerAscii(response.Header("Transfer-Encoding")).find("chunked") != std::string::npos;
+        ascii::Lower(response.Header("Transfer-Encoding")).find("chunked") != std::string::npos;
     unsigned long long length = 0;
     const bool hasLength = !chunked && ParseLength(response.Header("Content-Length"), length);
     const bool noBody = status == 204 || status == 304 || (status >= 100 && status < 200);

@@ -1,4 +1,4 @@
-#include "engine/transport/winhttp_errors.h"
+#include "engine/transport/winhttp/winhttp_errors.h"
 
 #include <windows.h>
 

@@ -1,6 +1,6 @@
-#include "engine/transport/winhttp_proxy.h"
+#include "engine/transport/winhttp/winhttp_proxy.h"
 
-#include "engine/transport/winhttp_text.h"
+#include "engine/transport/winhttp/winhttp_text.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "engine/transport/winhttp_text.h"
+#include "engine/transport/winhttp/winhttp_text.h"
 
 #include <windows.h>
 

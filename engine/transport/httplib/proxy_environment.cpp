@@ -1,28 +1,15 @@
-#include "engine/transport/proxy_environment.h"
+#include "engine/transport/httplib/proxy_environment.h"
+
+#include "common/text/ascii.h"
 
 #include <cctype>
 #include <cstdlib>
 
 namespace {
-std::string Lower(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::string Trim(const std::string& text) {
-    std::size_t b = 0, e = text.size();
-    while (b < e && std::isspace(static_cast<unsigned char>(text[b])))
-        ++b;
-    while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1])))
-        --e;
-    return text.substr(b, e - b);
-}
-
 int HexValue(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    c = ascii::ToLower(c);
     return c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
 }
 
@@ -42,10 +29,10 @@ std::string PercentDecoded(const std::string& text) {
 
 // "[http://][user[:password]@]host[:port][/]"
 void ParseProxy(const std::string& value, ProxySetting& proxy) {
-    std::string rest = Trim(value);
+    std::string rest = ascii::Trim(value);
     const auto scheme = rest.find("://");
     if (scheme != std::string::npos) {
-        const std::string name = Lower(rest.substr(0, scheme));
+        const std::string name = ascii::Lower(rest.substr(0, scheme));
         if (name != "http") {
             proxy.error = "proxy scheme '" + name + "' is not supported (only http://)";
             return;
@@ -109,7 +96,7 @@ void ParseProxy(const std::string& value, ProxySetting& proxy) {
 } // namespace
 
 bool NoProxyCovers(const std::string& noProxy, const std::string& rawHost) {
-    std::string host = Lower(rawHost);
+    std::string host = ascii::Lower(rawHost);
     if (!host.empty() && host.back() == '.')
         host.pop_back();
     std::size_t start = 0;
@@ -117,7 +104,7 @@ bool NoProxyCovers(const std::string& noProxy, const std::string& rawHost) {
         std::size_t end = noProxy.find_first_of(", ", start);
         if (end == std::string::npos)
             end = noProxy.size();
-        std::string entry = Lower(Trim(noProxy.substr(start, end - start)));
+        std::string entry = ascii::Lower(ascii::Trim(noProxy.substr(start, end - start)));
         start = end + 1;
         if (entry.empty())
             continue;
@@ -154,7 +141,7 @@ ProxySetting ProxyFor(bool https, const std::string& host, const EnvironmentLook
     for (const char* name : names) {
         if (!name)
             continue;
-        const std::string value = Trim(lookup(name));
+        const std::string value = ascii::Trim(lookup(name));
         if (value.empty())
             continue;
         proxy.variable = name;

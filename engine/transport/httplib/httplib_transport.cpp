@@ -4,8 +4,10 @@
 // curl reads them), the host name, and TLS 1.2 at least. Proxies come from the
 // environment (see proxy_environment.h); https goes through them with CONNECT.
 #include "engine/transport/http_date.h"
-#include "engine/transport/proxy_environment.h"
+#include "engine/transport/httplib/proxy_environment.h"
 #include "engine/transport/transport.h"
+
+#include "common/text/ascii.h"
 
 #include <httplib.h>
 
@@ -97,25 +99,11 @@ bool IsDigits(const std::string& text) {
     return true;
 }
 
-bool SameIgnoringCase(const std::string& a, const char* b) {
-    std::size_t i = 0;
-    for (; i < a.size() && b[i]; ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
-    return i == a.size() && !b[i];
-}
-
 // How the body of an answer ends: the library reads a chunked body up to its last chunk, a
 // body with a Content-Length up to that length, and anything else up to the connection's
 // end, which cannot be told from a connection that broke.
 bool BodyIsFramed(const httplib::Response& response) {
-    if (SameIgnoringCase(response.get_header_value("Transfer-Encoding"), "chunked"))
+    if (ascii::EqualIgnoringCase(response.get_header_value("Transfer-Encoding"), "chunked"))
         return true;
     return response.has_header("Content-Length") &&
            IsDigits(response.get_header_value("Content-Length"));

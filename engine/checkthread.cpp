@@ -261,78 +261,69 @@ void CheckThread::CheckCaVer() {
     const bool hebei = region == "hebei";
     const bool neimeng = region == "neimeng";
     try {
-        std::vector<const nlohmann::json*> entries;
-        if (!DriverEntries(Member(serverCfg, region), entries)) {
+        // One look at every entry: the row's code and the report's facts both come from it.
+        const DriverListFindings found = ExamineDriverList(Member(serverCfg, region), neimeng);
+        report_.rows[kCaRow].facts = CaFacts(found, region);
+        if (!found.listRead) {
             ENGINE_LOG(logger, "driver list of region {} unreadable", region);
             emit CheckCAVerSig(-3);
             return;
         }
-        for (const nlohmann::json* item : entries) {
-            const nlohmann::json& entry = *item;
-            const std::string path = TextMember(entry, "path");
-            const std::string key = TextMember(entry, "key");
-            const std::string fileName = TextMember(entry, "fileName");
-            const std::string fileVersion = TextMember(entry, "fileVersion");
-            const std::string fileModifyDtm = TextMember(entry, "fileModifyDtm");
-
-            std::string rootName, subKey;
-            const int split = SplitRegPath(path, rootName, subKey);
-            if (split < 0) {
+        // The first entry that is not in order decides.
+        for (const DriverFindings& f : found.entries) {
+            const DriverEntry& entry = f.entry;
+            const std::string dirText = LogPathText(f.dir);
+            switch (f.state) {
+            case DriverState::Unreadable:
+                qDebug() << "CheckCaVer exception" << f.error.c_str();
+                ENGINE_LOG(logger, "exception={} ", f.error);
+                res = -3;
+                break;
+            case DriverState::NoRegistryPath:
                 res = -1;
                 if (hebei)
-                    ENGINE_LOG(logger, "RegGetStrValue regPath={},ret={} ", path, split);
+                    ENGINE_LOG(logger, "RegGetStrValue regPath={},ret={} ", entry.path,
+                               f.splitCode);
                 else if (neimeng)
-                    ENGINE_LOG(logger, "reg={} ", path);
+                    ENGINE_LOG(logger, "reg={} ", entry.path);
                 break;
-            }
-            std::string location;
-            const int read =
-                RegGetStrValueEitherView(RegRoot(rootName).key(), subKey, key, location);
-            if (read < 0) {
+            case DriverState::NotInstalled:
                 res = -2;
                 if (shanxi)
-                    ENGINE_LOG(logger, "RegGetStrValue regPath={},ret={} ", path, read);
+                    ENGINE_LOG(logger, "RegGetStrValue regPath={},ret={} ", entry.path, f.readCode);
                 else if (hebei)
-                    ENGINE_LOG(logger, "RegGetStrValue regPath={},key:{},ret={} ", path, key, read);
+                    ENGINE_LOG(logger, "RegGetStrValue regPath={},key:{},ret={} ", entry.path,
+                               entry.key, f.readCode);
                 else if (neimeng)
-                    ENGINE_LOG(logger, "reg={} ,key = {}", path, key);
+                    ENGINE_LOG(logger, "reg={} ,key = {}", entry.path, entry.key);
                 break;
-            }
-            if (neimeng && location.find('"') != std::string::npos)
-                location =
-                    location.size() < 2 ? std::string() : location.substr(1, location.size() - 2);
-            const fs::path dir = InstallDirFromRegistryValue(location);
-            const std::string dirText = LogPathText(dir);
-
-            __time64_t fileTime = 0;
-            std::string version;
-            if (GetFileVersionTime(dir, fileName, fileTime, version) < 0) {
+            case DriverState::NoFile:
                 res = -3;
                 if (neimeng)
-                    ENGINE_LOG(logger, "filePath={} ,key = {}", dirText, fileName);
+                    ENGINE_LOG(logger, "filePath={} ,key = {}", dirText, entry.fileName);
                 else
-                    ENGINE_LOG(logger, "filePath={},fileName={} ", dirText, fileName);
+                    ENGINE_LOG(logger, "filePath={},fileName={} ", dirText, entry.fileName);
+                break;
+            case DriverState::Differs:
+            case DriverState::Matches:
+                if (shanxi)
+                    qDebug() << static_cast<qlonglong>(f.expectedTime) << ","
+                             << static_cast<qlonglong>(f.fileTime);
+                if (f.state == DriverState::Differs) {
+                    res = -4;
+                    ENGINE_LOG(logger,
+                               "webfileVer={} ,verStr = {},webFileTime={},updateTime={},path:{},"
+                               "file:{}",
+                               entry.fileVersion, f.version, static_cast<long long>(f.expectedTime),
+                               static_cast<long long>(f.fileTime), dirText, entry.fileName);
+                }
                 break;
             }
-            const __time64_t expectedTime = ParseDateTime(fileModifyDtm);
-            if (shanxi)
-                qDebug() << static_cast<qlonglong>(expectedTime) << ","
-                         << static_cast<qlonglong>(fileTime);
-            if (version != fileVersion || expectedTime != fileTime) {
-                res = -4;
-                ENGINE_LOG(logger,
-                           "webfileVer={} ,verStr = {},webFileTime={},updateTime={},path:{},"
-                           "file:{}",
-                           fileVersion, version, static_cast<long long>(expectedTime),
-                           static_cast<long long>(fileTime), dirText, fileName);
+            if (res != 1)
                 break;
-            }
         }
-        if (res == 1) {
-            std::error_code ec;
-            if (fs::exists(SkfDllPath(), ec))
-                res = -5;
-        }
+        if (res == 1 && found.skfPresent)
+            res = -5;
     } catch (const std::exception& e) {
         qDebug() << "CheckCaVer exception" << e.what();
         ENGINE_LOG(logger, "exception={} ", e.what());

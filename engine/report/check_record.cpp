@@ -1,6 +1,5 @@
 #include "engine/report/check_record.h"
 
-#include "engine/driver_entry.h"
 #include "engine/install_paths.h"
 #include "engine/region.h"
 #include "engine/user_settings.h"
@@ -34,19 +33,15 @@ CheckFact MemberFact(int entry, const std::string& where, const std::string& err
     return fact;
 }
 
-// A registry string value named by a document path and value name; the value is in the
-// local code page.
+// A registry string value named by a document path and value name, as a read of it went:
+// `splitCode` of the path, then the read's code, view and value (local code page).
 CheckFact RegistryValueFact(int entry, const std::string& path, const std::string& key,
-                            std::string& localValue, bool& read) {
+                            int splitCode, bool read, RegView from, const std::string& localValue) {
     CheckFact fact = Fact("registryValue", entry, path + "\\" + key);
-    std::string rootName, subKey;
-    read = false;
-    if (SplitRegPath(path, rootName, subKey) < 0) {
+    if (splitCode < 0) {
         fact.note = "不是注册表路径";
         return fact;
     }
-    RegView from = RegView::Single;
-    read = RegGetStrValueEitherView(RegRoot(rootName).key(), subKey, key, localValue, &from) >= 0;
     if (read)
         fact.found = GbkToUtf8(localValue);
     if (read && from == RegView::Bits32)
@@ -55,6 +50,17 @@ CheckFact RegistryValueFact(int entry, const std::string& path, const std::strin
         fact.note = "64 位和 32 位注册表视图中均未找到";
     fact.ok = read;
     return fact;
+}
+
+// The registry value the document names, read now.
+CheckFact RegistryValueFact(int entry, const std::string& path, const std::string& key,
+                            std::string& localValue, bool& read) {
+    std::string rootName, subKey;
+    const int split = SplitRegPath(path, rootName, subKey);
+    RegView from = RegView::Single;
+    read = split >= 0 &&
+           RegGetStrValueEitherView(RegRoot(rootName).key(), subKey, key, localValue, &from) >= 0;
+    return RegistryValueFact(entry, path, key, split, read, from, localValue);
 }
 
 CheckFact FolderFact(int entry, const fs::path& dir) {
@@ -68,56 +74,54 @@ std::string FileText(const fs::path& dir, const std::string& fileName) {
     return LogPathText(dir / fs::u8path(fileName));
 }
 
-void DriverFacts(const nlohmann::json& item, int index, const std::string& region,
-                 std::vector<CheckFact>& facts) {
-    const std::string where = region + ".driver[" + std::to_string(index) + "]";
-    DriverEntry entry;
-    try {
-        entry = ReadDriverEntry(item);
-    } catch (const std::exception& e) {
-        facts.push_back(MemberFact(index, where, e.what()));
-        return;
-    }
-    std::string location;
-    bool read = false;
-    facts.push_back(RegistryValueFact(index, entry.path, entry.key, location, read));
-    if (!read)
-        return;
-    // Only the check of one region takes the quotes off a quoted location.
-    if (region == "neimeng" && location.find('"') != std::string::npos)
-        location = location.size() < 2 ? std::string() : location.substr(1, location.size() - 2);
-    const fs::path dir = InstallDirFromRegistryValue(location);
-    facts.push_back(FolderFact(index, dir));
-
-    __time64_t fileTime = 0;
-    std::string version;
-    FileMinute minute;
-    const int rc = GetFileVersionTime(dir, entry.fileName, fileTime, version, &minute);
-    CheckFact versionFact = Fact("version", index, FileText(dir, entry.fileName));
-    versionFact.expected = entry.fileVersion;
-    CheckFact timeFact = Fact("fileTime", index, versionFact.where);
-    timeFact.expected = entry.fileModifyDtm;
-    if (rc == -1) {
-        versionFact.note = "文件不存在";
-        timeFact.note = versionFact.note;
-    } else {
-        if (rc == -2)
-            versionFact.note = "文件没有版本信息";
-        else
-            versionFact.found = version;
-        timeFact.found =
-            ChinaMinuteText(minute.year, minute.month, minute.day, minute.hour, minute.minute);
-        timeFact.ok = ParseDateTime(entry.fileModifyDtm) == fileTime;
-    }
-    versionFact.ok = rc >= 0 && version == entry.fileVersion;
-    facts.push_back(versionFact);
-    facts.push_back(timeFact);
-}
-
 CheckFact ErrorFact(const char* what) {
     CheckFact fact = Fact("error", -1, std::string());
     fact.note = what;
     return fact;
+}
+
+void DriverFacts(const DriverFindings& found, int index, const std::string& region,
+                 std::vector<CheckFact>& facts) {
+    const std::string where = region + ".driver[" + std::to_string(index) + "]";
+    if (!found.entryRead) {
+        facts.push_back(MemberFact(index, where, found.error));
+        return;
+    }
+    const DriverEntry& entry = found.entry;
+    facts.push_back(RegistryValueFact(index, entry.path, entry.key, found.splitCode,
+                                      found.locationRead, found.view, found.location));
+    if (!found.locationRead)
+        return;
+    const fs::path& dir = found.dir;
+    if (found.dirKnown)
+        facts.push_back(FolderFact(index, dir));
+    if (found.state == DriverState::Unreadable) {
+        CheckFact fact = ErrorFact(found.error.c_str());
+        fact.entry = index;
+        facts.push_back(fact);
+        return;
+    }
+
+    const FileMinute& minute = found.minute;
+    CheckFact versionFact = Fact("version", index, FileText(dir, entry.fileName));
+    versionFact.expected = entry.fileVersion;
+    CheckFact timeFact = Fact("fileTime", index, versionFact.where);
+    timeFact.expected = entry.fileModifyDtm;
+    if (found.fileCode == -1) {
+        versionFact.note = "文件不存在";
+        timeFact.note = versionFact.note;
+    } else {
+        if (found.fileCode == -2)
+            versionFact.note = "文件没有版本信息";
+        else
+            versionFact.found = found.version;
+        timeFact.found =
+            ChinaMinuteText(minute.year, minute.month, minute.day, minute.hour, minute.minute);
+        timeFact.ok = found.expectedTime == found.fileTime;
+    }
+    versionFact.ok = found.fileCode >= 0 && found.version == entry.fileVersion;
+    facts.push_back(versionFact);
+    facts.push_back(timeFact);
 }
 
 } // namespace
@@ -211,16 +215,15 @@ std::vector<CheckFact> ToolFacts(const nlohmann::json& doc, const std::string& r
     return facts;
 }
 
-std::vector<CheckFact> CaFacts(const nlohmann::json& doc, const std::string& region) {
+std::vector<CheckFact> CaFacts(const DriverListFindings& found, const std::string& region) {
     std::vector<CheckFact> facts;
-    int index = 0;
     try {
-        std::vector<const nlohmann::json*> entries;
-        if (!DriverEntries(Member(doc, region), entries))
+        if (!found.listRead)
             facts.push_back(ErrorFact("driver list unreadable"));
-        for (const nlohmann::json* item : entries) {
+        int index = 0;
+        for (const DriverFindings& entry : found.entries) {
             try {
-                DriverFacts(*item, index, region, facts);
+                DriverFacts(entry, index, region, facts);
             } catch (const std::exception& e) {
                 CheckFact fact = ErrorFact(e.what());
                 fact.entry = index;
@@ -230,13 +233,11 @@ std::vector<CheckFact> CaFacts(const nlohmann::json& doc, const std::string& reg
         }
         CheckFact skf = Fact("skfDll", -1, LogPathText(SkfDllPath()));
         skf.expected = "absent";
-        std::error_code ec;
-        const bool present = fs::exists(SkfDllPath(), ec);
-        if (ec)
-            skf.note = ec.message();
+        if (!found.skfError.empty())
+            skf.note = found.skfError;
         else
-            skf.found = present ? "present" : "absent";
-        skf.ok = !ec && !present;
+            skf.found = found.skfPresent ? "present" : "absent";
+        skf.ok = found.skfError.empty() && !found.skfPresent;
         facts.push_back(skf);
     } catch (const std::exception& e) {
         facts.push_back(ErrorFact(e.what()));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/driver_entry.h"
 #include "engine/report/check_report.h"
 #include "engine/server_address.h"
 
@@ -8,13 +9,15 @@
 #include <vector>
 
 // The facts behind each row's result, read the way its check reads them but on their own:
-// they never change a result, write no log record and never throw. Every driver entry is
-// looked at, also those after the first one that fails.
+// they never change a result, write no log record and never throw.
 std::vector<CheckFact> DotNetFacts(const nlohmann::json& doc, const std::string& region);
 // The IE row's: first whose settings were read, then the four settings.
 std::vector<CheckFact> IEFacts();
 std::vector<CheckFact> ToolFacts(const nlohmann::json& doc, const std::string& region);
-std::vector<CheckFact> CaFacts(const nlohmann::json& doc, const std::string& region);
+// The CA row's, from what the check of the region's driver list found (nothing is read
+// again): every driver entry, also those after the first one that fails, then the SKF
+// library. Never throws.
+std::vector<CheckFact> CaFacts(const DriverListFindings& found, const std::string& region);
 
 // The registry itself could not be read (Windows error `error`): the fact that explains every
 // registry-based row.

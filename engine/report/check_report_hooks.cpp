@@ -69,7 +69,7 @@ void CheckThread::RecordRows() {
     for (CheckFact& fact : IEModeFacts(ieMode_))
         report_.rows[kIERow].facts.push_back(std::move(fact));
     report_.rows[kToolRow].facts = ToolFacts(serverCfg, region);
-    report_.rows[kCaRow].facts = CaFacts(serverCfg, region);
+    // The CA row's facts are the CA check's own (CheckCaVer).
     // A registry that cannot be read fails every row below the network one; say why first.
     long error = 0;
     if (CheckRegistryReadable(error) < 0) {

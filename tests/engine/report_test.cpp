@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <fstream>
+#include <functional>
 #include <regex>
 
 namespace fs = std::filesystem;
@@ -36,11 +37,16 @@ json Fact(const std::string& name, json entry, const std::string& where, json ex
 
 class ReportTest : public EngineTest {
   protected:
-    // One check run; the report as the signal carried it.
-    CheckReport Check(int region = 0) {
+    // One check run; the report as the signal carried it. `afterCaRow` runs on the worker as
+    // soon as the CA row's result has left it.
+    CheckReport Check(int region = 0, std::function<void()> afterCaRow = {}) {
         CheckThread thread(0, region, server.ipPort(), kDocPath, "", 0, logger);
         CheckReport signalled;
         int reports = 0;
+        if (afterCaRow)
+            QObject::connect(
+                &thread, &CheckThread::CheckCAVerSig, &thread, [&](int) { afterCaRow(); },
+                Qt::DirectConnection);
         QObject::connect(
             &thread, &CheckThread::CheckReportSig, &thread,
             [&](const CheckReport& r) {
@@ -241,6 +247,68 @@ TEST_F(ReportTest, ExampleDocumentOnTheDemoMachineThenRepaired) {
             for (std::size_t f = 0; f < got["facts"].size(); ++f)
                 EXPECT_EQ(got["facts"][f], expected[row]["facts"][f]);
         }
+    }
+}
+
+// The CA row's facts are what its check saw, not a later look: a driver file or location
+// that changes as soon as the row's result has left does not show in the report, whichever
+// way the row went. A check after the change sees it.
+TEST_F(ReportTest, CaFactsAreWhatTheCheckSaw) {
+    const std::string aDir = "C:\\Program Files\\CA\\a.dll-dir";
+    const std::string bDir = "C:\\Program Files\\CA\\b.dll-dir";
+    auto fact = [](const CheckReport& report, const std::string& name, int entry) {
+        for (const CheckFact& f : report.rows[kCaRow].facts)
+            if (f.name == name && f.entry == entry)
+                return f;
+        ADD_FAILURE() << "no fact " << name << " of entry " << entry;
+        return CheckFact();
+    };
+    auto allOk = [](const CheckReport& report) {
+        return std::all_of(report.rows[kCaRow].facts.begin(), report.rows[kCaRow].facts.end(),
+                           [](const CheckFact& f) { return f.ok; });
+    };
+    json doc = BaseDocument();
+    const json a = InstalledDriver("a.dll", "1.2.3.4", "2023-10-12 09:30");
+    json b = InstalledDriver("b.dll", "2.0.0.0", "2023-10-12 09:30");
+    doc["shanxi"]["driver"] = json::array({a, b});
+    ServeDocument(doc);
+
+    {
+        SCOPED_TRACE("in order at the check, then changed");
+        const CheckReport report = Check(0, [&] {
+            PutDriverFile(aDir, "a.dll", "9.9.9.9", "2023-10-12 09:30");
+            PutRegString(b["path"], "InstallPath", "C:\\Moved");
+        });
+        EXPECT_EQ(report.rows[kCaRow].code, 1);
+        EXPECT_TRUE(allOk(report));
+        EXPECT_EQ(fact(report, "version", 0).found, "1.2.3.4");
+        EXPECT_EQ(fact(report, "registryValue", 1).found, bDir);
+        EXPECT_EQ(fact(report, "version", 1).found, "2.0.0.0");
+
+        const CheckReport later = Check();
+        EXPECT_EQ(later.rows[kCaRow].code, -4);
+        EXPECT_EQ(fact(later, "version", 0).found, "9.9.9.9");
+        EXPECT_EQ(fact(later, "registryValue", 1).found, "C:\\Moved");
+        EXPECT_EQ(fact(later, "version", 1).note, "文件不存在");
+    }
+    {
+        SCOPED_TRACE("out of order at the check, then repaired");
+        PutDriverFile(aDir, "a.dll", "1.2.3.4", "2023-10-12 09:30");
+        PutRegString(b["path"], "InstallPath", bDir);
+        b["fileVersion"] = "2.0.0.1";
+        doc["shanxi"]["driver"] = json::array({a, b});
+        ServeDocument(doc);
+        const CheckReport report =
+            Check(0, [&] { PutDriverFile(bDir, "b.dll", "2.0.0.1", "2023-10-12 09:30"); });
+        EXPECT_EQ(report.rows[kCaRow].code, -4);
+        EXPECT_EQ(report.rows[kCaRow].text, "CA驱动版本不正确");
+        EXPECT_FALSE(allOk(report));
+        EXPECT_EQ(fact(report, "version", 1).found, "2.0.0.0");
+        EXPECT_FALSE(fact(report, "version", 1).ok);
+
+        const CheckReport later = Check();
+        EXPECT_EQ(later.rows[kCaRow].code, 1);
+        EXPECT_TRUE(allOk(later));
     }
 }
 

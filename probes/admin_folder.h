@@ -22,7 +22,8 @@
 int MakeAdminOnlyFolder(const std::string& windowsFolder);
 
 // Whether a folder or file (no link) is owned by Administrators, SYSTEM or the account this
-// program runs as (never another user), so that what it holds can be trusted. Elsewhere: owned by this user id and writable by no one else.
+// program runs as (never another user), so that what it holds can be trusted. Elsewhere: owned by
+// this user id and writable by no one else.
 bool AdminOwned(const std::string& windowsPath);
 
 // Gives a file that this program just created in such a folder the same protection (mode

@@ -49,7 +49,7 @@ TEST_F(NetworkCheck, AddressesTheClientMustNotUseFailWithoutARequest) {
     const std::string port = std::to_string(server.port());
     const std::string bad[] = {
         "gopher://127.0.0.1:" + port, "ftp://127.0.0.1:" + port,    "127.0.0.1:70000",
-        "127.0.0.1:99999999999",     "127.0.0.1:" + port + "/cfg", "",
+        "127.0.0.1:99999999999",      "127.0.0.1:" + port + "/cfg", "",
     };
     for (const auto& ipPort : bad) {
         const SignalLog log = RunWith(ipPort, kDocPath, 0);

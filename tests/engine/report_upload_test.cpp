@@ -99,8 +99,7 @@ TEST(UploadReport, GivesUpWhenNoAnswerComesWithinTheDeadline) {
                   "检测报告上传失败：技术支持服务器没有应答，请检查网络后重试。");
     }
     UploadAnswer answer;
-    EXPECT_EQ(UploadReport("ftp://127.0.0.1/reports", "{}", 600ms, answer, nullptr),
-              kUploadBadUrl);
+    EXPECT_EQ(UploadReport("ftp://127.0.0.1/reports", "{}", 600ms, answer, nullptr), kUploadBadUrl);
 }
 
 } // namespace

@@ -341,8 +341,10 @@ struct GUID {
     BYTE Data4[8];
 };
 
+// clang-format off
 #define WINTRUST_ACTION_GENERIC_VERIFY_V2                                                          \
     { 0xaac56b, 0xcd44, 0x11d0, { 0x8c, 0xc2, 0x00, 0xc0, 0x4f, 0xc2, 0x95, 0xee } }
+// clang-format on
 
 #define TRUST_E_SUBJECT_FORM_UNKNOWN ((LONG)0x800B0003L)
 #define TRUST_E_PROVIDER_UNKNOWN ((LONG)0x800B0001L)

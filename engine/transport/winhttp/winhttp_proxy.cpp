@@ -76,7 +76,7 @@ IeSettings ReadIeSettings() {
 // Runs the script (or finds one by auto-detection) for the URL; false with the error code
 // when it cannot be found, fetched or run.
 bool AskScript(const std::wstring& url, WINHTTP_AUTOPROXY_OPTIONS options, int timeoutMs,
-               ProxyChoice& choice, DWORD& error) {
+               ProxyOrigin origin, ProxyChoice& choice, DWORD& error) {
     HINTERNET session = WinHttpOpen(L"Quelda", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                     WINHTTP_NO_PROXY_BYPASS, 0);
     if (!session) {
@@ -100,6 +100,7 @@ bool AskScript(const std::wstring& url, WINHTTP_AUTOPROXY_OPTIONS options, int t
     const std::wstring bypass = TakeGlobal(info.lpszProxyBypass);
     choice.named = info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY && !proxy.empty();
     if (choice.named) {
+        choice.origin = origin;
         choice.proxy = proxy;
         choice.bypass = bypass;
     }
@@ -130,14 +131,14 @@ ProxyChoice ChooseProxy(const std::wstring& url, std::chrono::milliseconds timeo
     if (!settings.scriptUrl.empty()) {
         options.dwFlags = WINHTTP_AUTOPROXY_CONFIG_URL;
         options.lpszAutoConfigUrl = settings.scriptUrl.c_str();
-        if (AskScript(url, options, timeoutMs, choice, error))
+        if (AskScript(url, options, timeoutMs, ProxyOrigin::Script, choice, error))
             return choice;
         choice.scriptError = error;
         choice.scriptSource = Utf8FromWide(settings.scriptUrl);
     } else if (settings.autoDetect && !AutoDetectFailedRecently()) {
         options.dwFlags = WINHTTP_AUTOPROXY_AUTO_DETECT;
         options.dwAutoDetectFlags = WINHTTP_AUTO_DETECT_TYPE_DHCP | WINHTTP_AUTO_DETECT_TYPE_DNS_A;
-        if (AskScript(url, options, timeoutMs, choice, error))
+        if (AskScript(url, options, timeoutMs, ProxyOrigin::AutoDetect, choice, error))
             return choice;
         autoDetectFailedAt.store(GetTickCount64() | 1);
         // Finding no script is the usual case; one found but not fetched or run is a fault.
@@ -148,6 +149,7 @@ ProxyChoice ChooseProxy(const std::wstring& url, std::chrono::milliseconds timeo
     }
     if (!settings.proxy.empty()) {
         choice.named = true;
+        choice.origin = ProxyOrigin::Manual;
         choice.proxy = settings.proxy;
         choice.bypass = settings.bypass;
     }

@@ -6,8 +6,12 @@
 #include <chrono>
 #include <string>
 
+// Where a named proxy came from.
+enum class ProxyOrigin { None, Manual, Script, AutoDetect };
+
 struct ProxyChoice {
-    bool named = false;  // through the proxy list below; otherwise straight to the server
+    bool named = false; // through the proxy list below; otherwise straight to the server
+    ProxyOrigin origin = ProxyOrigin::None;
     std::wstring proxy;  // WinHttpOpen's proxy list ("host:port", "http=a:1;https=b:2", ...)
     std::wstring bypass; // hosts reached directly ("<local>", "*.example.org", ...)
     // The script or auto-detection that failed before this choice fell back on the manual

@@ -3,6 +3,7 @@
 // demand; the user's proxy, script and auto-logon).
 
 #include "engine/transport/transport.h"
+#include "engine/transport/winhttp/winhttp_autologon.h"
 #include "engine/transport/winhttp/winhttp_errors.h"
 #include "engine/transport/winhttp/winhttp_proxy.h"
 #include "engine/transport/winhttp/winhttp_text.h"
@@ -320,8 +321,9 @@ bool WinHttpTransport::Send(const TransportRequest& request,
     SecureFailure secure;
     WinHttpSetStatusCallback(req, OnStatus, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
     if (proxy.named) {
-        // The proxy may log on with the user's own Windows credentials (NTLM, Negotiate).
-        DWORD policy = WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW;
+        // The proxy may log on with the user's own Windows credentials (NTLM, Negotiate)
+        // only where Windows itself would send them.
+        DWORD policy = AutoLogonPolicy(proxy);
         WinHttpSetOption(req, WINHTTP_OPTION_AUTOLOGON_POLICY, &policy, sizeof(policy));
     }
     DWORD noCookies = WINHTTP_DISABLE_COOKIES;

@@ -192,6 +192,36 @@ int RegGetDwordValue(HKEY root, const std::string& subKey, const std::string& va
     return result;
 }
 
+int RegReadDwordExact(HKEY root, const std::string& subKey, const std::string& valueName,
+                      DWORD& value, long& error) {
+    HKEY key = nullptr;
+    error = RegOpenKeyExA(root, subKey.c_str(), 0, KEY_READ, &key);
+    if (error == ERROR_FILE_NOT_FOUND) {
+        error = ERROR_SUCCESS;
+        return 0;
+    }
+    if (error != ERROR_SUCCESS)
+        return -2;
+    DWORD type = REG_NONE;
+    DWORD number = 0;
+    DWORD size = sizeof number;
+    error = RegQueryValueExA(key, valueName.c_str(), nullptr, &type,
+                             reinterpret_cast<LPBYTE>(&number), &size);
+    RegCloseKey(key);
+    if (error == ERROR_FILE_NOT_FOUND) {
+        error = ERROR_SUCCESS;
+        return 0;
+    }
+    if (error == ERROR_MORE_DATA || (error == ERROR_SUCCESS && (type != REG_DWORD || size != 4))) {
+        error = ERROR_SUCCESS;
+        return -1;
+    }
+    if (error != ERROR_SUCCESS)
+        return -2;
+    value = number;
+    return 1;
+}
+
 int RegSetStrValue(HKEY root, const std::string& subKey, const std::string& valueName,
                    const std::string& data) {
     HKEY key = nullptr;

@@ -37,6 +37,12 @@ int RegKeyExistsEitherView(HKEY root, const std::string& subKey, RegView* from =
 
 int RegGetDwordValue(HKEY root, const std::string& subKey, const std::string& valueName,
                      DWORD& value);
+// A value that must be a REG_DWORD, in the program's own view, telling a missing value from
+// one that cannot be read: 1 with the number; 0 when the key or the value does not exist; -1
+// when the value exists but is not a four-byte REG_DWORD; -2 when the registry does not
+// answer (access denied, a damaged store), with the Windows error in `error`.
+int RegReadDwordExact(HKEY root, const std::string& subKey, const std::string& valueName,
+                      DWORD& value, long& error);
 int RegSetStrValue(HKEY root, const std::string& subKey, const std::string& valueName,
                    const std::string& data);
 int RegSetDwordValue(HKEY root, const std::string& subKey, const std::string& valueName,

@@ -190,7 +190,9 @@ std::string ReadableValue(const std::string& value, std::size_t maxChars) {
 std::vector<std::string> RowDetailLines(const CheckRow& row, std::size_t maxValueChars) {
     std::vector<std::string> lines;
     for (const CheckFact& fact : row.facts)
-        lines.push_back(FactLine(fact, maxValueChars));
+        // The signed serial and expiry are for the report's facts and the log, not the record.
+        if (fact.name != "signatureTerms")
+            lines.push_back(FactLine(fact, maxValueChars));
     if (!row.install.empty())
         lines.push_back("本次安装：" + row.install);
     return lines;

@@ -42,23 +42,25 @@ struct TransportResponse {
 
 enum class TransportError {
     None,
-    Cancelled,        // a callback of the caller's asked to stop
-    BadRequest,       // the request itself cannot be sent (no host, a bad port)
-    Resolve,          // the server's name is not known
-    Connect,          // no connection to the server
-    Timeout,          // a time-out or the deadline passed
-    Truncated,        // the connection ended before the announced length or the last chunk
-    Protocol,         // not an HTTP answer, or one without a length or chunked end
-    CertUntrusted,    // the server's certificate does not chain to a trusted root
-    CertName,         // the certificate is for another name
-    CertDate,         // the certificate has expired or is not yet valid
-    CertRevoked,      // the certificate has been revoked
-    TlsUnavailable,   // TLS 1.2 or later cannot be spoken here (Windows 7 without KB3140245)
-    TlsFailed,        // the TLS handshake failed otherwise
-    ProxyUnreachable, // the proxy cannot be reached
-    ProxyRefused,     // the proxy refused the connection or the tunnel
-    ProxyAuth,        // the proxy wants credentials it did not get (407)
-    ProxyScript,      // the automatic configuration script cannot be fetched or run
+    Cancelled,             // a callback of the caller's asked to stop
+    BadRequest,            // the request itself cannot be sent (no host, a bad port)
+    Resolve,               // the server's name is not known
+    Connect,               // no connection to the server
+    Timeout,               // a time-out or the deadline passed
+    Truncated,             // the connection ended before the announced length or the last chunk
+    Protocol,              // not an HTTP answer, or one without a length or chunked end
+    CertUntrusted,         // the server's certificate does not chain to a trusted root
+    CertName,              // the certificate is for another name
+    CertDate,              // the certificate has expired or is not yet valid
+    CertRevoked,           // the certificate has been revoked
+    CertRevocationUnknown, // whether it has been revoked could not be learnt (offline)
+    CertWrongUsage,        // the certificate is not one for a web server
+    TlsUnavailable,        // TLS 1.2 or later cannot be spoken here (Windows 7 without KB3140245)
+    TlsFailed,             // the TLS handshake failed otherwise
+    ProxyUnreachable,      // the proxy cannot be reached
+    ProxyRefused,          // the proxy refused the connection or the tunnel
+    ProxyAuth,             // the proxy wants credentials it did not get (407)
+    ProxyScript,           // the automatic configuration script cannot be fetched or run
     Other,
 };
 

@@ -32,8 +32,9 @@ std::string Words(const TransportFailure& failure) {
     case TransportError::Protocol:
         return "服务器的应答不完整或不是有效的 HTTP 应答（没有长度或结束标记），已丢弃";
     case TransportError::CertUntrusted:
-        return "服务器的证书不受本机信任：签发它的证书颁发机构不在本机的受信任根证书中。"
-               "在公司网络中请联系网络管理员安装公司的根证书；否则可能有人冒充服务器，请勿继续";
+        return "服务器的证书不受本机信任：签发它的证书颁发机构不是本机信任的机构，可能有人冒充服务"
+               "器。"
+               "请勿继续，并联系服务方或本单位的 IT 部门";
     case TransportError::CertName:
         return "服务器的证书与服务器名称不符：请核对 config.json 中的服务器地址；"
                "地址无误时可能有人冒充服务器，请勿继续";
@@ -43,6 +44,13 @@ std::string Words(const TransportFailure& failure) {
         return "服务器的证书已过期或尚未生效：本机时间正确，请联系服务方更新证书";
     case TransportError::CertRevoked:
         return "服务器的证书已被吊销：请联系服务方";
+    case TransportError::CertRevocationUnknown:
+        return "无法确认服务器的证书是否已被吊销：本机连不上证书颁发机构的吊销检查服务（网络或防火"
+               "墙"
+               "阻挡了它）。请稍后重试，仍不行请联系本单位的 IT 部门或服务方";
+    case TransportError::CertWrongUsage:
+        return "服务器的证书不是用于网站的证书，不能用来建立安全连接：请联系服务方更换证书；"
+               "也可能有人冒充服务器，请勿继续";
     case TransportError::TlsUnavailable:
         return "本机无法使用 TLS 1.2 安全连接：Windows 7 请安装更新 KB3140245 并启用 TLS 1.2 后"
                "重试";

@@ -29,8 +29,10 @@ struct DocumentTrust {
 // Before a document has arrived.
 DocumentTrust InitialTrust(const DocumentKeys& keys);
 
-// `body` is the document as served. Adds the network row's "signature" fact, logs a refusal
-// and, on acceptance, raises the key's accepted serial. 1 when the document may be used.
+// `body` is the document as served. Adds the network row's "signature" fact (and, where the
+// signature's serial and expiry were read, a "signatureTerms" fact with them), logs the
+// verdict and, on acceptance, raises the rollback floor; a floor that cannot be read or
+// raised refuses the document. 1 when the document may be used.
 int CheckDocumentTrust(const DocumentKeys& keys, const ServerAddress& address,
                        const std::string& url, const std::string& body,
                        std::vector<CheckFact>& facts, DocumentTrust& trust,

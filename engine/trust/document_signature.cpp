@@ -1,5 +1,6 @@
 #include "engine/trust/document_signature.h"
 
+#include "engine/trust/serial_store.h"
 #include "engine/trust/trusted_comment.h"
 
 namespace {
@@ -52,6 +53,7 @@ SignatureVerdict VerifyDocumentSignature(const std::string& document,
     verdict.serial = *comment.serial;
     verdict.expires = *comment.expires;
     verdict.signedAt = comment.signedAt;
+    verdict.termsRead = true;
     // A clock far behind would also pass any expiry, so it is refused rather than trusted.
     if (comment.signedAt && now < *comment.signedAt - kClockSlackSeconds)
         return Verdict(SignatureOutcome::ClockWrong, verdict);
@@ -66,18 +68,25 @@ SignatureVerdict VerifyDocumentSignature(const std::string& document,
 std::string SignatureRecordText(const SignatureVerdict& v) {
     switch (v.outcome) {
     case SignatureOutcome::Accepted:
-        return "服务器配置已签名（密钥 " + v.keyId + "，序号 " + std::to_string(v.serial) +
-               "，有效期至 " + UtcTimeText(v.expires) + "）";
+        return "服务器配置已签名，签名验证通过";
     case SignatureOutcome::NoSignature:
         return "服务器上没有该配置的签名文件（.minisig），配置未使用";
+    case SignatureOutcome::SignatureRefused:
+        return "服务器没有提供该配置的签名文件（HTTP " + std::to_string(v.httpStatus) +
+               "），配置未使用。请稍后重试，仍不行请联系服务方";
+    case SignatureOutcome::SignatureUnreachable:
+        return "未能从服务器取得该配置的签名文件，配置未使用：" +
+               (v.fetchWords.empty() ? std::string("网络错误") : v.fetchWords);
+    case SignatureOutcome::SignatureTooLarge:
+        return "服务器提供的签名文件过大，不是有效的签名文件，配置未使用。请联系服务方";
     case SignatureOutcome::NoUsableKey:
         return "本程序配置的公钥无效，无法验证服务器配置，配置未使用";
     case SignatureOutcome::Malformed:
         return "服务器配置的签名文件格式错误，配置未使用";
     case SignatureOutcome::UnknownKey:
-        return "服务器配置由未知密钥 " + v.keyId + " 签名，配置未使用";
+        return "服务器配置不是由本程序信任的密钥签名的，配置未使用。请联系服务方";
     case SignatureOutcome::Legacy:
-        return "服务器配置的签名为旧格式，请运营方用 minisign 0.10 或更新版本重新签名，配置未使用";
+        return "服务器配置的签名格式过旧，本程序不再接受，配置未使用。请联系服务方重新签名";
     case SignatureOutcome::BadSignature:
         return "服务器配置与签名不符（配置已被改动），配置未使用";
     case SignatureOutcome::BadComment:
@@ -85,19 +94,27 @@ std::string SignatureRecordText(const SignatureVerdict& v) {
     case SignatureOutcome::CommentInvalid:
         return "签名的可信注释格式错误，配置未使用";
     case SignatureOutcome::NoSerial:
-        return "签名的可信注释缺少 serial，配置未使用";
+        return "服务器配置的签名没有注明配置的序号，配置未使用。请联系服务方重新签名";
     case SignatureOutcome::NoExpiry:
-        return "签名的可信注释缺少 expires，配置未使用";
+        return "服务器配置的签名没有注明有效期，配置未使用。请联系服务方重新签名";
     case SignatureOutcome::ClockWrong:
         return "本机时钟有误：本机时间 " + UtcTimeText(v.now) + " 早于配置的签名时间 " +
                UtcTimeText(v.signedAt.value_or(0)) + " 一天以上，请校正时间后重新检测";
     case SignatureOutcome::Expired:
-        return "服务器配置已于 " + UtcTimeText(v.expires) + " 过期，配置未使用";
+        return "服务器配置已过期，配置未使用。请联系服务方更新配置";
     case SignatureOutcome::Rollback:
-        return "服务器配置的序号 " + std::to_string(v.serial) + " 低于本机已接受的序号 " +
-               std::to_string(v.acceptedSerial) + "（旧配置），配置未使用";
+        return "服务器提供的配置比本机已使用过的配置旧（旧配置被重新放到了服务器上），配置未使用。"
+               "请联系服务方";
     case SignatureOutcome::Unavailable:
         return "无法验证服务器配置的签名，配置未使用";
+    case SignatureOutcome::FloorUnreadable:
+        return "本机记录的服务器配置序号无法读取（注册表值 " + SerialFloorPathText() +
+               " 已损坏或无法访问），配置未使用。请管理员确认服务器上的配置无误后，在管理员命令"
+               "提示符中运行 " +
+               SerialFloorResetCommand() + " 将其重置，再重新检测";
+    case SignatureOutcome::FloorNotKept:
+        return "本机无法记录已使用的服务器配置序号（注册表值 " + SerialFloorPathText() +
+               " 无法写入），配置未使用。请管理员检查该注册表项的权限后重新检测";
     }
     return std::string();
 }
@@ -109,6 +126,12 @@ std::string SignatureLogText(const SignatureVerdict& v) {
                UtcTimeText(v.expires);
     case SignatureOutcome::NoSignature:
         return "no signature at the document's URL with .minisig appended";
+    case SignatureOutcome::SignatureRefused:
+        return "the signature's URL answered HTTP " + std::to_string(v.httpStatus);
+    case SignatureOutcome::SignatureUnreachable:
+        return "the signature could not be fetched: " + v.detail;
+    case SignatureOutcome::SignatureTooLarge:
+        return "the answer at the signature's URL is too large for a signature file";
     case SignatureOutcome::NoUsableKey:
         return "none of the configured public keys is a minisign public key";
     case SignatureOutcome::Malformed:
@@ -134,10 +157,17 @@ std::string SignatureLogText(const SignatureVerdict& v) {
     case SignatureOutcome::Expired:
         return "expired on " + UtcTimeText(v.expires);
     case SignatureOutcome::Rollback:
-        return "rollback: serial " + std::to_string(v.serial) + " is lower than " +
-               std::to_string(v.acceptedSerial) + ", already accepted from key " + v.keyId;
+        return "rollback: serial " + std::to_string(v.serial) + " of key " + v.keyId +
+               " is lower than " + std::to_string(v.acceptedSerial) +
+               ", the highest serial accepted under any trusted key";
     case SignatureOutcome::Unavailable:
         return "the signature check could not run (libsodium did not initialise)";
+    case SignatureOutcome::FloorUnreadable:
+        return "the rollback floor cannot be read (" + v.detail +
+               "); an administrator resets it with " + SerialFloorResetCommand();
+    case SignatureOutcome::FloorNotKept:
+        return "serial " + std::to_string(v.serial) + " of key " + v.keyId +
+               " verified but could not be kept in " + SerialFloorPathText();
     }
     return std::string();
 }

@@ -24,6 +24,8 @@ bool SaysMoreThanNoAnswer(TransportError error) {
     case TransportError::CertName:
     case TransportError::CertDate:
     case TransportError::CertRevoked:
+    case TransportError::CertRevocationUnknown:
+    case TransportError::CertWrongUsage:
     case TransportError::TlsUnavailable:
     case TransportError::TlsFailed:
     case TransportError::ProxyUnreachable:

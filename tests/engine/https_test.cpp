@@ -9,6 +9,7 @@
 #include "test_pki.h"
 #include "tinyproxy_server.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 
@@ -145,6 +146,16 @@ TEST_F(Https, CheckAndOneClickRepairTrustTheCaOfSslCertFile) {
     EXPECT_EQ(*check.Report().rows[kNetworkRow].code, 1);
     EXPECT_EQ(ResponseFact(check).where, ipPort + kDocPath);
     EXPECT_EQ(ResponseFact(check).found, "HTTP 200");
+    // With a key, the signature's place is named with the server's own scheme.
+    CheckThread keyed(0, 0, ipPort, kDocPath, "", 0, logger);
+    keyed.SetDocumentKeys(
+        SelectDocumentKeys({}, {"RWRIMtvsh/WxVrs0UXjB5qT/E3Wjrs8tQjax2TWiOxtPHxzAdU0ICTYq"}));
+    ASSERT_TRUE(RunToEnd(keyed, 60000));
+    const std::vector<CheckFact>& facts = keyed.Report().rows[kNetworkRow].facts;
+    const auto signature = std::find_if(facts.begin(), facts.end(),
+                                        [](const CheckFact& f) { return f.name == "signature"; });
+    ASSERT_NE(signature, facts.end());
+    EXPECT_EQ(signature->where, ipPort + kDocPath + ".minisig");
 
     const SignalLog repair = RunWith(ipPort, kDocPath, 4, 0, 3);
     EXPECT_EQ(repair.Events().back(), "RepairFinishSig(3,1,1,0)");

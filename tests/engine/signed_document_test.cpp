@@ -4,10 +4,15 @@
 #include "minisign_keys.h"
 
 #include "engine/download/download.h"
+#include "engine/report/report_text.h"
+#include "engine/server_document.h"
 #include "engine/trust/serial_store.h"
+#include "probes/registry.h"
 #include "probes/textconv.h"
 
+#include <algorithm>
 #include <fstream>
+#include <functional>
 #include <unistd.h>
 
 using namespace enginetest;
@@ -80,12 +85,29 @@ class SignedDocument : public EngineTest {
         return "serial=" + serial + " expires=" + testnet::UtcFromNow(expiresIn);
     }
 
-    static const CheckFact* SignatureFact(const CheckReport& report) {
+    static const CheckFact* Fact(const CheckReport& report, const std::string& name) {
         for (const CheckFact& fact : report.rows[kNetworkRow].facts)
-            if (fact.name == "signature")
+            if (fact.name == name)
                 return &fact;
         return nullptr;
     }
+    static const CheckFact* SignatureFact(const CheckReport& report) {
+        return Fact(report, "signature");
+    }
+
+    // The stored floor (DocumentSerial), -1 when there is none that reads.
+    static long long Floor() {
+        DWORD value = 0;
+        long error = 0;
+        return RegReadDwordExact(HKEY_LOCAL_MACHINE, kSerialStoreKey, kSerialFloorValue, value,
+                                 error) == 1
+                   ? static_cast<long long>(value)
+                   : -1;
+    }
+    static void PutDword(const std::string& name, DWORD value) {
+        ASSERT_EQ(RegSetDwordValue(HKEY_LOCAL_MACHINE, kSerialStoreKey, name, &value), 1);
+    }
+    static constexpr char kStore[] = "计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Quelda";
 
     // Nothing of the installer was requested, saved or started.
     void ExpectNothingFetched(const std::string& why) {
@@ -121,14 +143,14 @@ TEST_F(SignedDocument, RefusedDocumentsGiveTheirReasonAndFetchNothing) {
         {"tampered trusted comment", gbk, tamperedComment, "可信注释与签名不符",
          "bad signature: the trusted comment"},
         {"unknown key", gbk, keys_->stranger.Sign(gbk, Comment("42")),
-         "未知密钥 " + keys_->stranger.KeyId(), "unknown key " + keys_->stranger.KeyId()},
+         "不是由本程序信任的密钥签名的", "unknown key " + keys_->stranger.KeyId()},
         {"expired", gbk, key.Sign(gbk, "serial=42 expires=2026-01-02T03:04:05Z"),
-         "已于 2026-01-02T03:04:05Z 过期", "expired on 2026-01-02T03:04:05Z"},
-        {"no serial", gbk, key.Sign(gbk, "expires=" + testnet::UtcFromNow(86400)), "缺少 serial",
-         "no serial"},
-        {"no expiry", gbk, key.Sign(gbk, "serial=42 note=x"), "缺少 expires", "no expires"},
+         "服务器配置已过期，配置未使用", "expired on 2026-01-02T03:04:05Z"},
+        {"no serial", gbk, key.Sign(gbk, "expires=" + testnet::UtcFromNow(86400)),
+         "没有注明配置的序号", "no serial"},
+        {"no expiry", gbk, key.Sign(gbk, "serial=42 note=x"), "没有注明有效期", "no expires"},
         {"missing signature", gbk, "", "没有该配置的签名文件", "no document signature at"},
-        {"legacy form", gbk, key.Sign(gbk, Comment("42"), true), "旧格式", "legacy"},
+        {"legacy form", gbk, key.Sign(gbk, Comment("42"), true), "签名格式过旧", "legacy"},
         {"clock before signing", gbk,
          key.Sign(gbk, Comment("42") + " signed=" + testnet::UtcFromNow(3 * 86400)), "本机时钟有误",
          "clock"},
@@ -147,6 +169,11 @@ TEST_F(SignedDocument, RefusedDocumentsGiveTheirReasonAndFetchNothing) {
         ASSERT_NE(fact, nullptr) << c.name;
         EXPECT_FALSE(fact->ok) << c.name;
         EXPECT_NE(fact->note.find(c.record), std::string::npos) << c.name << ": " << fact->note;
+        // The record is for the bidder: the key id, serial and expiry stay in the log.
+        for (const char* technical : {"serial", "expires", "minisign", "2026-01-02"})
+            EXPECT_EQ(fact->note.find(technical), std::string::npos)
+                << c.name << ": " << fact->note;
+        EXPECT_EQ(fact->note.find(keys_->stranger.KeyId()), std::string::npos) << c.name;
         EXPECT_EQ(check.report.documentSignature, "unverified") << c.name;
         const Strings messages = Messages();
         ASSERT_FALSE(messages.empty()) << c.name;
@@ -163,8 +190,38 @@ TEST_F(SignedDocument, RefusedDocumentsGiveTheirReasonAndFetchNothing) {
         ExpectNothingFetched(c.name);
     }
     // Nothing was ever accepted, so nothing was kept.
-    std::uint64_t serial = 0;
-    EXPECT_FALSE(ReadAcceptedSerial(key.KeyId(), serial));
+    EXPECT_EQ(ReadSerialFloor({key.KeyId()}).state, FloorState::None);
+}
+
+// Each way the signature can fail to arrive is named for what it was, at the server's own
+// address.
+TEST_F(SignedDocument, SignatureThatDoesNotArriveIsNamedForWhatHappened) {
+    const json doc = DocumentWithTool();
+    const std::string sigPath = std::string(kDocPath) + ".minisig";
+    const std::string sig = keys_->first.Sign(Gbk(doc), Comment("42"));
+    const struct {
+        const char* name;
+        std::function<void()> serve;
+        std::string record;
+    } cases[] = {
+        {"not found", [&] { server.ServeStatus(sigPath, 404); }, "服务器上没有该配置的签名文件"},
+        {"server error", [&] { server.ServeStatus(sigPath, 503); },
+         "服务器没有提供该配置的签名文件（HTTP 503）"},
+        {"cut off", [&] { server.ServeTruncated(sigPath, sig, sig.size() / 2); },
+         "未能从服务器取得该配置的签名文件，配置未使用：传输中断"},
+        {"too large", [&] { server.ServeGenerated(sigPath, kMaxDocumentBytes + 1); },
+         "签名文件过大"},
+    };
+    server.ServeBytes(kDocPath, Gbk(doc), 200, "application/json; charset=GBK");
+    for (const auto& c : cases) {
+        c.serve();
+        const Ran ran = RunKeyed(0, {keys_->first.PublicLine()});
+        EXPECT_EQ(ran.log.Last("CheckNetSig"), -1) << c.name;
+        const CheckFact* fact = SignatureFact(ran.report);
+        ASSERT_NE(fact, nullptr) << c.name;
+        EXPECT_NE(fact->note.find(c.record), std::string::npos) << c.name << ": " << fact->note;
+        EXPECT_EQ(fact->where, "http://" + server.ipPort() + sigPath) << c.name;
+    }
 }
 
 TEST_F(SignedDocument, SignedDocumentIsUsedAndItsInstallerRuns) {
@@ -179,11 +236,16 @@ TEST_F(SignedDocument, SignedDocumentIsUsedAndItsInstallerRuns) {
     ASSERT_NE(fact, nullptr);
     EXPECT_TRUE(fact->ok);
     EXPECT_EQ(fact->found, key.KeyId());
-    EXPECT_NE(fact->note.find("序号 42"), std::string::npos) << fact->note;
+    EXPECT_EQ(fact->note, "服务器配置已签名，签名验证通过");
+    // The serial and expiry are in the report's facts, not in the row's record.
+    const CheckFact* terms = Fact(check.report, "signatureTerms");
+    ASSERT_NE(terms, nullptr);
+    EXPECT_EQ(terms->found->rfind("key=" + key.KeyId() + " serial=42 expires=", 0), 0u)
+        << *terms->found;
+    for (const std::string& line : RowDetailLines(check.report.rows[kNetworkRow]))
+        EXPECT_EQ(line.find("serial"), std::string::npos) << line;
     EXPECT_EQ(check.report.documentSignature, "signed");
-    std::uint64_t serial = 0;
-    ASSERT_TRUE(ReadAcceptedSerial(key.KeyId(), serial));
-    EXPECT_EQ(serial, 42u);
+    EXPECT_EQ(Floor(), 42u);
 
     const Ran install = RunKeyed(2, {key.PublicLine()});
     EXPECT_EQ(install.log.Last("DownloadToolSig"), 1);
@@ -205,24 +267,130 @@ TEST_F(SignedDocument, RollbackToALowerSerialIsRefused) {
         if (mode == 0) {
             const CheckFact* fact = SignatureFact(ran.report);
             ASSERT_NE(fact, nullptr);
-            EXPECT_NE(fact->note.find("序号 41 低于本机已接受的序号 42"), std::string::npos)
-                << fact->note;
+            EXPECT_NE(fact->note.find("比本机已使用过的配置旧"), std::string::npos) << fact->note;
+            const CheckFact* terms = Fact(ran.report, "signatureTerms");
+            ASSERT_NE(terms, nullptr);
+            EXPECT_EQ(terms->expected, std::optional<std::string>("serial>=42"));
+            const Strings messages = Messages();
+            const std::string said = "serial 41 of key " + key.KeyId() + " is lower than 42";
+            EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [&](const std::string& m) {
+                return m.find(said) != std::string::npos;
+            })) << said;
         }
     }
     ExpectNothingFetched("rollback");
-    std::uint64_t serial = 0;
-    ASSERT_TRUE(ReadAcceptedSerial(key.KeyId(), serial));
-    EXPECT_EQ(serial, 42u);
+    EXPECT_EQ(Floor(), 42);
 
-    // A higher serial raises the floor; the floor is per key.
+    // A higher serial raises the floor.
     Serve(Gbk(doc), key.Sign(Gbk(doc), Comment("43")));
     EXPECT_EQ(RunKeyed(0, {key.PublicLine()}).log.Last("CheckNetSig"), 1);
-    ASSERT_TRUE(ReadAcceptedSerial(key.KeyId(), serial));
-    EXPECT_EQ(serial, 43u);
-    Serve(Gbk(doc), keys_->second.Sign(Gbk(doc), Comment("1")));
-    EXPECT_EQ(RunKeyed(0, {key.PublicLine(), keys_->second.PublicLine()}).log.Last("CheckNetSig"),
-              1);
+    EXPECT_EQ(Floor(), 43);
 }
+
+// One floor for all trusted keys: during a rotation an older document signed with the other
+// key is as old as it is under its own.
+TEST_F(SignedDocument, RollbackUnderAnotherTrustedKeyIsRefused) {
+    const json doc = DocumentWithTool();
+    const Strings both{keys_->first.PublicLine(), keys_->second.PublicLine()};
+    Serve(Gbk(doc), keys_->second.Sign(Gbk(doc), Comment("10")));
+    EXPECT_EQ(RunKeyed(0, both).log.Last("CheckNetSig"), 1);
+    Serve(Gbk(doc), keys_->first.Sign(Gbk(doc), Comment("5")));
+    for (int mode : {0, 2})
+        EXPECT_EQ(RunKeyed(mode, both).log.Last("CheckNetSig"), -1) << mode;
+    ExpectNothingFetched("rollback under the other key");
+    EXPECT_EQ(Floor(), 10);
+    // The first key above the floor is used, and raises it for the second.
+    Serve(Gbk(doc), keys_->first.Sign(Gbk(doc), Comment("11")));
+    EXPECT_EQ(RunKeyed(0, both).log.Last("CheckNetSig"), 1);
+    Serve(Gbk(doc), keys_->second.Sign(Gbk(doc), Comment("10")));
+    EXPECT_EQ(RunKeyed(0, both).log.Last("CheckNetSig"), -1);
+    EXPECT_EQ(Floor(), 11);
+}
+
+// The per-key values of earlier versions: the highest of the trusted keys' is the floor until
+// the first accepted document writes the one floor.
+TEST_F(SignedDocument, PerKeySerialsOfEarlierVersionsBecomeTheFloor) {
+    const json doc = DocumentWithTool();
+    const Strings both{keys_->first.PublicLine(), keys_->second.PublicLine()};
+    PutDword(SerialValueName(keys_->first.KeyId()), 50);
+    PutDword(SerialValueName(keys_->second.KeyId()), 30);
+    PutDword(SerialValueName(keys_->stranger.KeyId()), 90); // not trusted: not counted
+    Serve(Gbk(doc), keys_->second.Sign(Gbk(doc), Comment("49")));
+    EXPECT_EQ(RunKeyed(0, both).log.Last("CheckNetSig"), -1);
+    EXPECT_EQ(Floor(), -1);
+    Serve(Gbk(doc), keys_->second.Sign(Gbk(doc), Comment("50")));
+    EXPECT_EQ(RunKeyed(0, both).log.Last("CheckNetSig"), 1);
+    EXPECT_EQ(Floor(), 50);
+    // Once written, the floor alone counts.
+    PutDword(SerialValueName(keys_->second.KeyId()), 70);
+    EXPECT_EQ(RunKeyed(0, both).log.Last("CheckNetSig"), 1);
+}
+
+#ifndef _WIN32
+// A floor that cannot be read is not "none": the document is refused, and the record tells an
+// administrator how to reset it; once reset, the document is used.
+TEST_F(SignedDocument, FloorThatCannotBeReadRefusesTheDocument) {
+    const json doc = DocumentWithTool();
+    Serve(Gbk(doc), keys_->first.Sign(Gbk(doc), Comment("42")));
+    const std::string reset =
+        "reg add \"HKLM\\SOFTWARE\\Quelda\" /v DocumentSerial /t REG_DWORD /d 0 /f /reg:32";
+    const struct {
+        const char* name;
+        std::function<void()> spoil;
+    } cases[] = {
+        {"floor not a number", [&] { PutRegString(kStore, "DocumentSerial", "forty-two"); }},
+        {"earlier per-key value not a number",
+         [&] { PutRegString(kStore, SerialValueName(keys_->first.KeyId()), "7"); }},
+        {"registry unreadable",
+         [&] {
+             std::ofstream(machine.dir() / "registry.reg")
+                 << "Windows Registry Editor Version 5.00\n\n[HKEY_LOCAL_MACHINE\\SOFTWARE\n\"x\"=";
+         }},
+    };
+    for (const auto& c : cases) {
+        fs::remove(machine.dir() / "registry.reg");
+        c.spoil();
+        for (int mode : {0, 2}) {
+            const Ran ran = RunKeyed(mode, {keys_->first.PublicLine()});
+            EXPECT_EQ(ran.log.Last("CheckNetSig"), -1) << c.name;
+            const CheckFact* fact = SignatureFact(ran.report);
+            ASSERT_NE(fact, nullptr) << c.name;
+            EXPECT_NE(fact->note.find("HKEY_LOCAL_MACHINE\\SOFTWARE\\Quelda\\DocumentSerial"),
+                      std::string::npos)
+                << c.name << ": " << fact->note;
+            EXPECT_NE(fact->note.find(reset), std::string::npos) << c.name << ": " << fact->note;
+        }
+        ExpectNothingFetched(c.name);
+    }
+    // What the record says to do: the floor set to 0, the document is used and raises it.
+    fs::remove(machine.dir() / "registry.reg");
+    PutRegString(kStore, SerialValueName(keys_->first.KeyId()), "7");
+    PutDword(kSerialFloorValue, 0);
+    EXPECT_EQ(RunKeyed(0, {keys_->first.PublicLine()}).log.Last("CheckNetSig"), 1);
+    EXPECT_EQ(Floor(), 42);
+}
+
+// A floor that cannot be raised would let the next run take the older document: the check
+// fails. (The registry's lock file cannot be opened, so the store takes no change.)
+TEST_F(SignedDocument, FloorThatCannotBeRaisedRefusesTheDocument) {
+    const json doc = DocumentWithTool();
+    Serve(Gbk(doc), keys_->first.Sign(Gbk(doc), Comment("42")));
+    PutDword(kSerialFloorValue, 40);
+    const fs::path lock = machine.dir() / "registry.reg.lock";
+    fs::remove(lock);
+    fs::create_symlink(lock.filename(), lock);
+    const Ran ran = RunKeyed(0, {keys_->first.PublicLine()});
+    fs::remove(lock);
+    EXPECT_EQ(ran.log.Last("CheckNetSig"), -1);
+    const CheckFact* fact = SignatureFact(ran.report);
+    ASSERT_NE(fact, nullptr);
+    EXPECT_NE(fact->note.find("无法写入"), std::string::npos) << fact->note;
+    EXPECT_EQ(ran.report.documentSignature, "unverified");
+    EXPECT_EQ(Floor(), 40);
+    EXPECT_EQ(RunKeyed(0, {keys_->first.PublicLine()}).log.Last("CheckNetSig"), 1);
+    EXPECT_EQ(Floor(), 42);
+}
+#endif
 
 TEST_F(SignedDocument, SecondKeyVerifiesForRotation) {
     const json doc = DocumentWithTool();

@@ -168,11 +168,27 @@ TEST(DescribeTransportFailure, NamesWhatTheBidderCanDo) {
     EXPECT_TRUE(has(words(TransportError::TlsUnavailable), "KB3140245"));
     EXPECT_TRUE(
         has(words(TransportError::CertUntrusted, 0, 0x80090325UL), "（Windows 错误 2148074277）"));
-    const TransportError distinct[] = {
-        TransportError::CertUntrusted,    TransportError::CertName,     TransportError::CertDate,
-        TransportError::TlsUnavailable,   TransportError::ProxyRefused, TransportError::ProxyAuth,
-        TransportError::ProxyUnreachable, TransportError::ProxyScript,  TransportError::Truncated,
-        TransportError::Protocol};
+    // Certificate advice fits the case, and never asks a bidder to install a certificate.
+    for (TransportError e : {TransportError::CertUntrusted, TransportError::CertRevocationUnknown,
+                             TransportError::CertWrongUsage, TransportError::CertRevoked}) {
+        EXPECT_FALSE(has(words(e), "安装")) << words(e);
+        EXPECT_TRUE(has(words(e), "联系")) << words(e);
+    }
+    EXPECT_TRUE(has(words(TransportError::CertUntrusted), "IT 部门"));
+    EXPECT_TRUE(
+        has(words(TransportError::CertRevocationUnknown), "无法确认服务器的证书是否已被吊销"));
+    const TransportError distinct[] = {TransportError::CertRevocationUnknown,
+                                       TransportError::CertWrongUsage,
+                                       TransportError::CertUntrusted,
+                                       TransportError::CertName,
+                                       TransportError::CertDate,
+                                       TransportError::TlsUnavailable,
+                                       TransportError::ProxyRefused,
+                                       TransportError::ProxyAuth,
+                                       TransportError::ProxyUnreachable,
+                                       TransportError::ProxyScript,
+                                       TransportError::Truncated,
+                                       TransportError::Protocol};
     std::set<std::string> seen;
     for (TransportError e : distinct)
         EXPECT_TRUE(seen.insert(words(e)).second) << words(e);

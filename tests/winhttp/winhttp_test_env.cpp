@@ -186,6 +186,10 @@ const char* ErrorName(TransportError error) {
         return "CertDate";
     case TransportError::CertRevoked:
         return "CertRevoked";
+    case TransportError::CertRevocationUnknown:
+        return "CertRevocationUnknown";
+    case TransportError::CertWrongUsage:
+        return "CertWrongUsage";
     case TransportError::TlsUnavailable:
         return "TlsUnavailable";
     case TransportError::TlsFailed:

@@ -176,6 +176,12 @@ TransportError CertificateError(long verifyResult) {
         return TransportError::CertDate;
     case X509_V_ERR_CERT_REVOKED:
         return TransportError::CertRevoked;
+    case X509_V_ERR_UNABLE_TO_GET_CRL:
+    case X509_V_ERR_CRL_HAS_EXPIRED:
+    case X509_V_ERR_CRL_NOT_YET_VALID:
+        return TransportError::CertRevocationUnknown;
+    case X509_V_ERR_INVALID_PURPOSE:
+        return TransportError::CertWrongUsage;
     default:
         return TransportError::CertUntrusted;
     }

@@ -18,10 +18,12 @@ TransportError MapSecureFailureFlags(unsigned long flags) {
         return TransportError::CertName;
     if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID)
         return TransportError::CertDate;
-    // Not meant for a server, or its revocation could not be checked: not to be trusted.
-    if (flags & (WINHTTP_CALLBACK_STATUS_FLAG_CERT_WRONG_USAGE |
-                 WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED))
-        return TransportError::CertUntrusted;
+    // Not meant for a server, or its revocation could not be checked: not to be trusted
+    // either, but each for a reason of its own.
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_WRONG_USAGE)
+        return TransportError::CertWrongUsage;
+    if (flags & WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED)
+        return TransportError::CertRevocationUnknown;
     return TransportError::None;
 }
 
@@ -37,8 +39,9 @@ TransportError MapSecurityStatus(unsigned long code) {
     case TRUST_E_CERT_SIGNATURE:
     case SEC_E_UNTRUSTED_ROOT:
     case SEC_E_CERT_UNKNOWN:
-    case CERT_E_WRONG_USAGE:
         return TransportError::CertUntrusted;
+    case CERT_E_WRONG_USAGE:
+        return TransportError::CertWrongUsage;
     case CERT_E_CN_NO_MATCH:
     case SEC_E_WRONG_PRINCIPAL:
         return TransportError::CertName;
@@ -105,9 +108,11 @@ TransportError MapCode(unsigned long code, const WinHttpErrorContext& context) {
         return TransportError::ProxyScript;
     case ERROR_WINHTTP_SECURE_INVALID_CA:
     case ERROR_WINHTTP_SECURE_INVALID_CERT:
-    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
-    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
         return TransportError::CertUntrusted;
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+        return TransportError::CertWrongUsage;
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+        return TransportError::CertRevocationUnknown;
     case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
         return TransportError::CertName;
     case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:

@@ -58,13 +58,3 @@ int RaiseSerialFloor(const SerialFloor& floor, std::uint64_t serial) {
                ? 1
                : -1;
 }
-
-std::string SerialFloorPathText() {
-    return std::string("HKEY_LOCAL_MACHINE\\") + kSerialStoreKey + "\\" + kSerialFloorValue;
-}
-
-std::string SerialFloorResetCommand() {
-    // The program is 32-bit: on a 64-bit Windows its values are in the 32-bit view.
-    return std::string("reg add \"HKLM\\") + kSerialStoreKey + "\" /v " + kSerialFloorValue +
-           " /t REG_DWORD /d 0 /f /reg:32";
-}

@@ -41,6 +41,14 @@ SerialFloor ReadSerialFloor(const std::vector<std::string>& keyIds);
 // -1 when it could not be written.
 int RaiseSerialFloor(const SerialFloor& floor, std::uint64_t serial);
 
-// The floor's registry value as an administrator names it, and the command that resets it.
-std::string SerialFloorPathText();
-std::string SerialFloorResetCommand();
+// The floor's registry value as an administrator names it, and the command that resets it
+// (inline: the document check that names them is shared with the servers, which link no
+// registry code).
+inline std::string SerialFloorPathText() {
+    return std::string("HKEY_LOCAL_MACHINE\\") + kSerialStoreKey + "\\" + kSerialFloorValue;
+}
+inline std::string SerialFloorResetCommand() {
+    // The program is 32-bit: on a 64-bit Windows its values are in the 32-bit view.
+    return std::string("reg add \"HKLM\\") + kSerialStoreKey + "\" /v " + kSerialFloorValue +
+           " /t REG_DWORD /d 0 /f /reg:32";
+}

@@ -177,6 +177,14 @@ void EngineTest::ServeDocument(const nlohmann::json& doc) {
     server.ServeGbk(kDocPath, doc.dump());
 }
 
+void EngineTest::ServeDocumentWithGoneInstallers() {
+    server.ServeStatus("/files/gone", 404);
+    nlohmann::json doc = BaseDocument();
+    doc["shanxi"]["framework"]["url"] = server.Url("/files/gone");
+    doc["shanxi"]["tool"]["url"] = server.Url("/files/gone");
+    ServeDocument(doc);
+}
+
 std::vector<LogRecord> EngineTest::Records(bool systemLines) const {
     std::vector<LogRecord> out;
     std::istringstream in(logStream_.str());

@@ -70,6 +70,8 @@ class EngineTest : public ::testing::Test {
     // exist; tests fill in what they need.
     static nlohmann::json BaseDocument();
     void ServeDocument(const nlohmann::json& doc);
+    // The base document with its .NET and tool installers at an address that answers 404.
+    void ServeDocumentWithGoneInstallers();
 
     // The log records, without (or with only) the line naming the system of each check.
     std::vector<LogRecord> Records(bool systemLines = false) const;

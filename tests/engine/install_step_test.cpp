@@ -48,11 +48,7 @@ class DebugLines {
 class InstallStep : public EngineTest {};
 
 TEST_F(InstallStep, OnlyTheRepairSequenceLabelsItsSteps) {
-    server.ServeStatus("/files/gone", 404);
-    json doc = BaseDocument();
-    doc["shanxi"]["framework"]["url"] = server.Url("/files/gone");
-    doc["shanxi"]["tool"]["url"] = server.Url("/files/gone");
-    ServeDocument(doc);
+    ServeDocumentWithGoneInstallers();
     DebugLines debug;
     for (int mode : {1, 2, 3})
         Run(mode);

@@ -13,11 +13,7 @@ namespace {
 class RepairAll : public EngineTest {};
 
 TEST_F(RepairAll, ProgressValuesForEveryFlagCombination) {
-    server.ServeStatus("/files/gone", 404);
-    json doc = BaseDocument();
-    doc["shanxi"]["framework"]["url"] = server.Url("/files/gone");
-    doc["shanxi"]["tool"]["url"] = server.Url("/files/gone");
-    ServeDocument(doc);
+    ServeDocumentWithGoneInstallers();
     const std::vector<Ints> expected = {
         {10},     {10, 50, 45},     {10, 45},     {10, 50, 30, 90},
         {10, 45}, {10, 50, 30, 90}, {10, 30, 60}, {10, 50, 22, 66, 88},

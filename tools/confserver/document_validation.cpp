@@ -3,6 +3,7 @@
 #include "sha256_fill.h"
 
 #include "common/text/host_syntax.h"
+#include "engine/region_table.h"
 
 #include <array>
 #include <regex>
@@ -15,8 +16,6 @@ const std::array<const char*, 10> kRegistryRoots = {
     "HKEY_PERFORMANCE_DATA", "HKEY_CURRENT_CONFIG",
     "HKEY_DYN_DATA",         "HKEY_CURRENT_USER_LOCAL_SETTINGS",
     "HKEY_PERFORMANCE_TEXT", "HKEY_PERFORMANCE_NLSTEXT"};
-
-const std::array<const char*, 3> kRegions = {"shanxi", "hebei", "neimeng"};
 
 bool IsRegistryRoot(const std::string& name) {
     for (const char* root : kRegistryRoots)
@@ -45,7 +44,8 @@ class Validator {
             Add("(document)", "must be a JSON object with the members shanxi, hebei, neimeng");
             return problems_;
         }
-        for (const char* region : kRegions) {
+        for (const RegionEntry& entry : kRegions) {
+            const char* region = entry.key;
             auto it = doc.find(region);
             if (it == doc.end())
                 Add(region, "region is missing");

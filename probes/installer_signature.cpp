@@ -10,6 +10,7 @@
 #include <wintrust.h>
 #endif
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -84,7 +85,7 @@ SignerVerdict VerdictOf(LONG code) {
     }
 }
 
-std::string SignerName(const TrustFunctions& api, HANDLE state) {
+std::string SignerName(const TrustFunctions& api, HANDLE state, bool& nulInside) {
     CRYPT_PROVIDER_DATA* data = state ? api.provData(state) : nullptr;
     CRYPT_PROVIDER_SGNR* signer = data ? api.signer(data, 0, FALSE, 0) : nullptr;
     if (!signer || signer->csCertChain == 0 || !signer->pasCertChain ||
@@ -95,8 +96,22 @@ std::string SignerName(const TrustFunctions& api, HANDLE state) {
     if (length <= 1)
         return std::string();
     std::vector<wchar_t> name(length);
-    api.name(cert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name.data(), length);
-    return std::filesystem::path(std::wstring(name.data())).u8string();
+    const DWORD written =
+        api.name(cert, CERT_NAME_SIMPLE_DISPLAY_TYPE, 0, nullptr, name.data(), length);
+    // The whole name: one with a NUL inside is kept whole (its NUL as "\0"), so that it
+    // can never equal a name that is only its first part.
+    std::wstring whole(name.data(), written > 0 ? std::min(written, length) - 1 : 0);
+    std::string text;
+    for (std::size_t at = 0;;) {
+        const std::size_t nul = whole.find(L'\0', at);
+        text += std::filesystem::path(whole.substr(at, nul - at)).u8string();
+        if (nul == std::wstring::npos)
+            break;
+        text += "\\0";
+        at = nul + 1;
+        nulInside = true;
+    }
+    return text;
 }
 
 } // namespace
@@ -123,13 +138,14 @@ SignerCheck CheckInstallerSigner(const HeldFile& file, const std::string& expect
     data.dwProvFlags = WTD_REVOCATION_CHECK_CHAIN;
     const LONG code = api.verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
     check.trustCode = static_cast<unsigned long>(static_cast<DWORD>(code));
-    check.signer = SignerName(api, data.hWVTStateData);
+    bool nulInside = false;
+    check.signer = SignerName(api, data.hWVTStateData, nulInside);
     data.dwStateAction = WTD_STATEACTION_CLOSE;
     api.verify(static_cast<HWND>(INVALID_HANDLE_VALUE), &action, &data);
 
     check.revocationUnchecked = RevocationUnknown(code);
     check.verdict = check.revocationUnchecked ? SignerVerdict::Accepted : VerdictOf(code);
-    if (check.verdict == SignerVerdict::Accepted && check.signer != expectedSigner)
+    if (check.verdict == SignerVerdict::Accepted && (nulInside || check.signer != expectedSigner))
         check.verdict = SignerVerdict::WrongSigner;
     return check;
 }

@@ -28,7 +28,8 @@ struct SignerCheck {
 // Checks the held file's Authenticode signature with WinVerifyTrust
 // (WINTRUST_ACTION_GENERIC_VERIFY_V2, revocation of the whole chain, no UI), reading the
 // file through the held handle, and then compares the signer certificate's simple display
-// name with `expectedSigner` (UTF-8, exactly). Revocation that cannot be checked
+// name with `expectedSigner` (UTF-8, exactly; a name with a NUL inside is never the expected
+// one, and `signer` shows its NUL as "\0"). Revocation that cannot be checked
 // (CERT_E_REVOCATION_FAILURE, CRYPT_E_REVOCATION_OFFLINE, CRYPT_E_NO_REVOCATION_CHECK) is
 // reported in `revocationUnchecked` and does not refuse the file.
 SignerCheck CheckInstallerSigner(const HeldFile& file, const std::string& expectedSigner);

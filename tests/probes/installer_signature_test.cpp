@@ -82,6 +82,8 @@ TEST_F(InstallerSignature, OnlyAnUnchangedFileOfTheNamedSignerIsAccepted) {
         {"other-signer.exe", SignerVerdict::WrongSigner, "Someone Else Ltd"},
         {"tampered.exe", SignerVerdict::BadSignature, nullptr},
         {"unsigned.exe", SignerVerdict::Unsigned, ""},
+        // A name cut at its NUL would be the expected one.
+        {"nul-signer.exe", SignerVerdict::WrongSigner, "Quelda Test Publisher\\0x"},
     };
     for (const SampleCase& c : cases) {
         const SignerCheck check = Check(samples_ / c.file);

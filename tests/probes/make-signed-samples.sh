@@ -8,6 +8,7 @@
 #   tampered.exe      good.exe with one byte of its DOS stub changed
 #   unsigned.exe      the input as it is
 #   revoked.exe, crls/  signed by a revoked "Quelda Test Publisher"; the CRLs that say so
+#   nul-signer.exe    signed by "Quelda Test Publisher\0x" (a NUL inside its name), same CA
 set -euo pipefail
 out=$1
 input=$2
@@ -41,6 +42,22 @@ issue() { # name subject issuer section
     openssl req -new -key "$1.key" -subj "$2" -out "$1.csr"
     openssl x509 -req -in "$1.csr" -CA "$3.pem" -CAkey "$3.key" -set_serial "0x$(openssl rand -hex 8)" \
         -sha256 -days "$days" -extfile ext.cnf -extensions "$4" -out "$1.pem" 2>/dev/null
+}
+# A leaf whose common name holds a NUL, which no command line can spell: the request is
+# made with a stand-in letter that is then turned into the NUL ("req -x509 -CA" issues it
+# without checking the request's own signature).
+issue_with_nul() { # name issuer
+    key "$1"
+    openssl req -new -key "$1.key" -subj "/CN=Quelda Test PublisherZx" -outform DER -out "$1.der"
+    python3 -c 'import sys
+p = sys.argv[1]
+d = open(p, "rb").read()
+assert d.count(b"PublisherZx") == 1
+open(p, "wb").write(d.replace(b"PublisherZx", b"Publisher\x00x"))' "$1.der"
+    openssl req -inform DER -in "$1.der" -x509 -CA "$2.pem" -CAkey "$2.key" -days "$days" \
+        -set_serial "0x$(openssl rand -hex 8)" -addext "basicConstraints=critical,CA:FALSE" \
+        -addext "keyUsage=critical,digitalSignature" -addext "extendedKeyUsage=codeSigning" \
+        -out "$1.pem" 2>/dev/null
 }
 sign() { # leaf chain-files... -> out
     local leaf=$1 target=$2
@@ -77,6 +94,7 @@ issue testca "/CN=Quelda Test Code Signing CA" testroot ca
 issue publisher "/O=Quelda Test/CN=Quelda Test Publisher" testca leaf
 issue someone "/CN=Someone Else Ltd" testca leaf
 issue revoked "/CN=Quelda Test Publisher" testca leaf
+issue_with_nul nulname testca
 root foreignroot "/CN=Foreign Root CA"
 issue foreign "/CN=Quelda Test Publisher" foreignroot leaf
 
@@ -84,6 +102,7 @@ sign publisher "$out/good.exe" testca.pem
 sign someone "$out/other-signer.exe" testca.pem
 sign foreign "$out/unknown-root.exe" foreignroot.pem
 sign revoked "$out/revoked.exe" testca.pem
+sign nulname "$out/nul-signer.exe" testca.pem
 cp "$input" "$out/unsigned.exe"
 cp "$out/good.exe" "$out/tampered.exe"
 byte=$(xxd -s 0x50 -l 1 -p "$out/tampered.exe")

@@ -1,5 +1,7 @@
 #include "app/configfile.h"
 
+#include "engine/download/download_limits.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -56,7 +58,28 @@ void ReadDocKeys(const json& mainCfg, MainConfig& cfg, std::FILE* messages) {
         cfg.docKeys.push_back(key.get<std::string>());
 }
 
+void ReadInstallerLimit(const json& mainCfg, MainConfig& cfg, std::FILE* messages) {
+    cfg.installerLimitMB = 0;
+    auto it = mainCfg.find("installerLimitMB");
+    if (it == mainCfg.end())
+        return;
+    // Below 2^20 MB, so that the limit in bytes fits 64 bits with room to spare.
+    if (!it->is_number_unsigned() || it->get<std::uint64_t>() == 0 ||
+        it->get<std::uint64_t>() >= (std::uint64_t(1) << 20)) {
+        PrintParseError(messages, "mainCfg.installerLimitMB is not a number of MB");
+        return;
+    }
+    cfg.installerLimitMB = it->get<std::uint64_t>();
+}
+
 } // namespace
+
+void ApplyDownloadSettings(const MainConfig& cfg) {
+    DownloadLimits limits = CurrentDownloadLimits();
+    if (cfg.installerLimitMB != 0)
+        limits.installerMaxBytes = cfg.installerLimitMB << 20;
+    SetDownloadLimits(limits);
+}
 
 bool ParseMainCfg(const json& doc, MainConfig& cfg, std::FILE* messages) {
     bool allRead = true;
@@ -78,6 +101,7 @@ bool ParseMainCfg(const json& doc, MainConfig& cfg, std::FILE* messages) {
         }
         // First, so that a fault in another member never leaves the document unchecked.
         ReadDocKeys(mainCfg, cfg, messages);
+        ReadInstallerLimit(mainCfg, cfg, messages);
         if (const json* v = member("topTitle")) {
             cfg.topTitle = QString::fromStdString(v->get<std::string>());
         }

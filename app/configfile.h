@@ -14,6 +14,9 @@ bool ReadConfig(MainConfig& cfg, std::FILE* messages = stdout);
 // the wrong type, or a root or mainCfg that is not an object, prints "json parse error:%s"
 // and stops: that member and the later ones keep their values. An absent member is reported
 // the same way but skipped, so the members after it are still read. True when all five were
-// read. mainCfg.docKeys, optional, is read on its own first: an array of texts, or it is
-// reported and left empty. Never throws.
+// read. mainCfg.docKeys and mainCfg.installerLimitMB, optional, are read on their own first:
+// one of the wrong kind is reported and left empty (0). Never throws.
 bool ParseMainCfg(const nlohmann::json& doc, MainConfig& cfg, std::FILE* messages = stdout);
+
+// Gives the downloads what config.json says of them (mainCfg.installerLimitMB).
+void ApplyDownloadSettings(const MainConfig& cfg);

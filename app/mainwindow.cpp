@@ -45,7 +45,9 @@ MainWindow::~MainWindow() {
 }
 
 bool MainWindow::ReadConfig() {
-    return ::ReadConfig(mainConfig);
+    const bool read = ::ReadConfig(mainConfig);
+    ApplyDownloadSettings(mainConfig);
+    return read;
 }
 
 bool MainWindow::ParseMainCfg(const nlohmann::json& doc) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -15,4 +16,7 @@ struct MainConfig {
     // mainCfg.docKeys: the minisign public keys (base64 lines) the server document must be
     // signed with; empty: the document is used unsigned. Keys built into the program win.
     std::vector<std::string> docKeys;
+    // mainCfg.installerLimitMB: the largest installer (MB) whose entry names no `size`;
+    // 0 keeps the program's default.
+    std::uint64_t installerLimitMB = 0;
 };

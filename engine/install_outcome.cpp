@@ -31,6 +31,12 @@ std::string ExitCodeText(unsigned long code) {
     return text;
 }
 
+// Bytes in MB (2^20), rounded up for what is needed and down for what there is.
+std::string MegabytesText(std::uint64_t bytes, bool roundUp) {
+    constexpr std::uint64_t kMb = std::uint64_t(1) << 20;
+    return std::to_string(roundUp ? (bytes + kMb - 1) / kMb : bytes / kMb);
+}
+
 } // namespace
 
 InstallWaitLimits CurrentInstallWaitLimits() {
@@ -43,7 +49,8 @@ void SetInstallWaitLimits(const InstallWaitLimits& limits) {
     Limits() = limits;
 }
 
-std::string FetchOutcomeText(FetchResult fetched, int httpStatus, const TransportFailure& failure) {
+std::string FetchOutcomeText(FetchResult fetched, int httpStatus, const TransportFailure& failure,
+                             const FetchBounds& bounds) {
     switch (fetched) {
     case FetchResult::Saved:
         return std::string();
@@ -72,6 +79,14 @@ std::string FetchOutcomeText(FetchResult fetched, int httpStatus, const Transpor
     case FetchResult::OpenFailed:
     case FetchResult::WriteFailed:
         return "下载失败：安装程序无法保存到本机";
+    case FetchResult::TooLarge:
+        if (bounds.limitFromDocument)
+            return "下载失败：安装程序大于服务器配置给出的大小（" + std::to_string(bounds.limit) +
+                   " 字节）";
+        return "下载失败：安装程序超过 " + MegabytesText(bounds.limit, false) + " MB 的上限";
+    case FetchResult::NoDiskSpace:
+        return "下载失败：磁盘空间不足（需要 " + MegabytesText(bounds.neededBytes, true) +
+               " MB，可用 " + MegabytesText(bounds.freeBytes, false) + " MB）";
     }
     return std::string();
 }

@@ -50,8 +50,10 @@ void SetInstallWaitLimits(const InstallWaitLimits& limits);
 // Why a download failed ("下载失败：HTTP 404", ...); empty for Saved. `httpStatus` is the
 // status of the last response, 0 when none arrived; `failure` what failed in the transport
 // (see FetchHooks), whose words name a certificate, TLS or proxy problem.
+// `bounds` the limits the download met (TooLarge, NoDiskSpace).
 std::string FetchOutcomeText(FetchResult fetched, int httpStatus,
-                             const TransportFailure& failure = TransportFailure());
+                             const TransportFailure& failure = TransportFailure(),
+                             const FetchBounds& bounds = FetchBounds());
 
 // What a run of RunElevatedAfterOthers came to: "安装程序退出码 1603：<Windows' text>", ...
 InstallResult InstallResultOf(const InstallerRun& run);

@@ -2,6 +2,8 @@
 
 #include "engine/region_table.h"
 
+#include <stdexcept>
+
 std::string RegionName(int regionIndex) {
     if (regionIndex < 0 || regionIndex >= static_cast<int>(kRegions.size()))
         return std::string();
@@ -37,4 +39,13 @@ bool DriverEntries(const nlohmann::json& region, std::vector<const nlohmann::jso
 std::string ExpectedSha256(const nlohmann::json& entry) {
     const nlohmann::json& sha = Member(entry, "sha256");
     return sha.is_null() ? std::string() : sha.get<std::string>();
+}
+
+std::uint64_t ExpectedSize(const nlohmann::json& entry) {
+    const nlohmann::json& size = Member(entry, "size");
+    if (size.is_null())
+        return 0;
+    if (!size.is_number_unsigned() || size.get<std::uint64_t>() == 0)
+        throw std::runtime_error("installer size " + size.dump() + " is not a byte count");
+    return size.get<std::uint64_t>();
 }

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <nlohmann/json.hpp>
+
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,3 +25,7 @@ bool DriverEntries(const nlohmann::json& region, std::vector<const nlohmann::jso
 
 // The optional `sha256` member of an installer entry; empty when absent or null.
 std::string ExpectedSha256(const nlohmann::json& entry);
+
+// The optional `size` member of an installer entry (its length in bytes); 0 when absent or
+// null. Anything but a whole number above 0 throws std::runtime_error: a document fault.
+std::uint64_t ExpectedSize(const nlohmann::json& entry);

@@ -10,6 +10,7 @@
 
 #include "common/text/ascii.h"
 
+#include "probes/disk_space.h"
 #include "probes/held_file.h"
 
 #include <QCryptographicHash>
@@ -99,7 +100,10 @@ class Transfer {
   public:
     Transfer(const fs::path& target, const DownloadLimits& limits, const FetchHooks& hooks)
         : target_(target), part_(NewPartFile(target)), limits_(limits), hooks_(hooks),
-          speed_(limits) {}
+          speed_(limits) {
+        bounds.limit = hooks.maxBytes != 0 ? hooks.maxBytes : limits.installerMaxBytes;
+        bounds.limitFromDocument = hooks.maxBytes != 0 && hooks.sizeFromDocument;
+    }
     ~Transfer() {
         out_.reset();
         if (!kept_)
@@ -140,9 +144,13 @@ class Transfer {
     bool writeFailed = false;
     int lastStatus = 0;
     TransportFailure lastFailure; // of the last attempt that failed in the transport
+    FetchBounds bounds;
+    bool tooLarge = false;
+    bool noDiskSpace = false;
 
   private:
     bool OnResponse(const TransportResponse& response);
+    bool RoomFor(std::uint64_t length);
     bool OnData(const char* data, std::size_t length);
     bool OpenPart();
 
@@ -217,12 +225,42 @@ bool Transfer::OnResponse(const TransportResponse& response) {
     resume_ = ReadResumePoint(response.Header("Accept-Ranges"), response.Header("ETag"),
                               response.Header("Last-Modified"), response.Header("Content-Length"),
                               response.Header("Content-Range"));
-    return true;
+    if (resume_.totalKnown && resume_.total > bounds.limit) {
+        ENGINE_LOG(hooks_.logger, "download refused: {} bytes announced, the limit is {}",
+                   resume_.total, bounds.limit);
+        tooLarge = true;
+        return false;
+    }
+    return RoomFor(std::max(resume_.totalKnown ? resume_.total : 0,
+                            bounds.limitFromDocument ? bounds.limit : 0));
+}
+
+// Whether the drive can take `length` bytes and the margin; a drive whose free space cannot
+// be read is not refused (the write would fail on its own).
+bool Transfer::RoomFor(std::uint64_t length) {
+    std::uint64_t freeBytes = 0;
+    if (hooks_.spaceFolder.empty() || !FreeBytesForCaller(hooks_.spaceFolder, freeBytes))
+        return true;
+    const std::uint64_t needed = length + limits_.diskMargin;
+    if (freeBytes >= needed)
+        return true;
+    bounds.neededBytes = needed;
+    bounds.freeBytes = freeBytes;
+    ENGINE_LOG(hooks_.logger, "download refused: {} needs {} bytes free, {} are",
+               hooks_.spaceFolder, needed, freeBytes);
+    noDiskSpace = true;
+    return false;
 }
 
 bool Transfer::OnData(const char* data, std::size_t length) {
     if (DownloadsAborted())
         return false;
+    if (length > bounds.limit - received_) {
+        ENGINE_LOG(hooks_.logger, "download stopped: the body passes the limit of {} bytes",
+                   bounds.limit);
+        tooLarge = true;
+        return false;
+    }
     out_->write(data, static_cast<std::streamsize>(length));
     if (!*out_) {
         writeFailed = true;
@@ -290,7 +328,8 @@ Attempt Transfer::Run(Transport& transport, const ServerAddress& address, const 
     if (!whole && failure.error != TransportError::Cancelled)
         lastFailure = failure;
 
-    if (folderError || openFailed || writeFailed || badResponse_ || DownloadsAborted())
+    if (folderError || openFailed || writeFailed || badResponse_ || tooLarge || noDiskSpace ||
+        DownloadsAborted())
         return Attempt::Failed;
     if (whole && partial_ && received_ != resume_.total)
         resumeFault_ = "resumed body ended at byte " + std::to_string(received_) + " of " +
@@ -381,6 +420,12 @@ FetchResult FetchInstaller(const std::string& url, const fs::path& target,
     const bool closed = transfer.Finish();
     if (hooks.httpStatus)
         *hooks.httpStatus = transfer.lastStatus;
+    if (hooks.bounds)
+        *hooks.bounds = transfer.bounds;
+    if (transfer.tooLarge)
+        return FetchResult::TooLarge;
+    if (transfer.noDiskSpace)
+        return FetchResult::NoDiskSpace;
     if (attempt != Attempt::Complete && transfer.lastFailure.error != TransportError::None) {
         if (hooks.failure)
             *hooks.failure = transfer.lastFailure;

@@ -19,6 +19,16 @@ enum class FetchResult {
     OpenFailed,       // the file could not be created in the target's folder
     WriteFailed,      // writing, closing or renaming the file failed
     ChecksumMismatch, // the body arrived but its SHA-256 is not the expected one
+    TooLarge,         // its announced length or its bytes passed the limit (FetchHooks)
+    NoDiskSpace,      // the folder's drive has less free space than the download needs
+};
+
+// The bounds a download met, for the words of its outcome.
+struct FetchBounds {
+    std::uint64_t limit = 0;        // the byte limit it had
+    bool limitFromDocument = false; // the entry's `size`, not the general limit
+    std::uint64_t neededBytes = 0;  // with NoDiskSpace: the length plus the margin
+    std::uint64_t freeBytes = 0;    // with NoDiskSpace: what the drive had free
 };
 
 // What a caller may get from a download beside its result.
@@ -44,6 +54,18 @@ struct FetchHooks {
     // With RequestFailed: what failed in the transport on the last attempt (certificate,
     // proxy, a truncated answer, ...); None when an answer of the wrong kind came.
     TransportFailure* failure = nullptr;
+    // The most bytes the body may have: the entry's `size` when it names one (then
+    // sizeFromDocument), else the general limit (DownloadLimits::installerMaxBytes) when 0.
+    // An answer announcing more, or sending more, fails as TooLarge; nothing past the
+    // limit is written.
+    std::uint64_t maxBytes = 0;
+    bool sizeFromDocument = false;
+    // The Windows folder (UTF-8) whose drive the file goes to: before the body is written,
+    // its free space must hold the announced length (or maxBytes from the document) plus
+    // DownloadLimits::diskMargin, else NoDiskSpace. Empty: not checked.
+    std::string spaceFolder;
+    // Filled with the bounds the download met.
+    FetchBounds* bounds = nullptr;
 };
 
 // The "HTTP status" of an installer refused because its entry names no sha256.

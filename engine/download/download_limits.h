@@ -16,6 +16,10 @@ struct DownloadLimits {
     // Further attempts after a connection error or a time-out, and the pause before each.
     int retries = 2;
     std::chrono::milliseconds retryDelay{1000};
+    // The largest installer whose entry names no `size` (config.json may change it), and
+    // the free space a download leaves on its drive beyond its own length.
+    std::uint64_t installerMaxBytes = std::uint64_t(2048) << 20;
+    std::uint64_t diskMargin = std::uint64_t(64) << 20;
 };
 
 DownloadLimits CurrentDownloadLimits();

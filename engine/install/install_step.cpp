@@ -67,6 +67,7 @@ Installer InstallerOf(const nlohmann::json& entry, const std::string& url, fs::p
     one.target = std::move(target);
     one.signer = ExpectedSigner(entry);
     one.sha256 = ExpectedSha256(entry);
+    one.size = ExpectedSize(entry);
     ServerAddress server;
     ParseServerUrl(url, server, one.path);
     return one;
@@ -141,12 +142,18 @@ int CheckThread::FetchAndStart(int row, Installer& one, const InstallTexts& text
     std::exception_ptr folderError;
     HeldFile installer;
     int status = 0;
-    const FetchHooks hooks = InstallerHooks(installer, status, &folderError);
+    FetchHooks hooks = InstallerHooks(installer, status, &folderError);
+    FetchBounds bounds;
+    hooks.maxBytes = one.size;
+    hooks.sizeFromDocument = one.size != 0;
+    hooks.spaceFolder = kDownloadsFolder;
+    hooks.bounds = &bounds;
     one.fetched = FetchInstaller(one.url, one.target, one.sha256, hooks);
-    one.outcome = FetchOutcomeText(one.fetched, status, fetchFailure_);
+    one.outcome = FetchOutcomeText(one.fetched, status, fetchFailure_, bounds);
     INSTALL_SAY(how, texts.fetched, one.path);
     Reach(at.fetched);
-    if (one.fetched == FetchResult::RequestFailed) {
+    if (one.fetched == FetchResult::RequestFailed || one.fetched == FetchResult::TooLarge ||
+        one.fetched == FetchResult::NoDiskSpace) {
         INSTALL_SAY(how, texts.requestFailed, one.path);
         return kInstallNotFetched;
     }

@@ -9,6 +9,7 @@
 #include "engine/download/download.h"
 #include "engine/install_outcome.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -85,6 +86,7 @@ struct Installer {
     std::string path; // the URL's path, for the lines
     std::filesystem::path target;
     std::string sha256;
+    std::uint64_t size = 0; // the entry's `size`, 0 when it names none
     std::optional<std::string> signer;
     FetchResult fetched = FetchResult::RequestFailed;
     std::string outcome; // for the row's record: why it did not install, or how its run ended

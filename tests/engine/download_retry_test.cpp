@@ -29,18 +29,6 @@ std::string Sha256(const std::string& bytes) {
         .toStdString();
 }
 
-// Limits for one test, restored afterwards.
-class ScopedLimits {
-  public:
-    explicit ScopedLimits(const DownloadLimits& limits) : saved_(CurrentDownloadLimits()) {
-        SetDownloadLimits(limits);
-    }
-    ~ScopedLimits() { SetDownloadLimits(saved_); }
-
-  private:
-    DownloadLimits saved_;
-};
-
 class DownloadRetry : public EngineTest {
   protected:
     std::string Script(const std::string& name) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/checkthread.h"
+#include "engine/download/download_limits.h"
 #include "temp_machine.h"
 #include "test_server.h"
 
@@ -108,6 +109,18 @@ class EngineTest : public ::testing::Test {
   private:
     std::filesystem::path previousDir_;
     std::ostringstream logStream_;
+};
+
+// Limits for one test, restored afterwards.
+class ScopedLimits {
+  public:
+    explicit ScopedLimits(const DownloadLimits& limits) : saved_(CurrentDownloadLimits()) {
+        SetDownloadLimits(limits);
+    }
+    ~ScopedLimits() { SetDownloadLimits(saved_); }
+
+  private:
+    DownloadLimits saved_;
 };
 
 inline const char kDocPath[] = "/cfg/server.json";

@@ -213,6 +213,11 @@ HANDLE WINAPI CreateFileA(LPCSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShar
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                      LPDWORD lpNumberOfBytesRead, void* lpOverlapped);
 HANDLE WINAPI FindFirstFileA(LPCSTR lpFileName, LPWIN32_FIND_DATAA lpFindFileData);
+// The free space of the drive holding a folder, from the machine folder's own file system;
+// "disk-space.ini" in the machine folder ("C: = <free bytes>") overrides it per drive.
+BOOL WINAPI GetDiskFreeSpaceExW(LPCWSTR lpDirectoryName, unsigned long long* lpFreeBytesAvailable,
+                                unsigned long long* lpTotalNumberOfBytes,
+                                unsigned long long* lpTotalNumberOfFreeBytes);
 BOOL WINAPI FindClose(HANDLE hFindFile);
 BOOL WINAPI FileTimeToSystemTime(const FILETIME* lpFileTime, LPSYSTEMTIME lpSystemTime);
 

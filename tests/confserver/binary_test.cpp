@@ -170,6 +170,7 @@ TEST_F(BinaryTest, FillSha256WritesTheDigestOfEachServedFile) {
     EXPECT_EQ(ReadFile(file), original);
     auto filled = nlohmann::ordered_json::parse(ReadFile(out));
     EXPECT_EQ(filled["hebei"]["tool"]["sha256"], abc);
+    EXPECT_EQ(filled["hebei"]["tool"]["size"], 3);
     EXPECT_FALSE(filled["shanxi"]["tool"].contains("sha256")) << "not served from --files";
     EXPECT_EQ(filled.begin().key(), "shanxi") << "member order kept";
     EXPECT_EQ(

@@ -6,6 +6,7 @@
 #include "minisign_keys.h"
 
 #include <httplib.h>
+#include <nlohmann/json.hpp>
 
 #include <gtest/gtest.h>
 
@@ -74,6 +75,23 @@ TEST_F(SignedDocumentTool, CheckListsWhatTheToolWouldRefuse) {
     EXPECT_EQ(good.out, document.string() + ": valid, signed by key " + key.KeyId() +
                             ", serial 5, expires " + comment.substr(comment.find('=', 9) + 1) +
                             "\n");
+    EXPECT_FALSE(Contains(good.err, "warning")) << good.err;
+
+    // An installer without its size is still valid, with a warning.
+    auto filled = nlohmann::ordered_json::parse(ReadFile((dir_ / "filled.json").string()));
+    filled["hebei"]["tool"].erase("size");
+    std::ofstream(dir_ / "unsized.json") << filled.dump(2);
+    const ProcessResult unsizedExport = RunProcess(
+        {Server(), "--export", (dir_ / "unsized").string(), "--base-url", "http://127.0.0.1:1",
+         "--files", kExamples + "/installers", (dir_ / "unsized.json").string()});
+    ASSERT_EQ(unsizedExport.exitCode, 0) << unsizedExport.err;
+    const fs::path unsized = dir_ / "unsized" / "envcheck" / "config.json";
+    key.SignFile(unsized, comment);
+    const ProcessResult unsizedCheck = Check(unsized, key);
+    EXPECT_EQ(unsizedCheck.exitCode, 0) << unsizedCheck.err;
+    EXPECT_TRUE(Contains(unsizedCheck.err, "warning: hebei.tool: no size")) << unsizedCheck.err;
+    EXPECT_EQ(std::count(unsizedCheck.err.begin(), unsizedCheck.err.end(), '\n'), 1)
+        << unsizedCheck.err;
 
     const ProcessResult wrongKey = Check(document, other);
     EXPECT_EQ(wrongKey.exitCode, 2);

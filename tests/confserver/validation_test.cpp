@@ -208,7 +208,12 @@ INSTANTIATE_TEST_SUITE_P(
                       Fault{"/shanxi/driver/0/fileModifyDtm", "\"2024-13-01 10:20\"",
                             "shanxi.driver[0].fileModifyDtm", "not a valid date"},
                       Fault{"/shanxi/driver/0/fileModifyDtm", "\"2024-03-15 24:00\"",
-                            "shanxi.driver[0].fileModifyDtm", "not a valid date"}));
+                            "shanxi.driver[0].fileModifyDtm", "not a valid date"},
+                      Fault{"/shanxi/tool/size", "0", "shanxi.tool.size", "above 0"},
+                      Fault{"/shanxi/tool/size", "-5", "shanxi.tool.size", "above 0"},
+                      Fault{"/shanxi/tool/size", "1.5", "shanxi.tool.size", "above 0"},
+                      Fault{"/shanxi/driver/0/size", "\"100\"", "shanxi.driver[0].size",
+                            "above 0"}));
 
 // Values at the edges of what the tool reads correctly are accepted.
 struct Accepted {
@@ -238,6 +243,7 @@ INSTANTIATE_TEST_SUITE_P(
                           "/shanxi/driver/0/sha256",
                           "\"BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD\""},
                       Accepted{"/shanxi/tool/url", "\"http://10.0.0.5:8080/files/tool.exe\""},
+                      Accepted{"/shanxi/tool/size", "18446744073709551615"},
                       Accepted{"/shanxi/tool/url", "\"http://bid.example/\""},
                       Accepted{"/shanxi/tool/url", "\"https://bid.example:8443/files/t.exe\""},
                       Accepted{"/support/reportUrl", "\"https://bid.example/reports\""},

@@ -123,7 +123,17 @@ class Validator {
                      !problem.empty())
                 Add(base + ".sha256", problem);
         }
+        Size(base, obj);
         Signer(base, obj);
+    }
+
+    // The optional length of the installer in bytes, which bounds its download.
+    void Size(const std::string& base, const Document& obj) {
+        auto it = obj.find("size");
+        if (it != obj.end() && !it->is_null() &&
+            (!it->is_number_unsigned() || it->get<std::uint64_t>() == 0))
+            Add(base + ".size",
+                "must be a whole number of bytes above 0 (found " + it->dump() + ")");
     }
 
     // The optional name the installer's Authenticode signature must carry.
@@ -366,6 +376,16 @@ std::vector<Problem> UnprotectedInstallerUrls(Document& doc) {
                             "change the installer that the tool runs as administrator; add "
                             "sha256 (--fill-sha256) or serve it over https://"});
     }
+    return warnings;
+}
+
+std::vector<Problem> UnboundedInstallers(Document& doc) {
+    std::vector<Problem> warnings;
+    for (const UrlSlot& slot : InstallerUrls(doc))
+        if (!slot.holder->contains("size") || (*slot.holder)["size"].is_null())
+            warnings.push_back({slot.path, "no size: the tool then allows the download up to "
+                                           "its general limit (2 GiB unless config.json says "
+                                           "otherwise); --fill-sha256 fills it"});
     return warnings;
 }
 

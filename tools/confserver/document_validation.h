@@ -30,3 +30,7 @@ std::string CheckInstallerUrl(const std::string& url, const std::string& placeho
 std::string CheckFileVersion(const std::string& version);
 std::string CheckModifyTime(const std::string& dateTime);
 std::string CheckSha256Text(const std::string& digest);
+
+// Installers of a signed document that name no size: their download is bounded only by the
+// tool's general limit. One warning each, in document order.
+std::vector<Problem> UnboundedInstallers(Document& doc);

@@ -123,7 +123,7 @@ long long UnixNow() {
 }
 
 // --check --doc-key: the exported document and its signature as the tool will check them.
-int CheckSigned(const ServerOptions& options, const std::string& bytes, const Document& doc) {
+int CheckSigned(const ServerOptions& options, const std::string& bytes, Document& doc) {
     std::vector<MinisignPublicKey> keys;
     std::string error;
     if (!LoadDocKeys(options.docKeyFiles, keys, error)) {
@@ -140,6 +140,9 @@ int CheckSigned(const ServerOptions& options, const std::string& bytes, const Do
                      options.documentFile.c_str(), problems.size());
         return kExitInvalid;
     }
+    for (const Problem& warning : UnboundedInstallers(doc))
+        std::fprintf(stderr, "%s: warning: %s\n", options.documentFile.c_str(),
+                     warning.Text().c_str());
     std::printf("%s: valid, %s\n", options.documentFile.c_str(), SignatureLogText(verdict).c_str());
     return 0;
 }

@@ -175,8 +175,8 @@ and the installer files of a folder.
   --base-url URL        http[s]://HOST[:PORT] put in place of {{BASE}} in the document's
                         strings (default: the address and port the server listens on)
   --check               validate the document and exit (0 valid, 2 invalid)
-  --fill-sha256         write the sha256 of every installer served from DIR into the
-                        document (in place, or into --output FILE) and exit
+  --fill-sha256         write the sha256 and size of every installer served from DIR into
+                        the document (in place, or into --output FILE) and exit
   --output FILE         with --fill-sha256: write the filled document there
   --export DIR          write what the server would serve into DIR as static files (the
                         GBK document at its path, the installers under their prefix), for

@@ -6,6 +6,8 @@
 
 #include "engine/region_table.h"
 
+#include <filesystem>
+
 bool ServedUrls::RelativeFile(const std::string& url, std::string& relative) const {
     std::string rest;
     if (!placeholder.empty() && url.rfind(placeholder, 0) == 0)
@@ -54,7 +56,12 @@ std::vector<UrlSlot> InstallerUrls(Document& doc) {
 
 FillReport FillSha256(Document& doc, const FileStore& store, const ServedUrls& served) {
     FillReport report;
-    std::vector<std::pair<Document*, std::string>> digests;
+    struct Filled {
+        Document* holder;
+        std::string sha256;
+        std::uintmax_t size;
+    };
+    std::vector<Filled> digests;
     for (const UrlSlot& slot : InstallerUrls(doc)) {
         std::string relative;
         if (!served.RelativeFile((*slot.holder)["url"].get<std::string>(), relative))
@@ -74,12 +81,20 @@ FillReport FillSha256(Document& doc, const FileStore& store, const ServedUrls& s
             report.problems.push_back({slot.path + ".url", error});
             continue;
         }
-        digests.emplace_back(slot.holder, hex);
+        std::error_code failed;
+        const std::uintmax_t size = std::filesystem::file_size(found.file, failed);
+        if (failed) {
+            report.problems.push_back({slot.path + ".url", failed.message()});
+            continue;
+        }
+        digests.push_back({slot.holder, hex, size});
     }
     if (!report.problems.empty())
         return report;
-    for (auto& [holder, hex] : digests)
-        (*holder)["sha256"] = hex;
+    for (const Filled& one : digests) {
+        (*one.holder)["sha256"] = one.sha256;
+        (*one.holder)["size"] = one.size;
+    }
     report.filled = static_cast<int>(digests.size());
     return report;
 }

@@ -31,6 +31,6 @@ struct FillReport {
     std::vector<Problem> problems; // served URLs whose file is missing or unreadable
 };
 
-// Sets "sha256" beside every URL that the server serves from store to the digest of that
-// file. The document is changed only when no problem is found.
+// Sets "sha256" and "size" beside every URL that the server serves from store to the digest
+// and the length of that file. The document is changed only when no problem is found.
 FillReport FillSha256(Document& doc, const FileStore& store, const ServedUrls& served);

@@ -22,6 +22,15 @@ extern const char kQueldaDataFolder[]; // C:\ProgramData\Quelda, the site list's
 extern const char kDownloadsFolder[];  // C:\ProgramData\Quelda\downloads
 std::filesystem::path RegionDir(const std::string& regionName);
 
+// A new, empty folder "<region folder>\run-<stamp>-<n>" for one installer, made with its
+// protection in the same call, so that nothing made before can sit beside the installer;
+// the folders of earlier runs with nothing written in the last minutes are removed first
+// (one whose installer still holds a file stays until a later run). Throws std::runtime_error when
+// it cannot be made.
+std::filesystem::path FreshRunDir(const std::string& regionName);
+// Removes the run folder of an installer that has ended, with everything in it.
+void RemoveRunDir(const std::filesystem::path& installer);
+
 // The library whose presence spoils the CA environment; the CA installs delete it.
 std::filesystem::path SkfDllPath();
 

@@ -11,12 +11,21 @@
 #include <sddl.h>
 #else
 #include <cerrno>
+#include <cstdio>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
+
+namespace {
+std::string FreshFolderName(unsigned long long stamp, int n) {
+    return std::string(kFreshFolderPrefix) + std::to_string(stamp) + "-" + std::to_string(n);
+}
+} // namespace
 
 #ifdef _WIN32
 namespace {
@@ -104,8 +113,10 @@ HANDLE OpenForSecurity(const std::wstring& path) {
 }
 
 // The account this program runs as. An elevated administrator's new objects are owned by
-// Administrators unless a policy makes the creator their owner; Wine keeps no owner at all
-// and names the account. Either way a folder of this account is not another user's.
+// Administrators, so an object this account owns was made by one of its unelevated
+// processes (any program the user started, malware among them): trusted only when this
+// program is not elevated itself, or under Wine, which keeps no owners and names the
+// account as the owner of everything.
 bool IsOwnUser(PSID sid) {
     HANDLE token = nullptr;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
@@ -118,16 +129,47 @@ bool IsOwnUser(PSID sid) {
     return same;
 }
 
-// Owned by Administrators, SYSTEM or this account: nobody else can have changed its ACL,
-// nor hold a handle opened with rights the ACL no longer grants.
+bool Elevated() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return true; // the stricter reading
+    TOKEN_ELEVATION elevation{};
+    DWORD size = 0;
+    const bool known =
+        GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size);
+    CloseHandle(token);
+    return !known || elevation.TokenIsElevated != 0;
+}
+
+bool UnderWine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
+// NT SERVICE\TrustedInstaller, the owner of Windows' own files (a service SID, not one of
+// the well-known kinds).
+bool IsTrustedInstaller(PSID sid) {
+    LPWSTR text = nullptr;
+    if (!ConvertSidToStringSidW(sid, &text))
+        return false;
+    const bool same = std::wstring(text) == L"S-1-5-80-956008885-3418522649-1831038044-"
+                                            L"1853292631-2271478464";
+    LocalFree(text);
+    return same;
+}
+
+// Owned by Administrators, SYSTEM or TrustedInstaller (or this account, see IsOwnUser):
+// nobody else can have changed its ACL, nor hold a handle opened with rights the ACL no
+// longer grants.
 bool OwnedByAdministrators(HANDLE handle) {
     PSID owner = nullptr;
     PSECURITY_DESCRIPTOR sd = nullptr;
     if (GetSecurityInfo(handle, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr,
                         nullptr, nullptr, &sd) != ERROR_SUCCESS)
         return false;
-    const bool admin = owner && (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
-                                 IsWellKnownSid(owner, WinLocalSystemSid) || IsOwnUser(owner));
+    const bool admin =
+        owner && (IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
+                  IsWellKnownSid(owner, WinLocalSystemSid) || IsTrustedInstaller(owner) ||
+                  (IsOwnUser(owner) && (!Elevated() || UnderWine())));
     LocalFree(sd);
     return admin;
 }
@@ -216,6 +258,25 @@ bool AdminOwned(const std::string& windowsPath) {
     return owned;
 }
 
+int MakeFreshAdminFolder(const std::string& windowsParent, std::string& madeFolder) {
+    Descriptor created(kFolderSddl);
+    if (!created.sd)
+        return -1;
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, created.sd, FALSE};
+    for (int n = 1; n <= 100; ++n) {
+        const std::string name = FreshFolderName(GetTickCount64(), n);
+        const std::string folder = windowsParent + "\\" + name;
+        // Fails when the name exists: only a folder made by this call is ever used.
+        if (CreateDirectoryW(fs::u8path(folder).wstring().c_str(), &attributes)) {
+            madeFolder = folder;
+            return 1;
+        }
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return -1;
+    }
+    return -1;
+}
+
 int MakeAdminOnlyFile(const std::string& windowsFile) {
     const HANDLE handle = OpenForSecurity(fs::u8path(windowsFile).wstring());
     if (handle == INVALID_HANDLE_VALUE)
@@ -227,19 +288,59 @@ int MakeAdminOnlyFile(const std::string& windowsFile) {
 
 #else
 
+// The stand-in keeps an owner only where one is given: the extended attribute
+// "user.quelda.owner" (a SID in text form; tests give folders to the accounts of
+// accounts.ini with it). Without it a file of this user id is the elevated program's own,
+// as an elevated administrator's new objects are Administrators' on Windows.
+namespace {
+
+constexpr char kOwnerAttribute[] = "user.quelda.owner";
+
+bool TrustedOwner(int fd) {
+    char owner[256];
+    const ssize_t length = ::fgetxattr(fd, kOwnerAttribute, owner, sizeof owner - 1);
+    if (length < 0)
+        return errno == ENODATA || errno == ENOTSUP;
+    const std::string sid(owner, static_cast<std::size_t>(length));
+    return sid == "S-1-5-32-544" || sid == "S-1-5-18" ||
+           sid == "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+}
+
+// "<name>.untrusted-<n>", as on Windows.
+bool MoveAside(const fs::path& folder) {
+    for (int n = 1; n <= 20; ++n) {
+        const fs::path aside = folder.string() + ".untrusted-" + std::to_string(::time(nullptr)) +
+                               "-" + std::to_string(n);
+        if (::renameat2(AT_FDCWD, folder.c_str(), AT_FDCWD, aside.c_str(), RENAME_NOREPLACE) == 0)
+            return true;
+        if (errno != EEXIST)
+            return false;
+    }
+    return false;
+}
+
+} // namespace
+
 int MakeAdminOnlyFolder(const std::string& windowsFolder) {
     std::error_code ec;
     const fs::path folder = fs::u8path(ToNativePath(windowsFolder));
     fs::create_directories(folder.parent_path(), ec);
-    for (int round = 0; round < 3; ++round) {
+    for (int round = 0; round < 4; ++round) {
         if (::mkdir(folder.c_str(), 0755) != 0 && errno != EEXIST)
             return -1;
         const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
         if (fd >= 0) {
             struct stat st {};
             const bool ours = ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid();
-            const bool secured = ours && ::fchmod(fd, 0755) == 0;
+            const bool trusted = ours && TrustedOwner(fd);
+            const bool secured = trusted && ::fchmod(fd, 0755) == 0;
             ::close(fd);
+            if (ours && !trusted) {
+                // The program's own account made it unelevated: moved aside, made anew.
+                if (!MoveAside(folder))
+                    return -2;
+                continue;
+            }
             return secured ? 1 : -2;
         }
         if (errno != ELOOP && errno != ENOTDIR)
@@ -257,9 +358,25 @@ bool AdminOwned(const std::string& windowsPath) {
     if (fd < 0)
         return false;
     struct stat st {};
-    const bool owned = ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() && (st.st_mode & 022) == 0;
+    const bool owned = ::fstat(fd, &st) == 0 && st.st_uid == ::geteuid() &&
+                       (st.st_mode & 022) == 0 && TrustedOwner(fd);
     ::close(fd);
     return owned;
+}
+
+int MakeFreshAdminFolder(const std::string& windowsParent, std::string& madeFolder) {
+    const unsigned long long stamp = static_cast<unsigned long long>(::time(nullptr));
+    for (int n = 1; n <= 100; ++n) {
+        const std::string folder = windowsParent + "\\" + FreshFolderName(stamp, n);
+        // mkdir fails when the name exists: only a folder made by this call is ever used.
+        if (::mkdir(ToNativePath(folder).c_str(), 0755) == 0) {
+            madeFolder = folder;
+            return 1;
+        }
+        if (errno != EEXIST)
+            return -1;
+    }
+    return -1;
 }
 
 int MakeAdminOnlyFile(const std::string& windowsFile) {

@@ -18,7 +18,13 @@ int RunElevated(const std::string& installerPath, std::optional<unsigned long>* 
         info.lpVerb = "runas";
         info.lpFile = installerPath.c_str();
         info.lpParameters = nullptr;
-        info.lpDirectory = nullptr;
+        // The installer's own folder, made fresh for it and writable by administrators only:
+        // the current folder of a program unpacked from a zip is one users can write, and an
+        // installer looks for DLLs in its working folder.
+        const std::string::size_type cut = installerPath.find_last_of("\\/");
+        const std::string folder =
+            cut == std::string::npos ? std::string() : installerPath.substr(0, cut);
+        info.lpDirectory = folder.empty() ? nullptr : folder.c_str();
         info.nShow = SW_SHOWNORMAL;
         if (!ShellExecuteExA(&info))
             return -2;

@@ -1,4 +1,4 @@
-// The install step of every installer job: download into the region's folder, verify the
+// The install step of every installer job: download into a fresh folder of the region's, verify the
 // held file (size, SHA-256, signer), launch it elevated and report the outcome.
 #include "engine/install/install_step.h"
 
@@ -52,6 +52,14 @@ std::string FilledIn(const char* text, const std::string& value) {
 
 std::string ExitCodeLogText(const InstallResult& ran) {
     return ran.exitCode ? std::to_string(*ran.exitCode) : std::string("unknown");
+}
+
+// After the step, the installer's own folder goes, with all in it, unless the installer was
+// started and its end is not known (it may still run from there: a later run's sweep takes
+// the folder then).
+void LeaveRunDir(const Installer& one) {
+    if (!one.target.empty() && !(one.ran && one.ran->runCode > 0 && !one.ran->exitCode))
+        RemoveRunDir(one.target);
 }
 
 void Reach(const std::function<void()>& point) {
@@ -212,12 +220,13 @@ int CheckThread::InstallRowItem(const InstallItem& item, const InstallOptions& h
         const nlohmann::json& entry = Member(Member(serverCfg, regionName), item.member);
         EmitProgress(how.progress.region);
         const std::string installerUrl = TextMember(entry, "url");
-        one = InstallerOf(entry, installerUrl, RegionDir(regionName) / item.fileName);
+        one = InstallerOf(entry, installerUrl, FreshRunDir(regionName) / item.fileName);
         INSTALL_SAY(how, item.texts.url, one.url);
         InstallPoints at;
         at.fetched = [&] { EmitProgress(how.progress.fetched); };
         at.opened = [&] { EmitProgress(how.progress.opened); };
         result = FetchAndStart(item.row, one, item.texts, how, at);
+        LeaveRunDir(one);
         if (one.ran) {
             const std::string code = std::to_string(one.ran->runCode);
             if (result == kResultGood)
@@ -276,7 +285,7 @@ int CheckThread::InstallCaDrivers(const InstallOptions& how) {
                 continue;
             INSTALL_LOG(how, "ready to install  : {} ", entry.fileName);
             Installer one =
-                InstallerOf(*item, installerUrl, RegionDir(regionName) / TimeNamedInstaller());
+                InstallerOf(*item, installerUrl, FreshRunDir(regionName) / TimeNamedInstaller());
             INSTALL_LOG(how, "url ={},file:{}", one.path, LogPathText(one.target));
             bool opened = false;
             InstallPoints at;
@@ -292,6 +301,7 @@ int CheckThread::InstallCaDrivers(const InstallOptions& how) {
                 };
             }
             const int code = FetchAndStart(kCaRow, one, texts, how, at);
+            LeaveRunDir(one);
             if (one.fetched != FetchResult::Saved) {
                 installs.AddFetchFailure(entry.fileName, one.outcome);
             } else if (!one.ran) { // its signer refused

@@ -31,9 +31,10 @@ std::string Sha256(const std::string& bytes) {
 
 class DownloadRetry : public EngineTest {
   protected:
+    // An installer that records its name, and its own bytes as they arrived.
     std::string Script(const std::string& name) {
-        return "#!/bin/sh\necho " + name + " >> '" + marker.string() + "'\n" +
-               std::string(20000, '#') + "\n";
+        return "#!/bin/sh\necho " + name + " >> '" + marker.string() + "'\ncat \"$0\" > '" +
+               marker.string() + ".ran'\n" + std::string(20000, '#') + "\n";
     }
     int RunTool(const std::string& url, const std::string& sha256) {
         json doc = BaseDocument();
@@ -137,7 +138,7 @@ TEST_F(DownloadRetry, DroppedConnectionIsRetriedAndResumedOnlyWhereTheServerAllo
         if (c.expected != 1) {
             EXPECT_TRUE(DownloadedFiles("shanxi").empty()) << c.name;
         } else if (c.runs.size() == 1) {
-            const std::string file = ReadBytes(RegionFolder("shanxi") / "tool.exe");
+            const std::string file = ReadBytes(marker.string() + ".ran");
             EXPECT_TRUE(file == Script(c.runs[0])) << c.name << ": " << file.size() << " bytes";
         }
         const auto m = Messages();
@@ -165,28 +166,31 @@ TEST_F(DownloadRetry, TrickleBelowTheSpeedLimitFailsAndASlowButMovingOneComplete
 
     server.ServeTrickle("/files/moving", 400, std::chrono::milliseconds(2)); // ~500 B/s
     EXPECT_EQ(RunTool(server.Url("/files/moving"), ""), -4); // complete, then not a program
-    EXPECT_EQ(std::filesystem::file_size(RegionFolder("shanxi") / "tool.exe"), 400u);
+    EXPECT_EQ(Count("download failed after 1 attempts: below 20 B/s for 400 ms"), 1);
 }
 
-TEST_F(DownloadRetry, StalePartFilesOfEarlierRunsGoWhenADownloadStartsThere) {
+TEST_F(DownloadRetry, EarlierRunFoldersGoWhenADownloadStarts) {
     const auto dir = RegionFolder("shanxi");
-    std::filesystem::create_directories(dir);
-    const auto stale = dir / "tool.exe.999999-1.part";
-    const auto fresh = dir / "tool.exe.999999-2.part";
-    const auto other = dir / "notes.part";
-    for (const auto& f : {stale, fresh, other})
-        std::ofstream(f) << "x";
+    const auto stale = dir / "run-1-1";
+    const auto busy = dir / "run-2-1"; // another copy's download, still being written
+    for (const auto& f : {stale, busy}) {
+        std::filesystem::create_directories(f);
+        std::ofstream(f / "tool.exe.999999-1.part") << "x";
+    }
+    std::ofstream(stale / "version.dll") << "planted";
+    std::ofstream(dir / "notes.txt") << "not one of ours";
     const long long hourAgo = std::chrono::duration_cast<std::chrono::seconds>(
                                   std::chrono::system_clock::now().time_since_epoch())
                                   .count() -
                               3600;
-    SetLastWriteUnix(stale, hourAgo);
-    SetLastWriteUnix(other, hourAgo);
+    for (const auto& f :
+         {stale / "tool.exe.999999-1.part", stale / "version.dll", stale, busy, dir / "notes.txt"})
+        SetLastWriteUnix(f, hourAgo);
 
     EXPECT_EQ(RunTool(ServeInstaller("setup"), ""), 1);
     EXPECT_FALSE(std::filesystem::exists(stale));
-    EXPECT_TRUE(std::filesystem::exists(fresh)); // may belong to a download in progress
-    EXPECT_TRUE(std::filesystem::exists(other)); // not one of ours
+    EXPECT_TRUE(std::filesystem::exists(busy / "tool.exe.999999-1.part"));
+    EXPECT_TRUE(std::filesystem::exists(dir / "notes.txt"));
 }
 
 TEST_F(DownloadRetry, TheHeldInstallerIsTheOneThatStartsWhateverReplacesItsPath) {

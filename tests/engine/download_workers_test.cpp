@@ -1,7 +1,10 @@
 // Modes 1 to 3: one installer (or the needed CA installers) fetched and started.
 #include "engine_fixture.h"
 
+#include <csignal>
 #include <fstream>
+#include <sys/resource.h>
+#include <sys/xattr.h>
 
 using namespace enginetest;
 using Ints = std::vector<int>;
@@ -33,23 +36,30 @@ class Workers : public EngineTest {
     }
 };
 
-TEST_F(Workers, InstallerIsFetchedStartedOnceAndKept) {
+// Each installer is saved into a new folder of its own and started there; the folder goes
+// once the installer has ended.
+TEST_F(Workers, InstallerIsFetchedAndStartedOnceInAFolderOfItsOwnThatGoesWhenItEnds) {
     for (const auto& w : kWorkers) {
         const SignalLog log = RunWorker(w, ServeInstaller(std::string("setup-") + w.target));
         EXPECT_EQ(log.Events().front(), "CheckNetSig(1)") << w.name;
         EXPECT_EQ(log.Values("UpdateProcess"), (Ints{0, 5, 50, 60, 100})) << w.name;
         EXPECT_EQ(log.Last(w.signal), 1) << w.name;
         EXPECT_EQ(log.Events().back(), std::string(w.signal) + "(1)") << w.name;
-        EXPECT_TRUE(std::filesystem::is_regular_file(RegionFolder("shanxi") / w.target)) << w.name;
     }
     EXPECT_EQ(InstallerRuns(), (Strings{"setup-csharp.exe", "setup-tool.exe"}));
-    EXPECT_EQ(DownloadedFiles("shanxi"), (Strings{"csharp.exe", "tool.exe"}));
+    const Strings dirs = InstallerDirs();
+    ASSERT_EQ(dirs.size(), 2u);
+    for (const std::string& dir : dirs) {
+        EXPECT_EQ(WithoutRunStamp(dir), RunFolder("shanxi").string());
+        EXPECT_FALSE(std::filesystem::exists(dir)) << dir;
+    }
+    EXPECT_TRUE(DownloadedFiles("shanxi").empty());
 }
 
 TEST_F(Workers, ToolWorkerLogLines) {
     const std::string url = ServeInstaller("tool-setup");
     RunWorker(kWorkers[1], url);
-    const std::string target = (RegionFolder("shanxi") / "tool.exe").u8string();
+    const std::string target = (RunFolder("shanxi") / "tool.exe").u8string();
     EXPECT_EQ(Messages(),
               (Strings{"down C# url=" + url + " ", "Get C# over ", "thread tool Get succes ",
                        "thread tool write success ", "start install : " + target + " ",
@@ -59,7 +69,7 @@ TEST_F(Workers, ToolWorkerLogLines) {
 TEST_F(Workers, NetWorkerLogLines) {
     const std::string url = ServeInstaller("net-setup");
     RunWorker(kWorkers[0], url);
-    const std::string target = (RegionFolder("shanxi") / "csharp.exe").u8string();
+    const std::string target = (RunFolder("shanxi") / "csharp.exe").u8string();
     EXPECT_EQ(Messages(), (Strings{"down c# url:" + url + " ", "save c# install:" + target + " ",
                                    "install c# code:1 "}));
 }
@@ -109,15 +119,25 @@ TEST_F(Workers, MissingMemberIsAnException) {
 }
 
 TEST_F(Workers, TargetThatCannotBeWrittenGivesMinusOne) {
+    // A drive that takes no more bytes: files of this process end at 1 KiB.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1024;
+    const std::string url = server.Url("/files/large-setup");
+    server.ServeBytes("/files/large-setup", "#!/bin/sh\necho ran >> '" + marker.string() + "'\n" +
+                                                std::string(8192, '#') + "\n");
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     for (const auto& w : kWorkers) {
-        // A folder with content where the installer should go: the file cannot take its place.
-        std::filesystem::create_directories(RegionFolder("shanxi") / w.target / "busy");
-        const SignalLog log = RunWorker(w, ServeInstaller("setup"));
+        const SignalLog log = RunWorker(w, url);
         EXPECT_EQ(log.Last(w.signal), -1) << w.name;
         EXPECT_EQ(log.Values("UpdateProcess"), (Ints{0, 5, 50, 60, 100})) << w.name;
     }
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
     EXPECT_TRUE(InstallerRuns().empty());
-    EXPECT_EQ(DownloadedFiles("shanxi"), (Strings{"csharp.exe", "tool.exe"})); // the folders
+    EXPECT_TRUE(DownloadedFiles("shanxi").empty());
 }
 
 TEST_F(Workers, DownloadFolderThatCannotBeSecuredFailsBeforeTheDownload) {
@@ -140,11 +160,37 @@ TEST_F(Workers, InstallersAreSavedInTheAdministratorsDownloadFolder) {
     std::filesystem::permissions(RegionFolder("shanxi").parent_path(), std::filesystem::perms::all);
     const SignalLog log = RunWorker(kWorkers[1], ServeInstaller("setup"));
     EXPECT_EQ(log.Last("DownloadToolSig"), 1);
-    EXPECT_EQ(DownloadedFiles("shanxi"), Strings{"tool.exe"});
+    ASSERT_EQ(InstallerDirs().size(), 1u);
+    EXPECT_EQ(WithoutRunStamp(InstallerDirs()[0]), RunFolder("shanxi").string());
     const auto perms = std::filesystem::status(RegionFolder("shanxi").parent_path()).permissions();
     EXPECT_EQ(perms & (std::filesystem::perms::group_write | std::filesystem::perms::others_write),
               std::filesystem::perms::none);
     EXPECT_FALSE(std::filesystem::exists(workDir / "shanxi")) << "not beside the program";
+}
+
+// A region folder that the program's own account made while not elevated (malware
+// included) may hold anything: it is moved aside whole, and the installer starts in a fresh
+// folder of a new one.
+TEST_F(Workers, AFolderTheOwnAccountMadeIsMovedAsideWithWhatWasPlantedInIt) {
+    const std::string own = "S-1-5-21-1004336348-1177238915-682003330-1001";
+    std::ofstream(machine.dir() / "accounts.ini") << "program = " << own << " QUELDA-PC\\bidder\n";
+    const auto region = RegionFolder("shanxi");
+    std::filesystem::create_directories(region);
+    std::ofstream(region / "version.dll") << "planted";
+    if (::setxattr(region.c_str(), "user.quelda.owner", own.data(), own.size(), 0) != 0)
+        GTEST_SKIP() << "this file system keeps no extended attributes";
+
+    EXPECT_EQ(RunWorker(kWorkers[1], ServeInstaller("setup")).Last("DownloadToolSig"), 1);
+    ASSERT_EQ(InstallerDirs().size(), 1u);
+    EXPECT_EQ(WithoutRunStamp(InstallerDirs()[0]), RunFolder("shanxi").string());
+    EXPECT_FALSE(std::filesystem::exists(region / "version.dll"));
+    int aside = 0;
+    for (const auto& e : std::filesystem::directory_iterator(region.parent_path()))
+        if (e.path().filename().string().rfind("shanxi.untrusted-", 0) == 0) {
+            ++aside;
+            EXPECT_TRUE(std::filesystem::exists(e.path() / "version.dll"));
+        }
+    EXPECT_EQ(aside, 1);
 }
 
 TEST_F(Workers, InstallerThatCannotStartGivesMinusFour) {

@@ -1,5 +1,7 @@
 #include "engine_fixture.h"
 
+#include "probes/admin_folder.h"
+
 #include "pe_fixture.h"
 #include "probes/registry.h"
 #include "probes/textconv.h"
@@ -10,6 +12,7 @@
 #include <condition_variable>
 #include <ctime>
 #include <fstream>
+#include <regex>
 #include <utime.h>
 
 namespace fs = std::filesystem;
@@ -194,7 +197,7 @@ std::vector<LogRecord> EngineTest::Records(bool systemLines) const {
             line.pop_back();
         const auto bar = line.find('|');
         LogRecord record{line.substr(0, bar),
-                         bar == std::string::npos ? line : line.substr(bar + 1)};
+                         WithoutRunStamp(bar == std::string::npos ? line : line.substr(bar + 1))};
         // Every check names the system once; SystemLines() has those records.
         if (systemLines == (record.message.rfind("windows build=", 0) == 0))
             out.push_back(record);
@@ -263,9 +266,13 @@ nlohmann::json EngineTest::InstalledDriver(const std::string& fileName, const st
             {"fileModifyDtm", dtm}, {"url", ServeInstaller(fileName + "-setup")}};
 }
 
+std::string EngineTest::InstallerScript(const std::string& name) const {
+    return "#!/bin/sh\necho " + name + " >> '" + marker.string() + "'\npwd >> '" + marker.string() +
+           ".dirs'\nexit 0\n";
+}
+
 std::string EngineTest::ServeInstaller(const std::string& name) {
-    const std::string script =
-        "#!/bin/sh\necho " + name + " >> '" + marker.string() + "'\nexit 0\n";
+    const std::string script = InstallerScript(name);
     server.ServeBytes("/files/" + name, script);
     return server.Url("/files/" + name);
 }
@@ -279,6 +286,24 @@ std::vector<std::string> EngineTest::InstallerRuns() const {
     return runs;
 }
 
+std::vector<std::string> EngineTest::InstallerDirs() const {
+    std::vector<std::string> dirs;
+    std::ifstream in(marker.string() + ".dirs");
+    std::string line;
+    while (std::getline(in, line))
+        dirs.push_back(line);
+    return dirs;
+}
+
+std::string WithoutRunStamp(const std::string& text) {
+    static const std::regex stamp(std::string(kFreshFolderPrefix) + "[0-9]+-[0-9]+");
+    return std::regex_replace(text, stamp, "run-N");
+}
+
+fs::path EngineTest::RunFolder(const std::string& region) const {
+    return RegionFolder(region) / "run-N";
+}
+
 fs::path EngineTest::RegionFolder(const std::string& region) const {
     return machine.dir() / "drive_c" / "ProgramData" / "Quelda" / "downloads" / region;
 }
@@ -286,8 +311,19 @@ fs::path EngineTest::RegionFolder(const std::string& region) const {
 std::vector<std::string> EngineTest::DownloadedFiles(const std::string& region) const {
     std::vector<std::string> names;
     std::error_code ec;
-    for (const auto& e : fs::directory_iterator(RegionFolder(region), ec))
-        names.push_back(e.path().filename().string());
+    for (const auto& e : fs::directory_iterator(RegionFolder(region), ec)) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind(kFreshFolderPrefix, 0) != 0 || !e.is_directory()) {
+            names.push_back(name);
+            continue;
+        }
+        // An installer's own folder: what it holds, or the folder itself when empty.
+        const std::size_t before = names.size();
+        for (const auto& inner : fs::directory_iterator(e.path(), ec))
+            names.push_back(inner.path().filename().string());
+        if (names.size() == before)
+            names.push_back("run-N/");
+    }
     std::sort(names.begin(), names.end());
     return names;
 }

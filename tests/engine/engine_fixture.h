@@ -91,10 +91,19 @@ class EngineTest : public ::testing::Test {
                                    const std::string& dtm);
     // An installer script served at /files/<name>; it appends its own name to the marker.
     std::string ServeInstaller(const std::string& name);
+    // Its bytes: a script that appends its name to the marker and its working folder to
+    // InstallerDirs().
+    std::string InstallerScript(const std::string& name) const;
     std::vector<std::string> InstallerRuns() const;
+    // The working folder of each run of those installers (native paths).
+    std::vector<std::string> InstallerDirs() const;
     // The region's download folder (C:\ProgramData\Quelda\downloads\<region>), not made.
     std::filesystem::path RegionFolder(const std::string& region) const;
-    // Files left in the region's download folder.
+    // The region's folder with an installer's own folder in it, as the log records name it
+    // (see WithoutRunStamp).
+    std::filesystem::path RunFolder(const std::string& region) const;
+    // Files left in the region's download folder, those in the installers' own folders by
+    // name; an empty such folder as "run-N/".
     std::vector<std::string> DownloadedFiles(const std::string& region) const;
 
     static void SetLastWriteUnix(const std::filesystem::path& file, long long unixSeconds);
@@ -122,6 +131,10 @@ class ScopedLimits {
   private:
     DownloadLimits saved_;
 };
+
+// `text` with each installer folder's name ("run-<stamp>-<n>") as "run-N"; the log
+// records come so from Records() and Messages().
+std::string WithoutRunStamp(const std::string& text);
 
 inline const char kDocPath[] = "/cfg/server.json";
 inline const char kSkfDll[] = "C:\\Windows\\SysWOW64\\SKFAPI20050.dll";

@@ -63,8 +63,7 @@ class SignedDocument : public EngineTest {
         json doc = BaseDocument();
         doc["shanxi"]["tool"]["url"] = url;
         if (withSha256)
-            doc["shanxi"]["tool"]["sha256"] =
-                Sha256Of("#!/bin/sh\necho tool-setup >> '" + marker.string() + "'\nexit 0\n");
+            doc["shanxi"]["tool"]["sha256"] = Sha256Of(InstallerScript("tool-setup"));
         return doc;
     }
 

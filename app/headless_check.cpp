@@ -9,6 +9,7 @@
 #include "engine/job_contract.h"
 #include "engine/report/report_json.h"
 #include "engine/report/report_text.h"
+#include "engine/trust/document_check.h"
 #include "engine/upload/report_upload.h"
 
 #include <QDir>
@@ -92,7 +93,9 @@ int RunHeadlessCheck(const std::vector<std::string>& args) {
     const auto logger = CreateProgramLogger(QDir::currentPath().toStdString());
     CheckThread thread(kCheckJob, options.regionIndex, config.ipPort, config.url, std::string(), 0,
                        logger);
-    thread.SetDocumentKeys(SelectDocumentKeys(BuiltInDocumentKeyLines(), config.docKeys));
+    const DocumentKeys keys = SelectDocumentKeys(BuiltInDocumentKeyLines(), config.docKeys);
+    LogDocumentKeys(keys, logger);
+    thread.SetDocumentKeys(keys);
     thread.start();
     thread.wait();
     const CheckReport& report = thread.Report();

@@ -4,6 +4,7 @@
 #include "common/log/program_log.h"
 #include "engine/checkthread.h"
 #include "engine/region_table.h"
+#include "engine/trust/document_check.h"
 #include "panel_styles.h"
 
 #include <QComboBox>
@@ -212,6 +213,7 @@ void centerWidget::SetConfig(const MainConfig& cfg, QPushButton* checkButton,
     this->checkButton = checkButton;
     this->repairButton = repairButton;
     config = cfg;
+    LogDocumentKeys(SelectDocumentKeys(BuiltInDocumentKeyLines(), config.docKeys), logger);
     RegisterAlertProtocol();
 }
 

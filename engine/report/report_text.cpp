@@ -52,7 +52,7 @@ std::string SignatureStateText(const std::string& state) {
     if (state == "unverified")
         return "需要签名，未通过验证";
     if (state == "unsigned")
-        return "未签名";
+        return "未签名（本程序接受未签名的服务器配置）";
     return ReadableValue(state, 0);
 }
 

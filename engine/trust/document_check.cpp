@@ -67,6 +67,15 @@ long long UnixNow() {
 
 } // namespace
 
+void LogDocumentKeys(const DocumentKeys& keys, const std::shared_ptr<spdlog::logger>& logger) {
+    if (!keys.required)
+        ENGINE_LOG(logger, "no document keys: this program accepts unsigned server documents, "
+                           "and their installers without sha256");
+    else
+        ENGINE_LOG(logger, "server documents must be signed: {} key(s) {}: {}", keys.keys.size(),
+                   keys.builtIn ? "built in" : "of config.json", KeyIds(keys));
+}
+
 DocumentTrust InitialTrust(const DocumentKeys& keys) {
     DocumentTrust trust;
     trust.state = keys.required ? kDocumentUnverified : kDocumentUnsigned;
@@ -82,7 +91,7 @@ int CheckDocumentTrust(const DocumentKeys& keys, const ServerAddress& address,
     fact.name = "signature";
     if (!keys.required) {
         fact.ok = true;
-        fact.note = "服务器配置未签名（本程序未配置验证公钥）";
+        fact.note = kUnsignedAcceptedText;
         facts.push_back(fact);
         return 1;
     }

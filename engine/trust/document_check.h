@@ -20,6 +20,14 @@ inline constexpr char kDocumentSigned[] = "signed";
 // Keys are configured, but this document was not verified (or did not arrive).
 inline constexpr char kDocumentUnverified[] = "unverified";
 
+// The network row's record of a document used unsigned by a program without keys.
+inline constexpr char kUnsignedAcceptedText[] =
+    "服务器配置未签名（本程序未配置验证公钥，接受未签名的配置）";
+
+// Says in the log, once a program starts, whether it requires signed documents, and with
+// which keys; a program without keys says that it accepts unsigned ones.
+void LogDocumentKeys(const DocumentKeys& keys, const std::shared_ptr<spdlog::logger>& logger);
+
 struct DocumentTrust {
     // The document verified against a key: every installer it names must carry a sha256.
     bool verified = false;

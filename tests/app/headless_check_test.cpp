@@ -88,6 +88,26 @@ TEST_F(HeadlessCheckTest, ExitStatusSaysWhatTheReportSays) {
     EXPECT_NE(ReadFile(text).find("【网络连接检测】请检查网络连接是否正常"), std::string::npos);
 }
 
+// A program without keys takes any document: its log, its report and the network row's
+// record say so.
+TEST_F(HeadlessCheckTest, AProgramWithoutKeysSaysItAcceptsUnsignedDocuments) {
+    const fs::path report = work.dir() / "report.json";
+    EXPECT_EQ(RunHeadlessCheck({"--check", "--report", report.string()}), 1);
+    const json parsed = json::parse(ReadFile(report));
+    EXPECT_EQ(parsed["system"]["signature"], "unsigned");
+    bool recorded = false;
+    for (const json& fact : parsed["rows"][0]["facts"])
+        if (fact["name"] == "signature")
+            recorded =
+                fact["note"].get<std::string>().find("接受未签名的配置") != std::string::npos;
+    EXPECT_TRUE(recorded) << parsed["rows"][0].dump();
+    std::string log;
+    for (const auto& e : fs::recursive_directory_iterator(work.dir()))
+        if (e.is_regular_file() && e.path().extension() != ".json")
+            log += ReadFile(e.path());
+    EXPECT_NE(log.find("this program accepts unsigned server documents"), std::string::npos) << log;
+}
+
 TEST_F(HeadlessCheckTest, ReportOnStandardOutputKeepsConfigMessagesOff) {
     InstallNetFx();
     WriteConfig(false);

@@ -162,7 +162,7 @@ class ReportTest : public EngineTest {
               {Fact("server", null, server.ipPort(), null, server.ipPort(), true),
                Fact("response", null, doc, "HTTP 200", "HTTP 200", true),
                Fact("signature", null, "", null, null, true,
-                    "服务器配置未签名（本程序未配置验证公钥）"),
+                    "服务器配置未签名（本程序未配置验证公钥，接受未签名的配置）"),
                Fact("document", null, "", "JSON", std::to_string(documentBytes), true),
                Fact("region", null, "shanxi", "object", "object", true)}}},
             {{"item", "dotnet"},

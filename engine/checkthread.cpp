@@ -27,11 +27,16 @@
 
 namespace fs = std::filesystem;
 
+#ifndef QUELDA_VERSION
+#define QUELDA_VERSION "0"
+#endif
+
 CheckThread::CheckThread(int mode, int regionIndex, const std::string& ipPort,
                          const std::string& url, const std::string& spareText, int repairFlags,
                          std::shared_ptr<spdlog::logger> logger)
     : regionIndex(regionIndex), ipPort(ipPort), url(url), spareText(spareText), mode(mode),
       repairFlags(repairFlags), logger(std::move(logger)) {
+    ParseReleaseVersion(QUELDA_VERSION, programVersion_);
     RecordResults();
 }
 
@@ -182,9 +187,45 @@ int CheckThread::CheckNet() {
         report_.reportUrl = ReportUploadUrl(serverCfg);
         if (report_.reportUrl.empty() && serverCfg.contains("support"))
             ENGINE_LOG(logger, "support.reportUrl unusable, no upload offered");
+        ReadReleaseOfferOfDocument();
     }
     emit CheckNetSig(res);
     return res == 1 ? 1 : -1;
+}
+
+void CheckThread::ReadReleaseOfferOfDocument() {
+    report_.update = UpdateState();
+    if (!serverCfg.is_object() || !serverCfg.contains(kReleaseMember))
+        return;
+    if (!docTrust_.verified) {
+        ENGINE_LOG(logger, "{} ignored: the server document is not signed", kReleaseMember);
+        return;
+    }
+    ReleaseOffer offer;
+    std::string why;
+    if (!ReadReleaseOffer(serverCfg[kReleaseMember], offer, why)) {
+        ENGINE_LOG(logger, "{} ignored: {}", kReleaseMember, why);
+        return;
+    }
+    report_.update = EvaluateReleaseOffer(offer, programVersion_);
+    if (!report_.update.available)
+        return;
+    ENGINE_LOG(logger, "release {} offered, this program is {}{}", report_.update.version,
+               ReleaseVersionText(programVersion_),
+               report_.update.mandatory
+                   ? " (below the minimum " + report_.update.minimumVersion + ": no repair)"
+                   : std::string());
+    emit UpdateOfferSig(QString::fromStdString(report_.update.version),
+                        QString::fromStdString(report_.update.notes), report_.update.mandatory);
+}
+
+bool CheckThread::RefusedForUpdate(std::string& outcome) {
+    if (!report_.update.mandatory)
+        return false;
+    outcome = "未安装：本工具版本过低，请先更新到 " + report_.update.version;
+    ENGINE_LOG(logger, "install refused: this program {} is below the minimum version {}",
+               ReleaseVersionText(programVersion_), report_.update.minimumVersion);
+    return true;
 }
 
 void CheckThread::CheckIE() {

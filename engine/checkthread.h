@@ -43,6 +43,10 @@ class CheckThread : public QThread {
     // before start().
     void SetDocumentKeys(DocumentKeys keys) { docKeys_ = std::move(keys); }
 
+    // The version this program counts as its own when it weighs a release offer (by
+    // default its build's). Set before start().
+    void SetProgramVersion(const ReleaseVersion& version) { programVersion_ = version; }
+
     // What the last check run (mode 0) found; read it once the thread has finished.
     const CheckReport& Report() const { return report_; }
 
@@ -79,6 +83,10 @@ class CheckThread : public QThread {
     // run() has returned, ordered only by Qt's futex-based locks that ThreadSanitizer
     // cannot see.
     void JobEndSig();
+    // A signed server document offers a release newer than this program (`version`
+    // "a.b.c.d", its notes); `mandatory`: this program is below the lowest version that may
+    // repair. After CheckNetSig.
+    void UpdateOfferSig(const QString& version, const QString& notes, bool mandatory);
 
   protected:
     void run() final;
@@ -101,6 +109,10 @@ class CheckThread : public QThread {
     void DownloadToolVer(bool showProgress);
     void DownloadCaVer(bool showProgress);
     void RepairAll();
+    // The release that the document's "envcheck" offers, from a verified document only.
+    void ReadReleaseOfferOfDocument();
+    // With a mandatory update, an install job installs nothing: true, with the record.
+    bool RefusedForUpdate(std::string& outcome);
     void BeginReport();
     void RecordRows();
     void RecordResults();
@@ -144,4 +156,5 @@ class CheckThread : public QThread {
     DocumentKeys docKeys_;
     DocumentTrust docTrust_;
     TransportFailure fetchFailure_;
+    ReleaseVersion programVersion_;
 };

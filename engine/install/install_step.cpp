@@ -215,6 +215,10 @@ int CheckThread::InstallRowItem(const InstallItem& item, const InstallOptions& h
     EmitProgress(how.progress.start);
     int result = 0;
     Installer one;
+    if (RefusedForUpdate(one.outcome)) {
+        FinishInstall(item.row, how, one.outcome, nullptr, item.resultSignal, kInstallFault);
+        return kInstallFault;
+    }
     try {
         const std::string regionName = RegionName(regionIndex);
         const nlohmann::json& entry = Member(Member(serverCfg, regionName), item.member);
@@ -254,6 +258,10 @@ int CheckThread::InstallCaDrivers(const InstallOptions& how) {
     CaInstalls installs;   // what each installer came to
     bool ranAny = false;
     std::string outcome;
+    if (RefusedForUpdate(outcome)) {
+        FinishInstall(kCaRow, how, outcome, nullptr, &CheckThread::DownloadCaSig, kInstallFault);
+        return kInstallFault;
+    }
     try {
         const nlohmann::json& region = Member(serverCfg, regionName);
         EmitProgress(how.progress.region);

@@ -2,6 +2,7 @@
 
 #include "engine/queued_handoff.h"
 #include "engine/report/report_shape.h"
+#include "engine/update/release_offer.h"
 
 #include <QMetaType>
 
@@ -58,6 +59,8 @@ struct CheckReport {
     // (verified), "unverified" (keys configured, the document not verified). In the JSON
     // within `system`.
     std::string documentSignature = "unsigned";
+    // The tool's release that a signed document offers (nothing when none is newer).
+    UpdateState update;
     // The hosts the IE check required in Edge's IE mode site list (for the IE repair).
     std::vector<std::string> ieHosts;
     // Last: a slot that receives the report by a queued signal calls handoff.Received().

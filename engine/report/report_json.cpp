@@ -50,6 +50,11 @@ nlohmann::json ReportJson(const CheckReport& report) {
               {rs::kIeRetired, report.system.ieRetired},
               {rs::kEdge, Optional(report.system.edge)},
               {rs::kSignature, report.documentSignature}}},
+            {rs::kUpdate,
+             {{rs::kAvailable, report.update.available},
+              {rs::kOfferedVersion,
+               report.update.available ? nlohmann::json(report.update.version) : nlohmann::json()},
+              {rs::kMandatory, report.update.mandatory}}},
             {rs::kExitCode, ReportExitCode(report)},
             {rs::kRows, rows}};
 }

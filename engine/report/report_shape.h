@@ -58,6 +58,12 @@ inline constexpr char kBits[] = "bits";
 inline constexpr char kIeRetired[] = "ieRetired";
 inline constexpr char kEdge[] = "edge";
 inline constexpr char kSignature[] = "signature";
+// The tool's own release that a signed document offers: {"available", "version" (null when
+// none), "mandatory"}.
+inline constexpr char kUpdate[] = "update";
+inline constexpr char kAvailable[] = "available";
+inline constexpr char kOfferedVersion[] = "version";
+inline constexpr char kMandatory[] = "mandatory";
 
 } // namespace report_shape
 

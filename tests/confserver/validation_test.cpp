@@ -295,3 +295,34 @@ TEST(Validation, PlaceholderUrlsNeedThePlaceholderToBeKnown) {
 }
 
 } // namespace
+
+namespace {
+
+TEST(Validation, TheToolsOwnReleaseIsCheckedAndFilledLikeAnInstaller) {
+    Document doc = ExampleDocument();
+    doc["envcheck"] = {{"version", "1.1"},
+                       {"minimumVersion", "1.0"},
+                       {"msi",
+                        {{"url", "{{BASE}}/files/quelda-1.1.msi"},
+                         {"sha256", std::string(64, 'a')},
+                         {"size", 100},
+                         {"signer", "Quelda Co., Ltd."}}}};
+    EXPECT_EQ(Joined(ValidateDocument(doc, kBasePlaceholder)), "");
+
+    doc["envcheck"]["version"] = "1.1-beta";
+    doc["envcheck"]["msi"].erase("sha256");
+    doc["envcheck"]["zip"] = {
+        {"url", "gopher://x/z.zip"}, {"sha256", std::string(64, 'b')}, {"size", 1}};
+    EXPECT_EQ(Joined(ValidateDocument(doc, kBasePlaceholder)),
+              "envcheck.zip.url: must start with http:// or https://\n"
+              "envcheck.version: must be one to four decimal numbers a.b.c.d\n"
+              "envcheck.msi.sha256: must be 64 hexadecimal digits\n");
+
+    // Its packages are installer URLs too: filled, warned about, required to carry sha256.
+    const auto slots = InstallerUrls(doc);
+    ASSERT_GE(slots.size(), 2u);
+    EXPECT_EQ(slots[slots.size() - 2].path, "envcheck.msi");
+    EXPECT_EQ(slots.back().path, "envcheck.zip");
+}
+
+} // namespace

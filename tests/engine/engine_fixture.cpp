@@ -78,10 +78,21 @@ void SignalLog::Attach(CheckThread* t) {
         s->ends.push_back(std::to_string(row) + ":" + std::to_string(end) + ":" +
                           std::to_string(code));
     });
+    QObject::connect(t, &CheckThread::UpdateOfferSig,
+                     [s](const QString& version, const QString& notes, bool mandatory) {
+                         std::lock_guard<std::mutex> lock(s->mutex);
+                         s->offers.push_back(version.toStdString() + "|" + notes.toStdString() +
+                                             (mandatory ? "|mandatory" : ""));
+                     });
     QObject::connect(t, &CheckThread::InstallWaitSig, [s](int row, int waiting) {
         std::lock_guard<std::mutex> lock(s->mutex);
         s->waits.push_back(std::to_string(row) + ":" + std::to_string(waiting));
     });
+}
+
+std::vector<std::string> SignalLog::Offers() const {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    return state_->offers;
 }
 
 std::vector<std::string> SignalLog::Ends() const {

@@ -37,6 +37,8 @@ class SignalLog {
     // Every InstallEndSig as "row:end:exitCode", every InstallWaitSig as "row:waiting".
     std::vector<std::string> Ends() const;
     std::vector<std::string> Waits() const;
+    // Every UpdateOfferSig as "version|notes", with "|mandatory" when it is.
+    std::vector<std::string> Offers() const;
 
   private:
     struct State {
@@ -45,6 +47,7 @@ class SignalLog {
         std::vector<std::string> outcomes;
         std::vector<std::string> ends;
         std::vector<std::string> waits;
+        std::vector<std::string> offers;
         void Add(const char* name, std::vector<int> args);
     };
     std::shared_ptr<State> state_ = std::make_shared<State>();

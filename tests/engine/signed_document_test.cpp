@@ -7,6 +7,7 @@
 #include "engine/report/report_text.h"
 #include "engine/server_document.h"
 #include "engine/trust/serial_store.h"
+#include "engine/update/release_offer.h"
 #include "probes/registry.h"
 #include "probes/textconv.h"
 
@@ -51,6 +52,8 @@ class SignedDocument : public EngineTest {
         Ran ran;
         CheckThread thread(mode, 0, server.ipPort(), kDocPath, "", repairFlags, logger);
         thread.SetDocumentKeys(SelectDocumentKeys({}, configKeys));
+        if (programVersion)
+            thread.SetProgramVersion(*programVersion);
         ran.log.Attach(&thread);
         EXPECT_TRUE(RunToEnd(thread, 120000)) << "the thread did not end";
         ran.report = thread.Report();
@@ -116,6 +119,7 @@ class SignedDocument : public EngineTest {
     }
 
     static Keys* keys_;
+    std::optional<ReleaseVersion> programVersion;
 };
 
 Keys* SignedDocument::keys_ = nullptr;
@@ -442,6 +446,75 @@ TEST(DocumentKeySelection, BuiltInKeysWinOverConfig) {
     EXPECT_EQ(config.keys.size(), 1u);
     EXPECT_EQ(config.notes.size(), 1u);
     EXPECT_FALSE(SelectDocumentKeys({}, {}).required);
+}
+
+// The tool's own release, as a signed document offers it: seen at every check, never from an
+// unsigned document, never one at or below the running version; below the document's
+// minimum the check runs and no installer is fetched.
+TEST_F(SignedDocument, AReleaseOfferIsHonouredOnlyFromAVerifiedDocument) {
+    const testnet::MinisignKeys& key = keys_->first;
+    json doc = DocumentWithTool();
+    doc["envcheck"] = {{"version", "1.1"},
+                       {"notes", "修正了检测"},
+                       {"msi",
+                        {{"url", server.Url("/files/quelda-1.1.msi")},
+                         {"sha256", std::string(64, 'a')},
+                         {"size", 4096}}}};
+    Serve(Gbk(doc), key.Sign(Gbk(doc), Comment("42")));
+
+    programVersion = ReleaseVersion{1, 0, 0, 0};
+    const Ran seen = RunKeyed(0, {key.PublicLine()});
+    EXPECT_EQ(seen.log.Offers(), Strings{"1.1.0.0|修正了检测"});
+    EXPECT_TRUE(seen.report.update.available);
+    EXPECT_FALSE(seen.report.update.mandatory);
+    EXPECT_EQ(seen.log.Last("CheckCAVerSig"), 1) << "the check goes on";
+
+    for (const ReleaseVersion& running : {ReleaseVersion{1, 1, 0, 0}, ReleaseVersion{2, 0, 0, 0}}) {
+        programVersion = running;
+        const Ran same = RunKeyed(0, {key.PublicLine()});
+        EXPECT_TRUE(same.log.Offers().empty()) << ReleaseVersionText(running);
+        EXPECT_FALSE(same.report.update.available) << ReleaseVersionText(running);
+    }
+
+    programVersion = ReleaseVersion{1, 0, 0, 0};
+    server.Remove(std::string(kDocPath) + ".minisig");
+    const Ran unsignedRun = RunKeyed(0, {});
+    EXPECT_TRUE(unsignedRun.log.Offers().empty());
+    EXPECT_FALSE(unsignedRun.report.update.available);
+    const Strings m = Messages();
+    EXPECT_NE(std::find(m.begin(), m.end(), "envcheck ignored: the server document is not signed"),
+              m.end());
+}
+
+TEST_F(SignedDocument, BelowTheMinimumVersionTheCheckRunsButNothingIsInstalled) {
+    const testnet::MinisignKeys& key = keys_->first;
+    json doc = DocumentWithTool();
+    doc["envcheck"] = {{"version", "2.0"},
+                       {"minimumVersion", "1.5"},
+                       {"zip",
+                        {{"url", server.Url("/files/quelda-2.0.zip")},
+                         {"sha256", std::string(64, 'b')},
+                         {"size", 4096}}}};
+    Serve(Gbk(doc), key.Sign(Gbk(doc), Comment("42")));
+    programVersion = ReleaseVersion{1, 0, 0, 0};
+
+    const Ran check = RunKeyed(0, {key.PublicLine()});
+    EXPECT_EQ(check.log.Offers(), Strings{"2.0.0.0||mandatory"});
+    EXPECT_EQ(check.log.Last("CheckCAVerSig"), 1);
+    EXPECT_TRUE(check.report.update.mandatory);
+
+    const std::string refused = "未安装：本工具版本过低，请先更新到 2.0.0.0";
+    const Ran install = RunKeyed(2, {key.PublicLine()});
+    EXPECT_EQ(install.log.Last("DownloadToolSig"), -3);
+    EXPECT_EQ(install.log.Outcomes(), Strings{std::to_string(kToolRow) + ":" + refused});
+    const Ran repair = RunKeyed(4, {key.PublicLine()}, 7);
+    EXPECT_EQ(repair.log.Events().back(), "RepairFinishSig(7,-3,-3,-3)");
+    EXPECT_EQ(repair.log.Outcomes().size(), 3u);
+    ExpectNothingFetched("below the minimum");
+
+    programVersion = ReleaseVersion{1, 5, 0, 0};
+    EXPECT_EQ(RunKeyed(2, {key.PublicLine()}).log.Last("DownloadToolSig"), 1);
+    EXPECT_EQ(InstallerRuns(), Strings{"tool-setup"});
 }
 
 } // namespace

@@ -4,6 +4,9 @@
 
 #include "common/text/host_syntax.h"
 #include "engine/region_table.h"
+#include "engine/update/release_offer.h"
+
+#include <algorithm>
 
 #include <array>
 #include <regex>
@@ -56,11 +59,40 @@ class Validator {
         }
         if (doc.contains("support"))
             Support(doc);
+        if (doc.contains(kReleaseMember))
+            Release(doc[kReleaseMember]);
         CheckAllTexts("", doc);
         return problems_;
     }
 
   private:
+    // The tool's own release; its package URLs may begin with the placeholder as the
+    // installers' do.
+    void Release(const Document& member) {
+        nlohmann::json release = nlohmann::json::parse(member.dump());
+        for (const char* kind : {"msi", "zip"}) {
+            if (!release.contains(kind) || !release[kind].is_object() ||
+                !release[kind].contains("url") || !release[kind]["url"].is_string())
+                continue;
+            nlohmann::json& url = release[kind]["url"];
+            const std::string text = url.get<std::string>();
+            if (const std::string problem = CheckInstallerUrl(text, placeholder_); !problem.empty())
+                Add(std::string(kReleaseMember) + "." + kind + ".url", problem);
+            else if (!placeholder_.empty() && text.rfind(placeholder_, 0) == 0)
+                url = "http://placeholder" + text.substr(placeholder_.size());
+        }
+        for (const std::string& problem : ReleaseOfferProblems(release)) {
+            const std::size_t colon = problem.find(": ");
+            const std::string path = problem.substr(0, colon);
+            // The URL's own check above said it better.
+            if (path.size() > 4 && path.compare(path.size() - 4, 4, ".url") == 0 &&
+                std::any_of(problems_.begin(), problems_.end(),
+                            [&](const Problem& p) { return p.path == path; }))
+                continue;
+            Add(path, colon == std::string::npos ? problem : problem.substr(colon + 2));
+        }
+    }
+
     void Add(const std::string& path, const std::string& message) {
         problems_.push_back({path, message});
     }

@@ -5,6 +5,7 @@
 #include "http_message.h"
 
 #include "engine/region_table.h"
+#include "engine/update/release_offer.h"
 
 #include <filesystem>
 
@@ -51,6 +52,11 @@ std::vector<UrlSlot> InstallerUrls(Document& doc) {
                 add(base + "." + name, entry);
         }
     }
+    // Then the tool's own release packages.
+    if (doc.contains(kReleaseMember) && doc[kReleaseMember].is_object())
+        for (const char* kind : {"msi", "zip"})
+            if (doc[kReleaseMember].contains(kind))
+                add(std::string(kReleaseMember) + "." + kind, doc[kReleaseMember][kind]);
     return slots;
 }
 

@@ -18,8 +18,9 @@ struct ServedUrls {
     bool RelativeFile(const std::string& url, std::string& relative) const;
 };
 
-// Every installer URL of the three regions (framework, tool, each driver entry), with the
-// JSON path of the object holding it. Members of the wrong type are skipped.
+// Every installer URL of the three regions (framework, tool, each driver entry), then the
+// tool's own release packages (envcheck.msi, envcheck.zip), with the JSON path of the object
+// holding it. Members of the wrong type are skipped.
 struct UrlSlot {
     std::string path; // e.g. "hebei.driver[1]"
     Document* holder; // the object with the "url" member

@@ -76,6 +76,7 @@ void MainWindow::InitWindow() {
     connect(topBar, &TopBar::repairStartSignal, center, &centerWidget::StartRepair);
     connect(center, &centerWidget::FinishCheckSig, topBar, &TopBar::FinishCheckSlot);
     connect(center, &centerWidget::FinishRepaireSig, topBar, &TopBar::FinishRepaire);
+    connect(center, &centerWidget::UpdateOfferSig, topBar, &TopBar::ShowUpdateOffer);
 
     auto* statusBar = new QStatusBar(this);
     statusBar->showMessage(SupportLine());

@@ -3,6 +3,7 @@
 #include <QDebug>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPixmap>
 #include <QPushButton>
@@ -73,9 +74,19 @@ TopBar::TopBar(const QString& titleText, QWidget* parent)
     repairButton->setFixedSize(80, 35);
     checkButton->setFixedSize(80, 35);
 
+    updateLabel = new QLabel(this);
+    updateLabel->setStyleSheet(kTitleStyle);
+    updateLabel->hide();
+    updateButton = new QPushButton(QStringLiteral("新版本说明"), this);
+    updateButton->setStyleSheet(kRepairButtonStyle);
+    updateButton->setFixedSize(90, 35);
+    updateButton->hide();
+
     auto* upperRow = new QHBoxLayout;
     upperRow->addWidget(logoLabel);
     upperRow->addWidget(titleLabel);
+    upperRow->addSpacing(16);
+    upperRow->addWidget(updateLabel);
     upperRow->addStretch(1);
     upperRow->addWidget(minButton);
     upperRow->addWidget(closeButton);
@@ -84,6 +95,7 @@ TopBar::TopBar(const QString& titleText, QWidget* parent)
     lowerRow->addSpacerItem(FixedSpacer());
     lowerRow->addWidget(tipLabel);
     lowerRow->addStretch(1);
+    lowerRow->addWidget(updateButton);
     lowerRow->addWidget(checkButton);
     lowerRow->addWidget(repairButton);
     lowerRow->addSpacerItem(FixedSpacer());
@@ -97,6 +109,7 @@ TopBar::TopBar(const QString& titleText, QWidget* parent)
     message = false;
     connect(checkButton, &QPushButton::clicked, this, &TopBar::OnCheckClicked);
     connect(repairButton, &QPushButton::clicked, this, &TopBar::OnRepairClicked);
+    connect(updateButton, &QPushButton::clicked, this, &TopBar::OnUpdateClicked);
 
     setStyleSheet(kBarStyle);
     setAttribute(Qt::WA_StyledBackground, true);
@@ -108,6 +121,8 @@ TopBar::TopBar(const QString& titleText, QWidget* parent)
     titleLabel->setObjectName("titleLabel");
     logoLabel->setObjectName("logoLabel");
     tipLabel->setObjectName("tipLabel");
+    updateLabel->setObjectName("updateLabel");
+    updateButton->setObjectName("updateButton");
 }
 
 TopBar::~TopBar() = default;
@@ -123,17 +138,48 @@ void TopBar::OnCheckClicked() {
     checkButton->setEnabled(false);
     repairButton->hide();
     tipLabel->setText(QStringLiteral("检测中,请稍后..."));
+    // Each check tells the offer anew.
+    updateMandatory = false;
+    updateLabel->hide();
+    updateButton->hide();
     emit checkStartSignal(message);
 }
 
 void TopBar::OnRepairClicked() {
     qDebug() << "top click StartCheck";
+    if (updateMandatory) {
+        tipLabel->setText(
+            QStringLiteral("本工具版本过低，请先更新到 %1 后再修复").arg(updateVersion));
+        return;
+    }
     repairButton->setText(QStringLiteral("修复中"));
     repairButton->setEnabled(false);
     checkButton->setEnabled(false);
     checkButton->hide();
     tipLabel->setText(QStringLiteral("修复中,请稍后..."));
     emit repairStartSignal(message);
+}
+
+void TopBar::ShowUpdateOffer(const QString& version, const QString& notes, bool mandatory) {
+    updateVersion = version;
+    updateNotes = notes;
+    updateMandatory = mandatory;
+    updateLabel->setText(QStringLiteral("发现新版本 %1").arg(version));
+    updateLabel->show();
+    updateButton->show();
+}
+
+void TopBar::OnUpdateClicked() {
+    QString text = updateNotes.isEmpty() ? QStringLiteral("此版本没有更新说明。") : updateNotes;
+    if (updateMandatory)
+        text += QStringLiteral("\n\n本工具版本过低，更新到新版本后才能修复。");
+    // Not modal: the window stays usable (and the check may go on) while it is read.
+    auto* box = new QMessageBox(QMessageBox::Information,
+                                QStringLiteral("发现新版本 %1").arg(updateVersion), text,
+                                QMessageBox::Ok, this);
+    box->setObjectName("updateNotesBox");
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->open();
 }
 
 void TopBar::FinishCheckSlot(int needProcess, int needDown) {

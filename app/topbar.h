@@ -28,6 +28,10 @@ class TopBar : public QWidget {
   public slots:
     void FinishCheckSlot(int needProcess, int needDown);
     void FinishRepaire(int successNum, int failedNum);
+    // A newer release is offered: "发现新版本 %1" beside the title, and a button beside the
+    // check and repair buttons that shows its notes. `mandatory`: this program is below the
+    // lowest version that may repair; the repair button says so instead of repairing.
+    void ShowUpdateOffer(const QString& version, const QString& notes, bool mandatory);
 
   protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -37,6 +41,7 @@ class TopBar : public QWidget {
   private:
     void OnCheckClicked();
     void OnRepairClicked();
+    void OnUpdateClicked();
 
     QPushButton* checkButton = nullptr;
     QPushButton* repairButton = nullptr;
@@ -49,5 +54,10 @@ class TopBar : public QWidget {
     QLabel* logoLabel = nullptr;
     QString title;
     QLabel* tipLabel = nullptr;
+    QLabel* updateLabel = nullptr;
+    QPushButton* updateButton = nullptr;
+    QString updateVersion;
+    QString updateNotes;
+    bool updateMandatory = false;
     QWidget* window = nullptr;
 };

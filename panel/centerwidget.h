@@ -43,6 +43,8 @@ class centerWidget : public QWidget {
   signals:
     void FinishCheckSig(int needProcess, int needDown);
     void FinishRepaireSig(int successNum, int failedNum);
+    // A check found a newer release of this program in the signed server document.
+    void UpdateOfferSig(const QString& version, const QString& notes, bool mandatory);
 
   public slots:
     void StartCheck(bool message);

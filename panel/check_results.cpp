@@ -34,6 +34,7 @@ void centerWidget::StartCheck(bool message) {
     connect(thread, &CheckThread::CheckCAVerSig, this, &centerWidget::CheckCAVerSlot);
     connect(thread, &CheckThread::UpdateProcess, this, &centerWidget::UpdateProcess);
     connect(thread, &CheckThread::CheckReportSig, this, &centerWidget::CheckReportSlot);
+    connect(thread, &CheckThread::UpdateOfferSig, this, &centerWidget::UpdateOfferSig);
     // JobEndSig is queued behind every result of the run. A run of the latest check that
     // ends without its last result must not leave the title bar busy.
     connect(thread, &CheckThread::JobEndSig, this, [this, thread] {

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -209,6 +210,40 @@ TEST_F(TopBarTest, MinimiseAndCloseActOnTheParentWindow) {
     window->showNormal();
     QTest::mouseClick(bar->findChild<QPushButton*>("closeButton"), Qt::LeftButton);
     EXPECT_FALSE(window->isVisible());
+}
+
+// A newer release: its notice beside the title and its notes on request; each check tells
+// the offer anew; below the minimum the repair button says so instead of repairing.
+TEST_F(TopBarTest, AnOfferedReleaseIsShownWithItsNotesAndAMandatoryOneStopsTheRepair) {
+    auto* notice = bar->findChild<QLabel*>("updateLabel");
+    auto* update = bar->findChild<QPushButton*>("updateButton");
+    ASSERT_NE(notice, nullptr);
+    ASSERT_NE(update, nullptr);
+    EXPECT_FALSE(notice->isVisible());
+    EXPECT_FALSE(update->isVisible());
+
+    ClickCheck();
+    bar->ShowUpdateOffer("1.1.0.0", QStringLiteral("修正了检测"), false);
+    bar->FinishCheckSlot(3, 2);
+    EXPECT_TRUE(notice->isVisible());
+    EXPECT_EQ(notice->text(), QStringLiteral("发现新版本 1.1.0.0"));
+    ASSERT_TRUE(update->isVisible());
+    QTest::mouseClick(update, Qt::LeftButton);
+    auto* box = bar->findChild<QMessageBox*>("updateNotesBox");
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), QStringLiteral("修正了检测"));
+    box->close();
+    ClickRepair();
+    EXPECT_EQ(repairEmits, 1) << "an optional release leaves the repair as it is";
+    bar->FinishRepaire(1, 0);
+
+    ClickCheck();
+    EXPECT_FALSE(notice->isVisible()) << "a new check hides the earlier offer";
+    bar->ShowUpdateOffer("2.0.0.0", QString(), true);
+    bar->FinishCheckSlot(3, 2);
+    ClickRepair();
+    EXPECT_EQ(repairEmits, 1);
+    EXPECT_EQ(tip->text(), QStringLiteral("本工具版本过低，请先更新到 2.0.0.0 后再修复"));
 }
 
 } // namespace

@@ -1,11 +1,16 @@
 #include "confserver_paths.h"
+#include "document.h"
 #include "document_validation.h"
 #include "file_store.h"
 #include "options.h"
 #include "sha256_fill.h"
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
 #include <ostream>
+#include <unistd.h>
 
 namespace {
 
@@ -323,6 +328,31 @@ TEST(Validation, TheToolsOwnReleaseIsCheckedAndFilledLikeAnInstaller) {
     ASSERT_GE(slots.size(), 2u);
     EXPECT_EQ(slots[slots.size() - 2].path, "envcheck.msi");
     EXPECT_EQ(slots.back().path, "envcheck.zip");
+}
+
+} // namespace
+
+namespace {
+
+// Values and shapes no one would write, that must still end in a problem, not a crash.
+TEST(Validation, HugeValuesAndDeepNestingAreProblemsNotCrashes) {
+    Document doc = ExampleDocument();
+    doc["shanxi"]["driver"][0]["fileVersion"] = std::string(200000, '7');
+    doc["shanxi"]["driver"][1]["fileModifyDtm"] = std::string(200000, '2');
+    EXPECT_EQ(Joined(ValidateDocument(doc, kBasePlaceholder)),
+              "shanxi.driver[0].fileVersion: must be four decimal numbers a.b.c.d\n"
+              "shanxi.driver[1].fileModifyDtm: must be \"YYYY-MM-DD HH:MM\" (UTC+8)\n");
+
+    const std::filesystem::path file =
+        std::filesystem::temp_directory_path() / ("deep-" + std::to_string(::getpid()) + ".json");
+    std::ofstream(file) << std::string(100000, '[') << std::string(100000, ']');
+    Document deep;
+    std::string error;
+    EXPECT_FALSE(LoadDocument(file.string(), deep, error));
+    EXPECT_NE(error.find("nested deeper than 32 levels"), std::string::npos) << error;
+    std::ofstream(file) << "{\"a\":" << std::string(20, '[') << std::string(20, ']') << "}";
+    EXPECT_TRUE(LoadDocument(file.string(), deep, error)) << error;
+    std::filesystem::remove(file);
 }
 
 } // namespace

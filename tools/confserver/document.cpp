@@ -4,6 +4,20 @@
 
 #include <fstream>
 #include <sstream>
+#include <stdexcept>
+
+Document ParseDocumentText(const std::string& text) {
+    // The parser itself keeps no call stack per level, but whatever walks the document
+    // afterwards may.
+    const Document::parser_callback_t depthLimit = [](int depth, nlohmann::json::parse_event_t,
+                                                      Document&) {
+        if (depth > kDocumentDepthLimit)
+            throw std::runtime_error("nested deeper than " + std::to_string(kDocumentDepthLimit) +
+                                     " levels");
+        return true;
+    };
+    return Document::parse(text, depthLimit);
+}
 
 bool LoadDocument(const std::string& file, Document& doc, std::string& error) {
     std::ifstream in(file, std::ios::binary);
@@ -21,7 +35,7 @@ bool LoadDocument(const std::string& file, Document& doc, std::string& error) {
     if (content.rfind("\xEF\xBB\xBF", 0) == 0)
         content.erase(0, 3);
     try {
-        doc = Document::parse(content);
+        doc = ParseDocumentText(content);
     } catch (const std::exception& e) {
         error = file + " is not valid JSON: " + e.what();
         return false;

@@ -7,6 +7,11 @@
 // Member order is kept as in the file, so that a rewritten document reads like the original.
 using Document = nlohmann::ordered_json;
 
+// JSON text as a document; throws (as nlohmann's parse does) on bad JSON and on nesting
+// deeper than kDocumentDepthLimit.
+inline constexpr int kDocumentDepthLimit = 32;
+Document ParseDocumentText(const std::string& text);
+
 // Reads and parses a UTF-8 JSON file (a UTF-8 byte-order mark is allowed). On failure returns
 // false with a message.
 bool LoadDocument(const std::string& file, Document& doc, std::string& error);

@@ -9,7 +9,6 @@
 #include <algorithm>
 
 #include <array>
-#include <regex>
 
 namespace {
 
@@ -293,6 +292,34 @@ class Validator {
     std::vector<Problem> problems_;
 };
 
+// The runs of decimal digits of `text`, which must be digits separated by exactly the
+// characters of `separators` in that order (".." for "1.2.3"); each run at most `widest`
+// digits long. No regular expression: std::regex recurses per character, and a long value
+// would overflow the stack.
+bool DecimalRuns(const std::string& text, const std::string& separators, std::size_t widest,
+                 std::vector<std::string>& runs) {
+    runs.clear();
+    std::string run;
+    std::size_t next = 0;
+    for (const char c : text) {
+        if (c >= '0' && c <= '9') {
+            if (run.size() == widest)
+                return false;
+            run += c;
+        } else if (next < separators.size() && c == separators[next] && !run.empty()) {
+            runs.push_back(run);
+            run.clear();
+            ++next;
+        } else {
+            return false;
+        }
+    }
+    if (run.empty() || next != separators.size())
+        return false;
+    runs.push_back(run);
+    return true;
+}
+
 bool InRange(const std::string& digits, long low, long high) {
     if (digits.empty() || digits.size() > 6)
         return false;
@@ -359,12 +386,10 @@ std::string CheckInstallerUrl(const std::string& url, const std::string& placeho
 }
 
 std::string CheckFileVersion(const std::string& version) {
-    static const std::regex form(R"((\d+)\.(\d+)\.(\d+)\.(\d+))");
-    std::smatch m;
-    if (!std::regex_match(version, m, form))
+    std::vector<std::string> parts;
+    if (!DecimalRuns(version, "...", std::string::npos, parts))
         return "must be four decimal numbers a.b.c.d";
-    for (size_t i = 1; i <= 4; ++i) {
-        std::string part = m[i].str();
+    for (const std::string& part : parts) {
         if ((part.size() > 1 && part[0] == '0') || !InRange(part, 0, 65535))
             return "each number must be 0 to 65535 without leading zeros (\"" + part +
                    "\" can never equal a file's version)";
@@ -373,12 +398,12 @@ std::string CheckFileVersion(const std::string& version) {
 }
 
 std::string CheckModifyTime(const std::string& dateTime) {
-    static const std::regex form(R"((\d{4})-(\d{1,2})-(\d{1,2}) (\d{1,2}):(\d{1,2}))");
-    std::smatch m;
-    if (!std::regex_match(dateTime, m, form))
+    std::vector<std::string> m;
+    if (!DecimalRuns(dateTime, "-- :", 4, m) || m[0].size() != 4 || m[1].size() > 2 ||
+        m[2].size() > 2 || m[3].size() > 2 || m[4].size() > 2)
         return "must be \"YYYY-MM-DD HH:MM\" (UTC+8)";
-    int year = std::stoi(m[1].str()), month = std::stoi(m[2].str()), day = std::stoi(m[3].str());
-    int hour = std::stoi(m[4].str()), minute = std::stoi(m[5].str());
+    int year = std::stoi(m[0]), month = std::stoi(m[1]), day = std::stoi(m[2]);
+    int hour = std::stoi(m[3]), minute = std::stoi(m[4]);
     static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
     bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
     if (year < 1970 || year > 3000 || month < 1 || month > 12)

@@ -38,7 +38,7 @@ bool LoadDocKeys(const std::vector<std::string>& files, std::vector<MinisignPubl
 
 bool ParseServedDocument(const std::string& gbk, Document& doc, std::string& error) {
     try {
-        doc = Document::parse(DecodeGbk(gbk));
+        doc = ParseDocumentText(DecodeGbk(gbk));
         return true;
     } catch (const std::exception& e) {
         error = std::string("not a JSON document (read as GBK, as served): ") + e.what();

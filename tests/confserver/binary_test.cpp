@@ -202,3 +202,35 @@ TEST_F(BinaryTest, FillSha256WritesNothingWhenAServedFileIsMissing) {
 }
 
 } // namespace
+
+namespace {
+
+// An export holds what the server would serve: no link out of the files folder, no dotfile.
+TEST_F(BinaryTest, ExportLeavesOutLinksOutOfTheFilesFolderAndDotfiles) {
+    fs::create_directories(dir_ / "outside");
+    fs::create_directories(dir_ / "files" / ".git");
+    Write("files/hebei/tool.exe", "tool");
+    Write("outside/secret.txt", "secret");
+    Write("files/.git/config", "git");
+    Write("files/.htaccess", "deny");
+    fs::create_symlink(dir_ / "outside" / "secret.txt", dir_ / "files" / "hebei" / "a.exe");
+    fs::create_symlink(dir_ / "files" / "hebei" / "tool.exe", dir_ / "files" / "inside.exe");
+    const std::string file = DocumentWithToolUrl("{{BASE}}/files/hebei/tool.exe");
+    const fs::path out = dir_ / "export";
+    const ProcessResult exported =
+        RunProcess({Server(), "--export", out.string(), "--base-url", "http://10.0.0.5:8080",
+                    "--files", (dir_ / "files").string(), file});
+    ASSERT_EQ(exported.exitCode, 0) << exported.err;
+    EXPECT_EQ(ReadFile(out / "files" / "hebei" / "tool.exe"), "tool");
+    EXPECT_EQ(ReadFile(out / "files" / "inside.exe"), "tool") << "a link inside is served";
+    EXPECT_FALSE(fs::exists(out / "files" / "hebei" / "a.exe"));
+    EXPECT_FALSE(fs::exists(out / "files" / ".git"));
+    EXPECT_FALSE(fs::exists(out / "files" / ".htaccess"));
+    for (const char* said : {"not exported: hebei/a.exe (a link that leads outside the files "
+                             "folder)",
+                             "not exported: .git (a dotfile)", "not exported: .htaccess"})
+        EXPECT_NE(exported.err.find(said), std::string::npos) << said << "\n" << exported.err;
+    EXPECT_NE(exported.err.find("document and 2 file(s)"), std::string::npos) << exported.err;
+}
+
+} // namespace

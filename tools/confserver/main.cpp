@@ -68,6 +68,48 @@ void WarnMissingFiles(const ServerOptions& options, Document doc, const FileStor
 }
 
 // The document and the installer files as a static web server serves them from `dir`.
+// Copies what the server would serve from the files folder: no dotfile or dot-folder (".git",
+// ".htaccess"), and a link only where it leads inside the folder, as the server itself
+// decides (its content is copied). What is left out is said, one line each.
+bool ExportFiles(const FileStore& store, const fs::path& files, int& copied) {
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(store.root(), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const fs::path relative = it->path().lexically_relative(store.root());
+        std::error_code typeEc;
+        if (it->path().filename().string().rfind('.', 0) == 0) {
+            std::fprintf(stderr, "not exported: %s (a dotfile)\n", relative.c_str());
+            if (it->is_directory(typeEc))
+                it.disable_recursion_pending();
+            continue;
+        }
+        fs::path from = it->path();
+        if (it->is_symlink(typeEc)) {
+            const FileStore::Lookup found = store.Resolve(relative.generic_string());
+            if (found.status != FileStore::Status::Found) {
+                std::fprintf(stderr, "not exported: %s (a link that %s)\n", relative.c_str(),
+                             found.status == FileStore::Status::Forbidden
+                                 ? "leads outside the files folder"
+                                 : "leads to no file");
+                continue;
+            }
+            from = found.file;
+        } else if (!it->is_regular_file(typeEc)) {
+            continue;
+        }
+        const fs::path to = files / relative;
+        fs::create_directories(to.parent_path(), ec);
+        if (!ec)
+            fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+        if (ec)
+            break;
+        ++copied;
+    }
+    if (ec)
+        std::fprintf(stderr, "%s\n", ec.message().c_str());
+    return !ec;
+}
+
 int Export(const ServerOptions& options, Document doc, const std::optional<FileStore>& store) {
     WarnMissingFiles(options, doc, store ? &*store : nullptr);
     ReplacePlaceholder(doc, kBasePlaceholder, options.baseUrl);
@@ -85,25 +127,8 @@ int Export(const ServerOptions& options, Document doc, const std::optional<FileS
         return kExitFailure;
     }
     int copied = 0;
-    if (store) {
-        const fs::path files = root / options.filesPrefix.substr(1);
-        for (fs::recursive_directory_iterator it(store->root(), ec), end; !ec && it != end;
-             it.increment(ec)) {
-            if (!it->is_regular_file())
-                continue;
-            const fs::path to = files / it->path().lexically_relative(store->root());
-            fs::create_directories(to.parent_path(), ec);
-            if (!ec)
-                fs::copy_file(it->path(), to, fs::copy_options::overwrite_existing, ec);
-            if (ec)
-                break;
-            ++copied;
-        }
-        if (ec) {
-            std::fprintf(stderr, "%s\n", ec.message().c_str());
-            return kExitFailure;
-        }
-    }
+    if (store && !ExportFiles(*store, root / options.filesPrefix.substr(1), copied))
+        return kExitFailure;
     std::fprintf(stderr, "document and %d file(s) written to %s\n", copied, root.c_str());
     // A signature beside the document is of the one this export replaced.
     const fs::path signature = document.string() + ".minisig";

@@ -128,7 +128,7 @@ void HttpListener::Impl::Admit(tcp::socket socket) {
     const tcp::endpoint peer = socket.remote_endpoint(ec);
     if (ec)
         return;
-    const std::string address = CanonicalAddress(peer.address().to_string());
+    const std::string address = CanonicalPeerAddress(peer.address().to_string());
     const std::string group = ConnectionGroup(address);
     const bool counted = !Unlimited(address);
     socket.set_option(tcp::no_delay(true), ec);

@@ -16,10 +16,16 @@ std::string CanonicalAddress(const std::string& text) {
     return address.to_string();
 }
 
+std::string CanonicalPeerAddress(const std::string& text) {
+    return CanonicalAddress(text.substr(0, text.find('%')));
+}
+
 std::string ConnectionGroup(const std::string& canonicalAddress) {
     boost::system::error_code ec;
     ip::address address = ip::make_address(canonicalAddress, ec);
-    if (ec || address.is_v4())
+    if (ec)
+        return "(unknown)";
+    if (address.is_v4())
         return canonicalAddress;
     ip::address_v6::bytes_type bytes = address.to_v6().to_bytes();
     for (size_t i = 8; i < bytes.size(); ++i)

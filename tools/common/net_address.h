@@ -6,8 +6,13 @@
 // IPv4 address, IPv6 addresses compressed in lower case. Empty when `text` is no IP address.
 std::string CanonicalAddress(const std::string& text);
 
+// The address of a connected peer: as CanonicalAddress, a link-local IPv6 address without its
+// zone ("fe80::1%eth0" is "fe80::1"), so that it is counted and released like any other.
+std::string CanonicalPeerAddress(const std::string& text);
+
 // What the per-address connection limit counts by: the address itself for IPv4, the /64
-// network for IPv6 (one machine commonly holds a whole /64).
+// network for IPv6 (one machine commonly holds a whole /64); never empty ("(unknown)" for no
+// address), so that every counted connection is released by its group.
 std::string ConnectionGroup(const std::string& canonicalAddress);
 
 bool IsLoopbackAddress(const std::string& canonicalAddress);

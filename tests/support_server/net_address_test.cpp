@@ -1,0 +1,32 @@
+// Peer addresses and the groups the connection limit counts by.
+#include "net_address.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TEST(NetAddress, EveryPeerHasAGroupThatItsConnectionIsReleasedBy) {
+    struct Case {
+        const char* peer;
+        const char* address;
+        const char* group;
+    };
+    const Case cases[] = {
+        {"192.0.2.7", "192.0.2.7", "192.0.2.7"},
+        {"::ffff:192.0.2.7", "192.0.2.7", "192.0.2.7"},
+        {"2001:DB8::1:2:3:4", "2001:db8::1:2:3:4", "2001:db8::/64"},
+        // A link-local peer comes with its zone: counted by its address, like any other.
+        {"fe80::1%2", "fe80::1", "fe80::/64"},
+        {"fe80::abcd%eth0", "fe80::abcd", "fe80::/64"},
+        {"not an address", "", "(unknown)"},
+    };
+    for (const Case& c : cases) {
+        const std::string address = CanonicalPeerAddress(c.peer);
+        EXPECT_EQ(address, c.address) << c.peer;
+        EXPECT_EQ(ConnectionGroup(address), c.group) << c.peer;
+    }
+    // A header's address keeps no zone: it is no peer's.
+    EXPECT_EQ(CanonicalAddress("fe80::1%2"), "");
+}
+
+} // namespace

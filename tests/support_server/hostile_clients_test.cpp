@@ -43,6 +43,7 @@ TEST_F(HostileClientsTest, BodiesPastTheLimitAreRefusedAsSoonAsTheyPassIt) {
         const char* how;
         std::string header;
         std::string piece;
+        int status = 413;
     } cases[] = {
         {"with a length", "POST /reports HTTP/1.1\r\nHost: x\r\nContent-Length: 104857600\r\n\r\n",
          data},
@@ -51,7 +52,9 @@ TEST_F(HostileClientsTest, BodiesPastTheLimitAreRefusedAsSoonAsTheyPassIt) {
         {"one huge chunk",
          "POST /reports HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n6400000\r\n",
          data},
-        {"until the connection closes", "POST /reports HTTP/1.1\r\nHost: x\r\n\r\n", data},
+        // Neither a length nor chunks: an empty body (refused as no report), and what follows
+        // is no body but the next request, refused too.
+        {"without a length", "POST /reports HTTP/1.1\r\nHost: x\r\n\r\n", data, 400},
         {"to a path without a handler",
          "POST /anything HTTP/1.1\r\nHost: x\r\nTransfer-Encoding: chunked\r\n\r\n", chunk},
     };
@@ -64,10 +67,23 @@ TEST_F(HostileClientsTest, BodiesPastTheLimitAreRefusedAsSoonAsTheyPassIt) {
         // plus what the sockets' buffers hold, far from 100 MiB.
         EXPECT_LT(sent, 16u << 20);
         const std::string answer = client.ReadUntilClose(5s);
-        EXPECT_EQ(StatusOf(answer), 413) << answer.substr(0, 200);
+        EXPECT_EQ(StatusOf(answer), c.status) << answer.substr(0, 200);
         EXPECT_TRUE(client.closedByPeer());
     }
     EXPECT_EQ(store_.Count(), 0);
+}
+
+TEST_F(HostileClientsTest, APostWithoutALengthHasAnEmptyBodyAndTheNextRequestFollows) {
+    Start();
+    RawClient client;
+    ASSERT_TRUE(client.Connect(port_));
+    ASSERT_TRUE(client.Send("POST /reports HTTP/1.1\r\nHost: x\r\n\r\n"
+                            "GET /support/login HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n"));
+    const std::string answer = client.ReadUntilClose(5s);
+    EXPECT_EQ(StatusOf(answer), 400) << answer.substr(0, 200);
+    const std::size_t second = answer.find("HTTP/1.1 ", 1);
+    ASSERT_NE(second, std::string::npos) << answer;
+    EXPECT_EQ(StatusOf(answer.substr(second)), 200) << answer.substr(second, 200);
 }
 
 TEST_F(HostileClientsTest, HeaderLinesAndHeaderBytesAreCapped) {

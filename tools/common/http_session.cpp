@@ -156,15 +156,8 @@ void HttpSession::OnHeader(error_code ec) {
     isHead_ = message.method() == http::verb::head;
     keepAlive_ = message.keep_alive();
 
-    // A request with neither a length nor chunks has no body, except that a POST or PUT so
-    // sent means its body ends where the connection does.
-    const bool untilClose =
-        parser_->is_done() && !parser_->chunked() && !request_.HasHeader("Content-Length") &&
-        (message.method() == http::verb::post || message.method() == http::verb::put);
-    if (untilClose) {
-        ReadUntilClose();
-        return;
-    }
+    // A request with neither a length nor chunks has no body (RFC 9112, 6.3), whatever its
+    // method: what follows it is the next request.
     if (!parser_->is_done() &&
         ascii::EqualIgnoringCase(request_.Header("Expect"), "100-continue")) {
         static const std::string kContinue = "HTTP/1.1 100 Continue\r\n\r\n";
@@ -195,33 +188,6 @@ void HttpSession::ReadBody() {
                          self->request_.body = std::move(self->parser_->get().body());
                          self->Dispatch();
                      });
-}
-
-void HttpSession::ReadUntilClose() {
-    closeAfter_ = true;
-    keepAlive_ = false;
-    const auto data = buffer_.data();
-    request_.body.append(asio::buffers_begin(data), asio::buffers_end(data));
-    buffer_.consume(buffer_.size());
-    if (request_.body.size() > owner_.limits.maxBody) {
-        Refuse(413, "the request body is larger than " + std::to_string(owner_.limits.maxBody) +
-                        " bytes\n");
-        return;
-    }
-    chunk_.resize(kPiece);
-    socket_.async_read_some(asio::buffer(chunk_),
-                            [self = shared_from_this()](error_code ec, std::size_t n) {
-                                if (ec == asio::error::eof) {
-                                    self->Dispatch();
-                                    return;
-                                }
-                                if (ec) {
-                                    self->Failed(ec);
-                                    return;
-                                }
-                                self->request_.body.append(self->chunk_.data(), n);
-                                self->ReadUntilClose();
-                            });
 }
 
 void HttpSession::Dispatch() {

@@ -98,7 +98,6 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     void ReadRequest(std::chrono::milliseconds deadline);
     void OnHeader(boost::system::error_code ec);
     void ReadBody();
-    void ReadUntilClose();
     void Dispatch();
     void Failed(boost::system::error_code ec);
     void Refuse(int status, const std::string& text);

@@ -37,6 +37,10 @@ TEST(SupportBinaryTest, AcknowledgedReportsSurviveKillDuringABurstAndARestart) {
         const int port = StartedPort(server);
         ASSERT_GT(port, 0) << server.Err();
         EXPECT_NE(server.Err().find("new access token"), std::string::npos);
+        std::string created;
+        std::ifstream(dir / "token") >> created;
+        ASSERT_GE(created.size(), 24u);
+        EXPECT_EQ(server.Err().find(created), std::string::npos) << "the token stays in its file";
         // Eight clients, each as a different address (the limit is per address), upload until
         // the server is killed under them.
         std::mutex mutex;

@@ -295,8 +295,11 @@ TEST_F(SupportServerTest, TokenFileIsCreatedPrivateAndThenRead) {
     EXPECT_FALSE(created);
     EXPECT_EQ(again, token);
 
-    std::ofstream(dir_ / "short") << "abc\n";
+    std::ofstream(dir_ / "short") << std::string(23, 'a') << "\n";
     EXPECT_FALSE(LoadOrCreateToken((dir_ / "short").string(), token, created, error));
+    EXPECT_NE(error.find("at least 24 characters"), std::string::npos) << error;
+    std::ofstream(dir_ / "enough") << std::string(24, 'a') << "\n";
+    EXPECT_TRUE(LoadOrCreateToken((dir_ / "enough").string(), token, created, error)) << error;
     EXPECT_TRUE(SameSecret("abc", "abc"));
     EXPECT_FALSE(SameSecret("abc", "abd"));
     EXPECT_FALSE(SameSecret("abc", "abcd"));

@@ -59,8 +59,9 @@ bool LoadOrCreateToken(const std::string& file, std::string& token, bool& create
     }
     while (!token.empty() && (token.back() == '\r' || token.back() == ' ' || token.back() == '\t'))
         token.pop_back();
-    if (token.size() < 16) {
-        error = file + ": the token on its first line must have at least 16 characters";
+    if (token.size() < kMinTokenLength) {
+        error = file + ": the token on its first line must have at least " +
+                std::to_string(kMinTokenLength) + " characters";
         return false;
     }
     return true;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <map>
 #include <mutex>
 #include <string>
@@ -8,6 +9,8 @@
 // Reads the staff token from `file`, or creates the file (mode 0600) with a new random token.
 // `created` tells whether it was created. False with `error` when neither works or the file
 // holds no token.
+// An operator's own token shorter than this is refused at start: guessable.
+inline constexpr std::size_t kMinTokenLength = 24;
 bool LoadOrCreateToken(const std::string& file, std::string& token, bool& created,
                        std::string& error);
 

@@ -99,9 +99,11 @@ int main(int argc, char** argv) {
         return kExitFailure;
     }
     struct stat st {};
+    // The token itself stays in its file (mode 0600): standard error goes to the journal,
+    // which other accounts may read.
     if (created)
-        std::fprintf(stderr, "new access token for the support pages (saved in %s): %s\n",
-                     options.tokenFile.c_str(), token.c_str());
+        std::fprintf(stderr, "new access token for the support pages in %s (mode 0600)\n",
+                     options.tokenFile.c_str());
     else if (stat(options.tokenFile.c_str(), &st) == 0 && (st.st_mode & 077) != 0)
         std::fprintf(stderr, "warning: %s can be read by other users (chmod 600 it)\n",
                      options.tokenFile.c_str());

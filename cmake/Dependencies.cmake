@@ -22,6 +22,8 @@ if(QUELDA_GUI)
         find_package(nlohmann_json 3 REQUIRED)
     endif()
     include(${CMAKE_CURRENT_LIST_DIR}/Httplib.cmake)
+    # zlib unpacks the tool's own update (a zip); on Windows Debian's MinGW build of it.
+    find_package(ZLIB REQUIRED)
     # libsodium checks the server document's signature (on Windows: WindowsDependencies.cmake).
     if(NOT WIN32)
         pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)

@@ -18,6 +18,7 @@
 #include "probes/textconv.h"
 #include "probes/user_hive.h"
 
+#include <QCoreApplication>
 #include <QDebug>
 #include <QString>
 
@@ -37,6 +38,8 @@ CheckThread::CheckThread(int mode, int regionIndex, const std::string& ipPort,
     : regionIndex(regionIndex), ipPort(ipPort), url(url), spareText(spareText), mode(mode),
       repairFlags(repairFlags), logger(std::move(logger)) {
     ParseReleaseVersion(QUELDA_VERSION, programVersion_);
+    if (QCoreApplication::instance())
+        SetProgramFile(QCoreApplication::applicationFilePath().toStdWString());
     RecordResults();
 }
 
@@ -140,6 +143,10 @@ void CheckThread::Dispatch() {
         CheckNet();
         DownloadCaVer(true);
         return;
+    case kUpdateJob:
+        CheckNet();
+        InstallUpdate();
+        return;
     case kRepairJob:
         CheckNet();
         RepairAll();
@@ -195,6 +202,7 @@ int CheckThread::CheckNet() {
 
 void CheckThread::ReadReleaseOfferOfDocument() {
     report_.update = UpdateState();
+    releaseOffer_.reset();
     if (!serverCfg.is_object() || !serverCfg.contains(kReleaseMember))
         return;
     if (!docTrust_.verified) {
@@ -210,6 +218,7 @@ void CheckThread::ReadReleaseOfferOfDocument() {
     report_.update = EvaluateReleaseOffer(offer, programVersion_);
     if (!report_.update.available)
         return;
+    releaseOffer_ = offer;
     ENGINE_LOG(logger, "release {} offered, this program is {}{}", report_.update.version,
                ReleaseVersionText(programVersion_),
                report_.update.mandatory

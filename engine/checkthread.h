@@ -46,6 +46,12 @@ class CheckThread : public QThread {
     // The version this program counts as its own when it weighs a release offer (by
     // default its build's). Set before start().
     void SetProgramVersion(const ReleaseVersion& version) { programVersion_ = version; }
+    // The running program (its folder and file name), which the update job replaces. Set
+    // before start().
+    void SetProgramFile(const std::filesystem::path& program) {
+        programDir_ = program.parent_path();
+        programFile_ = program.filename();
+    }
 
     // What the last check run (mode 0) found; read it once the thread has finished.
     const CheckReport& Report() const { return report_; }
@@ -87,6 +93,9 @@ class CheckThread : public QThread {
     // "a.b.c.d", its notes); `mandatory`: this program is below the lowest version that may
     // repair. After CheckNetSig.
     void UpdateOfferSig(const QString& version, const QString& notes, bool mandatory);
+    // How the update job ended (kResultGood, kUpdateNothing, kUpdateRefused, kUpdateFailed)
+    // and what to tell the user.
+    void UpdateResultSig(int result, const QString& text);
 
   protected:
     void run() final;
@@ -113,6 +122,8 @@ class CheckThread : public QThread {
     void ReadReleaseOfferOfDocument();
     // With a mandatory update, an install job installs nothing: true, with the record.
     bool RefusedForUpdate(std::string& outcome);
+    // The update job (engine/update/update_job.cpp).
+    void InstallUpdate();
     void BeginReport();
     void RecordRows();
     void RecordResults();
@@ -132,6 +143,10 @@ class CheckThread : public QThread {
     // outcome and its result signal, and returns the result.
     int InstallRowItem(const InstallItem& item, const InstallOptions& how);
     int InstallCaDrivers(const InstallOptions& how);
+    // One installer's download (held in `installer`) and its checks: size, SHA-256, signer.
+    // kResultGood when it may be used, else the step's result code.
+    int FetchVerified(Installer& one, const InstallTexts& texts, const InstallOptions& how,
+                      const InstallPoints& at, HeldFile& installer);
     // One installer's way: download (held), verify, launch. Returns its result code.
     int FetchAndStart(int row, Installer& one, const InstallTexts& texts, const InstallOptions& how,
                       const InstallPoints& at);
@@ -157,4 +172,7 @@ class CheckThread : public QThread {
     DocumentTrust docTrust_;
     TransportFailure fetchFailure_;
     ReleaseVersion programVersion_;
+    std::optional<ReleaseOffer> releaseOffer_;
+    std::filesystem::path programDir_;
+    std::filesystem::path programFile_;
 };

@@ -11,6 +11,7 @@ enum JobMode : int {
     kToolInstallJob = 2,   // the bidding tool's installer
     kCaInstallJob = 3,     // the installers of the CA drivers that need one
     kRepairJob = 4,        // the installers of the repair flags, one after another
+    kUpdateJob = 5,        // the release of this program that the signed document offers
 };
 
 // The installers a repair job fetches, as a bit set.
@@ -38,6 +39,13 @@ inline constexpr int kInstallNotSaved = -1;   // the file could not be saved
 inline constexpr int kInstallNotFetched = -2; // no whole answer, a bad sha256 or signer
 inline constexpr int kInstallFault = -3;      // a document fault or another exception
 inline constexpr int kInstallNotStarted = -4; // the installer could not be started
+
+// The update job (UpdateResultSig): kResultGood, the new release is in place (restart it);
+// none was offered; the release was refused (download, checks, package); it could not be put
+// in place, and the old program is unchanged.
+inline constexpr int kUpdateNothing = 0;
+inline constexpr int kUpdateRefused = -2;
+inline constexpr int kUpdateFailed = -3;
 
 // What the panel counts for each item of a job that ended without its result signal.
 inline constexpr int kNoResultSent = -1;

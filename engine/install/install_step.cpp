@@ -144,11 +144,10 @@ void CheckThread::EmitProgress(int value) {
         emit UpdateProcess(value);
 }
 
-int CheckThread::FetchAndStart(int row, Installer& one, const InstallTexts& texts,
-                               const InstallOptions& how, const InstallPoints& at) {
+int CheckThread::FetchVerified(Installer& one, const InstallTexts& texts, const InstallOptions& how,
+                               const InstallPoints& at, HeldFile& installer) {
     // Download: the body goes to the target and stays held from before its check.
     std::exception_ptr folderError;
-    HeldFile installer;
     int status = 0;
     FetchHooks hooks = InstallerHooks(installer, status, &folderError);
     FetchBounds bounds;
@@ -187,6 +186,15 @@ int CheckThread::FetchAndStart(int row, Installer& one, const InstallTexts& text
     if (!SignerAllowsStart(installer, one.target, one.signer, one.outcome, logger))
         return kInstallNotFetched;
     INSTALL_SAY(how, texts.written, std::string());
+    return kResultGood;
+}
+
+int CheckThread::FetchAndStart(int row, Installer& one, const InstallTexts& texts,
+                               const InstallOptions& how, const InstallPoints& at) {
+    HeldFile installer; // from before its check to its start
+    const int fetched = FetchVerified(one, texts, how, at, installer);
+    if (fetched != kResultGood)
+        return fetched;
 
     // Launch, and wait for its end.
     INSTALL_SAY(how, texts.starting, LogPathText(one.target));

@@ -225,7 +225,7 @@ bool ExtractZip(const fs::path& archivePath, const fs::path& destination,
             why = place + "CRC-32 mismatch";
             return false;
         }
-        const fs::path relative = fs::u8path(e.name);
+        const fs::path relative = fs::u8path(e.name).lexically_normal(); // "./a" is "a"
         const fs::path target = destination / relative;
         std::error_code ec;
         fs::create_directories(target.parent_path(), ec);

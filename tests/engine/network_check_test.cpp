@@ -77,7 +77,7 @@ TEST_F(NetworkCheck, SuccessfulFetchRunsTheFourChecksInOrder) {
 
 TEST_F(NetworkCheck, UnknownModeEmitsNothingAndSendsNoRequest) {
     ServeDocument(BaseDocument());
-    for (int mode : {-1, 5, 42})
+    for (int mode : {-1, 6, 42})
         EXPECT_TRUE(Run(mode).Events().empty()) << mode;
     EXPECT_TRUE(server.Requests().empty());
 }

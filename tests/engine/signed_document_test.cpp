@@ -7,13 +7,18 @@
 #include "engine/report/report_text.h"
 #include "engine/server_document.h"
 #include "engine/trust/serial_store.h"
+#include "engine/update/program_files.h"
 #include "engine/update/release_offer.h"
+#include "file_bytes.h"
+#include "pe_fixture.h"
+#include "probes/file_probes.h"
 #include "probes/registry.h"
 #include "probes/textconv.h"
 
 #include <algorithm>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <unistd.h>
 
 using namespace enginetest;
@@ -515,6 +520,154 @@ TEST_F(SignedDocument, BelowTheMinimumVersionTheCheckRunsButNothingIsInstalled) 
     programVersion = ReleaseVersion{1, 5, 0, 0};
     EXPECT_EQ(RunKeyed(2, {key.PublicLine()}).log.Last("DownloadToolSig"), 1);
     EXPECT_EQ(InstallerRuns(), Strings{"tool-setup"});
+}
+
+// The update job over a portable copy: the offered release fetched, checked and put in place
+// over the running program's folder, or refused with the old program left as it was.
+class PortableUpdate : public SignedDocument {
+  protected:
+    void SetUp() override {
+        SignedDocument::SetUp();
+        program = machine.dir() / "portable";
+        fs::create_directories(program);
+        WritePe(program / "quelda-envcheck.exe", "1.0.0.0");
+        std::ofstream(program / "Qt5Core.dll") << "old core";
+        std::ofstream(program / "config.json") << "{\"mainCfg\": \"the bidder's\"}";
+        before = Snapshot();
+    }
+    // A release zip with the program at `version`, served at /files/<name>; its sha256.
+    std::string ServeRelease(const std::string& name, const std::string& version) {
+        const fs::path stage = machine.dir() / ("stage-" + name);
+        fs::create_directories(stage / "image");
+        WritePe(stage / "quelda-envcheck.exe", version);
+        std::ofstream(stage / "Qt5Core.dll") << "new core";
+        std::ofstream(stage / "image" / "logo.png") << "logo";
+        std::ofstream(stage / "config.json") << "{\"mainCfg\": \"a sample\"}";
+        const fs::path zip = machine.dir() / name;
+        const std::string command = "cd '" + stage.string() +
+                                    "' && python3 -c \"import sys, zipfile, os; z = "
+                                    "zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED); "
+                                    "[z.write(os.path.join(d, f), os.path.relpath(os.path.join(d, "
+                                    "f))) for d, _, fs in os.walk('.') "
+                                    "for f in fs]; z.close()\" '" +
+                                    zip.string() + "'";
+        EXPECT_EQ(std::system(command.c_str()), 0) << command;
+        server.ServeFile("/files/" + name, zip);
+        return Sha256OfFile(zip);
+    }
+    // Serves a document signed with the first key, offering `release`.
+    void Offer(const json& release) {
+        json doc = DocumentWithTool();
+        doc["envcheck"] = release;
+        Serve(Gbk(doc), keys_->first.Sign(Gbk(doc), Comment("42")));
+    }
+    json Zip(const std::string& name, const std::string& sha256, std::uint64_t size) {
+        return {{"url", server.Url("/files/" + name)}, {"sha256", sha256}, {"size", size}};
+    }
+    // Runs the update job as version 1.0; "result|text".
+    std::string Update() {
+        CheckThread thread(kUpdateJob, 0, server.ipPort(), kDocPath, "", 0, logger);
+        thread.SetDocumentKeys(SelectDocumentKeys({}, {keys_->first.PublicLine()}));
+        thread.SetProgramVersion({1, 0, 0, 0});
+        thread.SetProgramFile(program / "quelda-envcheck.exe");
+        std::string result;
+        QObject::connect(&thread, &CheckThread::UpdateResultSig,
+                         [&result](int code, const QString& text) {
+                             result = std::to_string(code) + "|" + text.toStdString();
+                         });
+        EXPECT_TRUE(RunToEnd(thread, 60000));
+        return result;
+    }
+    std::map<std::string, std::string> Snapshot() const {
+        std::map<std::string, std::string> files;
+        for (const auto& e : fs::recursive_directory_iterator(program))
+            if (e.is_regular_file())
+                files[e.path().lexically_relative(program).string()] = ReadFile(e.path());
+        return files;
+    }
+    fs::path program;
+    std::map<std::string, std::string> before;
+};
+
+TEST_F(PortableUpdate, TheOfferedReleaseReplacesTheProgramAndKeepsTheUsersSettings) {
+    const std::string sha = ServeRelease("release.zip", "1.1.0.0");
+    const std::uint64_t size = fs::file_size(machine.dir() / "release.zip");
+    Offer({{"version", "1.1"}, {"zip", Zip("release.zip", sha, size)}});
+    EXPECT_EQ(Update(), "1|已更新到 1.1.0.0，正在重新启动");
+    const auto after = Snapshot();
+    EXPECT_EQ(after.at("Qt5Core.dll"), "new core");
+    EXPECT_EQ(after.at("image/logo.png"), "logo");
+    EXPECT_EQ(after.at("config.json"), before.at("config.json")) << "the bidder's own";
+    std::string version;
+    __time64_t written = 0;
+    ASSERT_EQ(GetFileVersionTime(program, "quelda-envcheck.exe", written, version), 1);
+    EXPECT_EQ(version, "1.1.0.0");
+    // The running program's file was renamed aside, as Windows allows; the next start
+    // removes it.
+    EXPECT_EQ(after.at("quelda-envcheck.exe.old-1"), before.at("quelda-envcheck.exe"));
+    RemoveOldProgramFiles(program);
+    EXPECT_EQ(Snapshot().count("quelda-envcheck.exe.old-1"), 0u);
+    EXPECT_TRUE(DownloadedFiles("update").empty());
+}
+
+TEST_F(PortableUpdate, EveryRefusalLeavesTheOldProgramAsItWas) {
+    const std::string sha = ServeRelease("release.zip", "1.1.0.0");
+    const std::uint64_t size = fs::file_size(machine.dir() / "release.zip");
+    const std::string lowerSha = ServeRelease("lower.zip", "1.0.0.5");
+    const std::uint64_t lowerSize = fs::file_size(machine.dir() / "lower.zip");
+    std::string changed = sha;
+    changed[0] = changed[0] == '0' ? '1' : '0';
+    json signedZip = Zip("release.zip", sha, size);
+    signedZip["signer"] = "Quelda Co., Ltd.";
+    struct Case {
+        const char* name;
+        json release;
+        std::string result;
+    };
+    const Case cases[] = {
+        {"a changed byte",
+         {{"version", "1.1"}, {"zip", Zip("release.zip", changed, size)}},
+         "-2|新版本未安装：下载失败：sha256 不符"},
+        {"larger than its size",
+         {{"version", "1.1"}, {"zip", Zip("release.zip", sha, size - 1)}},
+         "-2|新版本未安装：下载失败：安装程序大于服务器配置给出的大小（" +
+             std::to_string(size - 1) + " 字节）"},
+        {"an older program inside",
+         {{"version", "1.1"}, {"zip", Zip("lower.zip", lowerSha, lowerSize)}},
+         "-2|新版本未安装：更新包中的程序版本是 1.0.0.5，不是 1.1.0.0"},
+        {"a publisher it does not have",
+         {{"version", "1.1"}, {"zip", signedZip}},
+         "-2|新版本未安装：安装程序未启动：没有数字签名"},
+        {"the running version",
+         {{"version", "1.0"}, {"zip", Zip("release.zip", sha, size)}},
+         "0|没有可安装的新版本"},
+        {"no zip",
+         {{"version", "1.1"}, {"msi", Zip("release.zip", sha, size)}},
+         "-2|服务器配置没有给出新版本的便携包（zip）"},
+    };
+    for (const Case& c : cases) {
+        Offer(c.release);
+        const std::string result = Update();
+        EXPECT_EQ(result.substr(0, result.find('|') + 1),
+                  c.result.substr(0, c.result.find('|') + 1))
+            << c.name << ": " << result;
+        EXPECT_EQ(result.rfind(c.result, 0), 0u) << c.name << ": " << result;
+        EXPECT_EQ(Snapshot(), before) << c.name;
+    }
+    // From an unsigned document nothing is offered at all.
+    json doc = DocumentWithTool();
+    doc["envcheck"] = {{"version", "1.1"}, {"zip", Zip("release.zip", sha, size)}};
+    server.ServeBytes(kDocPath, Gbk(doc));
+    server.Remove(std::string(kDocPath) + ".minisig");
+    CheckThread thread(kUpdateJob, 0, server.ipPort(), kDocPath, "", 0, logger);
+    thread.SetProgramVersion({1, 0, 0, 0});
+    thread.SetProgramFile(program / "quelda-envcheck.exe");
+    int code = 99;
+    QObject::connect(&thread, &CheckThread::UpdateResultSig,
+                     [&code](int c, const QString&) { code = c; });
+    EXPECT_TRUE(RunToEnd(thread, 60000));
+    EXPECT_EQ(code, kUpdateNothing);
+    EXPECT_EQ(Snapshot(), before);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include "app/mainwindow.h"
 #include "app/windows/dll_search.h"
 #include "engine/download/part_files.h"
+#include "engine/update/program_files.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -35,6 +36,12 @@ int main(int argc, char* argv[]) {
     window.setWindowTitle(QStringLiteral("Quelda运行环境检测工具"));
     window.setWindowIcon(QIcon("image/logo_.png"));
     window.InitWindow();
+    // Restarted after an update: the same region as before it.
+    for (std::size_t i = 0; i + 1 < args.size(); ++i)
+        if (args[i] == "--region")
+            window.SelectRegion(QString::fromStdString(args[i + 1]));
+    // What an earlier update renamed aside (the program that was running then).
+    RemoveOldProgramFiles(QCoreApplication::applicationDirPath().toStdWString());
 
     const QWidget* desktop = QApplication::desktop();
     window.move(CentredPosition(desktop->size(), window.size()));

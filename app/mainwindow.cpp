@@ -2,10 +2,13 @@
 
 #include "app/configfile.h"
 #include "app/topbar.h"
+#include "engine/job_contract.h"
 #include "panel/centerwidget.h"
 #include "ui_mainwindow.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -33,6 +36,11 @@ QSize FittedWindowSize(int width, int high, const QSize& available) {
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui(new Ui::MainWindow) {
     ui->setupUi(this);
+}
+
+void MainWindow::SelectRegion(const QString& key) {
+    if (center)
+        center->SelectRegion(key);
 }
 
 MainWindow::~MainWindow() {
@@ -77,6 +85,18 @@ void MainWindow::InitWindow() {
     connect(center, &centerWidget::FinishCheckSig, topBar, &TopBar::FinishCheckSlot);
     connect(center, &centerWidget::FinishRepaireSig, topBar, &TopBar::FinishRepaire);
     connect(center, &centerWidget::UpdateOfferSig, topBar, &TopBar::ShowUpdateOffer);
+    connect(topBar, &TopBar::updateStartSignal, center, &centerWidget::StartUpdate);
+    connect(center, &centerWidget::UpdateFinishedSig, topBar, &TopBar::FinishUpdate);
+    connect(center, &centerWidget::UpdateFinishedSig, this,
+            [this](int result, const QString&, const QString& region) {
+                if (result != kResultGood)
+                    return;
+                // The new release is in place: it starts with the same region, this one ends.
+                if (QProcess::startDetached(QCoreApplication::applicationFilePath(),
+                                            {QStringLiteral("--region"), region},
+                                            QCoreApplication::applicationDirPath()))
+                    close();
+            });
 
     auto* statusBar = new QStatusBar(this);
     statusBar->showMessage(SupportLine());

@@ -29,6 +29,8 @@ class MainWindow : public QMainWindow {
     bool ParseMainCfg(const nlohmann::json& doc);
 
     const MainConfig& Config() const { return mainConfig; }
+    // Selects the region of this key in the check panel ("shanxi", ...).
+    void SelectRegion(const QString& key);
 
   private:
     Ui::MainWindow* ui;

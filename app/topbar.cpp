@@ -176,10 +176,26 @@ void TopBar::OnUpdateClicked() {
     // Not modal: the window stays usable (and the check may go on) while it is read.
     auto* box = new QMessageBox(QMessageBox::Information,
                                 QStringLiteral("发现新版本 %1").arg(updateVersion), text,
-                                QMessageBox::Ok, this);
+                                QMessageBox::Close, this);
     box->setObjectName("updateNotesBox");
     box->setAttribute(Qt::WA_DeleteOnClose);
+    QPushButton* install = box->addButton(QStringLiteral("立即更新"), QMessageBox::AcceptRole);
+    install->setObjectName("installUpdateButton");
+    connect(install, &QPushButton::clicked, this, [this] {
+        updateButton->setEnabled(false);
+        checkButton->setEnabled(false);
+        repairButton->setEnabled(false);
+        tipLabel->setText(QStringLiteral("正在更新到 %1,请稍后...").arg(updateVersion));
+        emit updateStartSignal();
+    });
     box->open();
+}
+
+void TopBar::FinishUpdate(int /*result*/, const QString& text) {
+    tipLabel->setText(text);
+    updateButton->setEnabled(true);
+    checkButton->setEnabled(true);
+    repairButton->setEnabled(true);
 }
 
 void TopBar::FinishCheckSlot(int needProcess, int needDown) {

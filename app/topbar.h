@@ -24,6 +24,8 @@ class TopBar : public QWidget {
   signals:
     void checkStartSignal(bool& message);
     void repairStartSignal(bool& message);
+    // The user asked for the offered release to be installed.
+    void updateStartSignal();
 
   public slots:
     void FinishCheckSlot(int needProcess, int needDown);
@@ -32,6 +34,8 @@ class TopBar : public QWidget {
     // check and repair buttons that shows its notes. `mandatory`: this program is below the
     // lowest version that may repair; the repair button says so instead of repairing.
     void ShowUpdateOffer(const QString& version, const QString& notes, bool mandatory);
+    // How the update ended: its text on the message line; the buttons back.
+    void FinishUpdate(int result, const QString& text);
 
   protected:
     void mousePressEvent(QMouseEvent* event) override;

@@ -45,10 +45,17 @@ class centerWidget : public QWidget {
     void FinishRepaireSig(int successNum, int failedNum);
     // A check found a newer release of this program in the signed server document.
     void UpdateOfferSig(const QString& version, const QString& notes, bool mandatory);
+    // The update job ended (its JobContract code) with what to tell the user; on kResultGood
+    // the new release is in place, `region` the key of the region to restart with.
+    void UpdateFinishedSig(int result, const QString& text, const QString& region);
 
   public slots:
     void StartCheck(bool message);
     void StartRepair(bool repairFlag);
+    // Fetches and puts in place the release that the last check was offered.
+    void StartUpdate();
+    // Selects the region of this key ("shanxi", ...); others are ignored.
+    void SelectRegion(const QString& key);
     void CheckStartSlot(int res);
     void CheckNetSlot(int res);
     void CheckIESlot(int res);

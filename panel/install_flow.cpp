@@ -5,6 +5,7 @@
 #include "engine/checkthread.h"
 #include "engine/install_outcome.h"
 #include "engine/job_contract.h"
+#include "engine/region.h"
 #include "panel_styles.h"
 #include "status_icon.h"
 
@@ -32,6 +33,25 @@ void centerWidget::ConnectInstallRecord(CheckThread* thread) {
     connect(thread, &CheckThread::InstallOutcomeSig, this, &centerWidget::InstallOutcomeSlot);
     connect(thread, &CheckThread::InstallEndSig, this, &centerWidget::InstallEndSlot);
     connect(thread, &CheckThread::InstallWaitSig, this, &centerWidget::InstallWaitSlot);
+}
+
+void centerWidget::StartUpdate() {
+    const int region = regionCombo->currentIndex();
+    CheckThread* thread = NewThread(kUpdateJob, region, 0);
+    connect(thread, &CheckThread::UpdateResultSig, this,
+            [this, region](int result, const QString& text) {
+                emit UpdateFinishedSig(result, text, QString::fromStdString(RegionName(region)));
+            });
+    connect(thread, &CheckThread::UpdateProcess, this, &centerWidget::UpdateProcess);
+    connect(thread, &CheckThread::DownloadBytes, this, &centerWidget::UpdateDownloadBytes);
+    connect(thread, &CheckThread::JobEndSig, thread, &QObject::deleteLater);
+    thread->start(QThread::InheritPriority);
+}
+
+void centerWidget::SelectRegion(const QString& key) {
+    for (int i = 0; i < regionCombo->count(); ++i)
+        if (QString::fromStdString(RegionName(i)) == key)
+            regionCombo->setCurrentIndex(i);
 }
 
 void centerWidget::StartRepair(bool /*repairFlag*/) {

@@ -232,7 +232,16 @@ TEST_F(TopBarTest, AnOfferedReleaseIsShownWithItsNotesAndAMandatoryOneStopsTheRe
     auto* box = bar->findChild<QMessageBox*>("updateNotesBox");
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->text(), QStringLiteral("修正了检测"));
-    box->close();
+    QSignalSpy updateAsked(bar, &TopBar::updateStartSignal);
+    auto* install = box->findChild<QPushButton*>("installUpdateButton");
+    ASSERT_NE(install, nullptr);
+    QTest::mouseClick(install, Qt::LeftButton);
+    EXPECT_EQ(updateAsked.count(), 1);
+    EXPECT_EQ(tip->text(), QStringLiteral("正在更新到 1.1.0.0,请稍后..."));
+    EXPECT_FALSE(check->isEnabled());
+    bar->FinishUpdate(-2, QStringLiteral("新版本未安装：下载失败：sha256 不符"));
+    EXPECT_EQ(tip->text(), QStringLiteral("新版本未安装：下载失败：sha256 不符"));
+    EXPECT_TRUE(check->isEnabled());
     ClickRepair();
     EXPECT_EQ(repairEmits, 1) << "an optional release leaves the repair as it is";
     bar->FinishRepaire(1, 0);

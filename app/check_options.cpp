@@ -11,12 +11,20 @@ std::string CheckUsage() {
            "--upload sends the JSON report to the support server that the server document names\n"
            "and prints the report's code on standard output\n"
            "exit status: 0 all in order, 1 something needs repair, 2 server unreachable or its\n"
-           "document unusable, 64 bad command line, 74 report not written, 75 upload failed\n";
+           "document unusable, 64 bad command line, 74 report not written, 75 upload failed\n"
+           "       quelda-envcheck --update [--region " +
+           RegionKeys("|") +
+           "]\n"
+           "installs the release of this program that the signed server document offers\n"
+           "exit status: 0 installed or nothing to install, 2 server unreachable or its\n"
+           "document unusable, 5 the release refused (download, size, sha256, version,\n"
+           "publisher), 6 it could not be put in place (the old program is unchanged),\n"
+           "64 bad command line\n";
 }
 
 bool WantsHeadlessCheck(const std::vector<std::string>& args) {
     for (const std::string& arg : args)
-        if (arg == "--check")
+        if (arg == "--check" || arg == "--update")
             return true;
     return false;
 }
@@ -29,6 +37,10 @@ bool ParseCheckOptions(const std::vector<std::string>& args, CheckOptions& optio
         std::string name = args[i];
         if (name == "--check") {
             check = true;
+            continue;
+        }
+        if (name == "--update") {
+            options.update = true;
             continue;
         }
         if (name == "--upload") {
@@ -57,8 +69,13 @@ bool ParseCheckOptions(const std::vector<std::string>& args, CheckOptions& optio
             return false;
         }
     }
-    if (!check) {
-        error = "--check missing";
+    if (check == options.update) {
+        error = check ? "--check and --update cannot be combined" : "--check missing";
+        return false;
+    }
+    if (options.update &&
+        (options.upload || values.count("--report") || values.count("--format"))) {
+        error = "--update takes only --region";
         return false;
     }
     if (values.count("--region")) {

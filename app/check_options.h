@@ -6,14 +6,21 @@
 // The command line of the check without a window:
 //   quelda-envcheck --check [--region shanxi|hebei|neimeng] [--report FILE|-]
 //                   [--format json|text] [--upload]
+//   quelda-envcheck --update [--region shanxi|hebei|neimeng]
 struct CheckOptions {
+    bool update = false;         // install the offered release instead of checking
     int regionIndex = 0;         // as the window's region selector (kRegions): 0 shanxi, ...
     std::string report = "-";    // a file name (local code page), or "-" for standard output
     std::string format = "json"; // "json" or "text"; without --format, text for a ".txt" file
     bool upload = false;         // also send the JSON report where the server document says
 };
 
-// Whether the arguments (without the program name) ask for the check without a window.
+// Exit statuses of --update beside 0 (installed, or nothing to install) and 2 (as --check).
+inline constexpr int kExitUpdateRefused = 5;
+inline constexpr int kExitUpdateFailed = 6;
+
+// Whether the arguments (without the program name) ask for the check (or the update)
+// without a window.
 bool WantsHeadlessCheck(const std::vector<std::string>& args);
 
 // False with a one-line `error` when the arguments are not a valid check command line.

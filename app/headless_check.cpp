@@ -73,6 +73,38 @@ bool Upload(const CheckReport& report, const std::shared_ptr<spdlog::logger>& lo
     return WriteStreamText(stdout, answer.code + "\n");
 }
 
+// --update: the update job; its words on standard output.
+int RunUpdate(const CheckOptions& options, const MainConfig& config,
+              const std::shared_ptr<spdlog::logger>& logger) {
+    CheckThread thread(kUpdateJob, options.regionIndex, config.ipPort, config.url, std::string(), 0,
+                       logger);
+    const DocumentKeys keys = SelectDocumentKeys(BuiltInDocumentKeyLines(), config.docKeys);
+    LogDocumentKeys(keys, logger);
+    thread.SetDocumentKeys(keys);
+    // Set on the worker, read after wait().
+    int result = kUpdateNothing;
+    std::string text;
+    QObject::connect(
+        &thread, &CheckThread::UpdateResultSig, &thread,
+        [&](int code, const QString& words) {
+            result = code;
+            text = words.toStdString();
+        },
+        Qt::DirectConnection);
+    thread.start();
+    thread.wait();
+    if (thread.Report().rows[kNetworkRow].code != kResultGood) {
+        SayError("the server document could not be fetched or used");
+        return 2;
+    }
+    WriteStreamText(stdout, text + "\n");
+    if (result == kUpdateRefused)
+        return kExitUpdateRefused;
+    if (result == kUpdateFailed)
+        return kExitUpdateFailed;
+    return 0;
+}
+
 } // namespace
 
 int RunHeadlessCheck(const std::vector<std::string>& args) {
@@ -91,6 +123,8 @@ int RunHeadlessCheck(const std::vector<std::string>& args) {
     ReadConfig(config, options.report == "-" ? stderr : stdout);
 
     const auto logger = CreateProgramLogger(QDir::currentPath().toStdString());
+    if (options.update)
+        return RunUpdate(options, config, logger);
     CheckThread thread(kCheckJob, options.regionIndex, config.ipPort, config.url, std::string(), 0,
                        logger);
     const DocumentKeys keys = SelectDocumentKeys(BuiltInDocumentKeyLines(), config.docKeys);

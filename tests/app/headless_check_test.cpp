@@ -136,6 +136,9 @@ TEST_F(HeadlessCheckTest, BadCommandLinesExit64WithUsage) {
         {"--check", "extra"},
         {"--check", "--region", "hebei", "--region=shanxi"},
         {"--check", "--report="},
+        {"--check", "--update"},
+        {"--update", "--report", "r.json"},
+        {"--update", "--upload"},
     };
     for (const auto& line : lines) {
         testing::internal::CaptureStderr();
@@ -146,6 +149,20 @@ TEST_F(HeadlessCheckTest, BadCommandLinesExit64WithUsage) {
                   std::string::npos);
     }
     EXPECT_FALSE(WantsHeadlessCheck({"--region", "hebei"}));
+    EXPECT_TRUE(WantsHeadlessCheck({"--update"}));
+}
+
+// --update without a window: nothing offered by an unsigned document is nothing to do; no
+// document is the server's fault, as for --check.
+TEST_F(HeadlessCheckTest, UpdateWithoutAnOfferDoesNothingAndWithoutADocumentExits2) {
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(RunHeadlessCheck({"--update"}), 0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "没有可安装的新版本\n");
+    server.Stop();
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(RunHeadlessCheck({"--update", "--region", "shanxi"}), 2);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("could not be fetched"),
+              std::string::npos);
 }
 
 TEST_F(HeadlessCheckTest, UnwritableReportIsNotSuccess) {

@@ -22,7 +22,11 @@ if(QUELDA_GUI)
         find_package(nlohmann_json 3 REQUIRED)
     endif()
     include(${CMAKE_CURRENT_LIST_DIR}/Httplib.cmake)
-    # zlib unpacks the tool's own update (a zip); on Windows Debian's MinGW build of it.
+    # zlib unpacks the tool's own update (a zip); on Windows Debian's MinGW build of it,
+    # linked statically as everything else there (Windows has no zlib1.dll).
+    if(WIN32)
+        set(ZLIB_USE_STATIC_LIBS ON)
+    endif()
     find_package(ZLIB REQUIRED)
     # libsodium checks the server document's signature (on Windows: WindowsDependencies.cmake).
     if(NOT WIN32)

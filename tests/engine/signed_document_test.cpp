@@ -123,6 +123,16 @@ class SignedDocument : public EngineTest {
         EXPECT_TRUE(DownloadedFiles("shanxi").empty()) << why;
     }
 
+    // Serves the tool's document signed with the first key, offering `release` ("envcheck").
+    void ServeOffer(const json& release) {
+        json doc = DocumentWithTool();
+        doc["envcheck"] = release;
+        Serve(Gbk(doc), keys_->first.Sign(Gbk(doc), Comment("42")));
+    }
+    static json Package(const std::string& url, const std::string& sha256, std::uint64_t size) {
+        return {{"url", url}, {"sha256", sha256}, {"size", size}};
+    }
+
     static Keys* keys_;
     std::optional<ReleaseVersion> programVersion;
 };
@@ -458,14 +468,9 @@ TEST(DocumentKeySelection, BuiltInKeysWinOverConfig) {
 // minimum the check runs and no installer is fetched.
 TEST_F(SignedDocument, AReleaseOfferIsHonouredOnlyFromAVerifiedDocument) {
     const testnet::MinisignKeys& key = keys_->first;
-    json doc = DocumentWithTool();
-    doc["envcheck"] = {{"version", "1.1"},
-                       {"notes", "修正了检测"},
-                       {"msi",
-                        {{"url", server.Url("/files/quelda-1.1.msi")},
-                         {"sha256", std::string(64, 'a')},
-                         {"size", 4096}}}};
-    Serve(Gbk(doc), key.Sign(Gbk(doc), Comment("42")));
+    ServeOffer({{"version", "1.1"},
+                {"notes", "修正了检测"},
+                {"msi", Package(server.Url("/files/q-1.1.msi"), std::string(64, 'a'), 4096)}});
 
     programVersion = ReleaseVersion{1, 0, 0, 0};
     const Ran seen = RunKeyed(0, {key.PublicLine()});
@@ -493,14 +498,9 @@ TEST_F(SignedDocument, AReleaseOfferIsHonouredOnlyFromAVerifiedDocument) {
 
 TEST_F(SignedDocument, BelowTheMinimumVersionTheCheckRunsButNothingIsInstalled) {
     const testnet::MinisignKeys& key = keys_->first;
-    json doc = DocumentWithTool();
-    doc["envcheck"] = {{"version", "2.0"},
-                       {"minimumVersion", "1.5"},
-                       {"zip",
-                        {{"url", server.Url("/files/quelda-2.0.zip")},
-                         {"sha256", std::string(64, 'b')},
-                         {"size", 4096}}}};
-    Serve(Gbk(doc), key.Sign(Gbk(doc), Comment("42")));
+    ServeOffer({{"version", "2.0"},
+                {"minimumVersion", "1.5"},
+                {"zip", Package(server.Url("/files/q-2.0.zip"), std::string(64, 'b'), 4096)}});
     programVersion = ReleaseVersion{1, 0, 0, 0};
 
     const Ran check = RunKeyed(0, {key.PublicLine()});
@@ -555,14 +555,8 @@ class PortableUpdate : public SignedDocument {
         server.ServeFile("/files/" + name, zip);
         return Sha256OfFile(zip);
     }
-    // Serves a document signed with the first key, offering `release`.
-    void Offer(const json& release) {
-        json doc = DocumentWithTool();
-        doc["envcheck"] = release;
-        Serve(Gbk(doc), keys_->first.Sign(Gbk(doc), Comment("42")));
-    }
     json Zip(const std::string& name, const std::string& sha256, std::uint64_t size) {
-        return {{"url", server.Url("/files/" + name)}, {"sha256", sha256}, {"size", size}};
+        return Package(server.Url("/files/" + name), sha256, size);
     }
     // Runs the update job as version 1.0; "result|text".
     std::string Update() {
@@ -592,7 +586,7 @@ class PortableUpdate : public SignedDocument {
 TEST_F(PortableUpdate, TheOfferedReleaseReplacesTheProgramAndKeepsTheUsersSettings) {
     const std::string sha = ServeRelease("release.zip", "1.1.0.0");
     const std::uint64_t size = fs::file_size(machine.dir() / "release.zip");
-    Offer({{"version", "1.1"}, {"zip", Zip("release.zip", sha, size)}});
+    ServeOffer({{"version", "1.1"}, {"zip", Zip("release.zip", sha, size)}});
     EXPECT_EQ(Update(), "1|已更新到 1.1.0.0，正在重新启动");
     const auto after = Snapshot();
     EXPECT_EQ(after.at("Qt5Core.dll"), "new core");
@@ -646,7 +640,7 @@ TEST_F(PortableUpdate, EveryRefusalLeavesTheOldProgramAsItWas) {
          "-2|服务器配置没有给出新版本的便携包（zip）"},
     };
     for (const Case& c : cases) {
-        Offer(c.release);
+        ServeOffer(c.release);
         const std::string result = Update();
         EXPECT_EQ(result.substr(0, result.find('|') + 1),
                   c.result.substr(0, c.result.find('|') + 1))

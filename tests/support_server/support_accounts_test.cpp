@@ -371,4 +371,29 @@ TEST_F(StoreServerTest, ADamagedDatabaseFailsLoudly) {
     EXPECT_NE(start.err.find(file + ": the database is damaged"), std::string::npos) << start.err;
 }
 
+// The whole-file check runs only after a run that did not end cleanly (its marker left), so
+// that a large store does not cost every start a read of all of it.
+TEST_F(StoreServerTest, TheFileIsCheckedOnlyAfterARunThatDidNotEndCleanly) {
+    const std::string file = (dir_ / "s.sqlite").string();
+    StoreReports(file, 200);
+    const std::string marker = file + ".running";
+    std::string error;
+    {
+        ReportStore running;
+        ASSERT_TRUE(running.Open(file, error)) << error;
+        EXPECT_TRUE(fs::exists(marker));
+    }
+    EXPECT_FALSE(fs::exists(marker)) << "a clean end removes it";
+    Damage(file, 4, static_cast<int>(fs::file_size(file) / 4096) - 4);
+    {
+        ReportStore command;
+        EXPECT_TRUE(command.Open(file, error, ReportStore::Use::Command)) << error;
+        EXPECT_FALSE(fs::exists(marker)) << "a staff command keeps no marker";
+    }
+    std::ofstream(marker) << ""; // as a killed server leaves it
+    ReportStore afterCrash;
+    EXPECT_FALSE(afterCrash.Open(file, error));
+    EXPECT_NE(error.find("the database is damaged"), std::string::npos) << error;
+}
+
 } // namespace

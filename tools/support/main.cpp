@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
 
     ReportStore store;
     if (options.command != SupportOptions::Command::Serve) {
-        if (!store.Open(options.dbFile, error)) {
+        if (!store.Open(options.dbFile, error, ReportStore::Use::Command)) {
             std::fprintf(stderr, "%s\n", error.c_str());
             return kExitFailure;
         }

@@ -87,9 +87,26 @@ bool CreatePrivate(const std::string& file, std::string& error) {
 
 } // namespace
 
-bool ReportStore::Open(const std::string& file, std::string& error) {
-    if (!CreatePrivate(file, error) || !writer_.Open(file, error) || !CheckIntegrity(file, error))
+ReportStore::~ReportStore() {
+    if (!runningMarker_.empty())
+        ::unlink(runningMarker_.c_str());
+}
+
+bool ReportStore::Open(const std::string& file, std::string& error, Use use) {
+    if (!CreatePrivate(file, error) || !writer_.Open(file, error))
         return false;
+    if (use == Use::Server) {
+        const std::string marker = file + ".running";
+        struct stat st {};
+        const bool uncleanEnd = ::stat(marker.c_str(), &st) == 0;
+        if (uncleanEnd && !CheckIntegrity(file, error))
+            return false;
+        const int fd = ::open(marker.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        if (fd >= 0) {
+            ::close(fd);
+            runningMarker_ = marker;
+        }
+    }
     // FULL: every commit is on the disk (the WAL synced) before a code is given out, so not
     // even a power cut loses an acknowledged report. Commits are grouped (UploadWriter), so
     // the sync is paid once per group, not per report.

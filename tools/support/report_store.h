@@ -55,8 +55,17 @@ struct ReportFilter {
 // error): a fault is never taken for "no rows".
 class ReportStore {
   public:
+    // Who opens the file: the server keeps "<file>.running" beside it while it runs, and
+    // checks the file (PRAGMA quick_check, which reads all of it) only when that marker
+    // says the last run did not end cleanly; the staff commands never check.
+    enum class Use { Server, Command };
+    ReportStore() = default;
+    ~ReportStore();
+    ReportStore(const ReportStore&) = delete;
+    ReportStore& operator=(const ReportStore&) = delete;
+
     // Opens or creates the file; refuses a file that PRAGMA quick_check finds damaged.
-    bool Open(const std::string& file, std::string& error);
+    bool Open(const std::string& file, std::string& error, Use use = Use::Server);
 
     // Stores the reports and the access lines in one transaction, giving each report a new
     // code. True when it committed.
@@ -122,4 +131,5 @@ class ReportStore {
     SqliteDb writer_;
     SqliteDb reader_;
     std::mutex readerMutex_;
+    std::string runningMarker_; // removed by a clean end
 };

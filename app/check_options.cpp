@@ -17,7 +17,8 @@ std::string CheckUsage() {
            "]\n"
            "installs the release of this program that the signed server document offers\n"
            "exit status: 0 installed or nothing to install, 2 server unreachable or its\n"
-           "document unusable, 5 the release refused (download, size, sha256, version,\n"
+           "document unusable, 3 installed, Windows must restart to finish it, 5 the release "
+           "refused (download, size, sha256, version,\n"
            "publisher), 6 it could not be put in place (the old program is unchanged),\n"
            "64 bad command line\n";
 }

@@ -16,6 +16,7 @@ struct CheckOptions {
 };
 
 // Exit statuses of --update beside 0 (installed, or nothing to install) and 2 (as --check).
+inline constexpr int kExitUpdateRestart = 3; // installed; Windows must restart to finish
 inline constexpr int kExitUpdateRefused = 5;
 inline constexpr int kExitUpdateFailed = 6;
 

@@ -98,6 +98,8 @@ int RunUpdate(const CheckOptions& options, const MainConfig& config,
         return 2;
     }
     WriteStreamText(stdout, text + "\n");
+    if (result == kUpdateRestart)
+        return kExitUpdateRestart;
     if (result == kUpdateRefused)
         return kExitUpdateRefused;
     if (result == kUpdateFailed)

@@ -2,6 +2,7 @@
 
 #include "engine/install_paths.h"
 
+#include "probes/elevated.h"
 #include "probes/system_message.h"
 
 #include <mutex>
@@ -130,6 +131,15 @@ InstallResult InstallResultOf(const InstallerRun& run) {
 
 InstallResult RunInstaller(const std::filesystem::path& target, const OtherInstallWait& wait) {
     return InstallResultOf(RunElevatedAfterOthers(LocalPathText(target), wait));
+}
+
+InstallResult RunPackageUpgrade(const std::filesystem::path& package,
+                                const OtherInstallWait& wait) {
+    ElevatedStart start;
+    start.program = SystemProgram("msiexec.exe");
+    start.parameters = "/i \"" + LocalPathText(package) + "\" /qn REBOOT=ReallySuppress";
+    start.directory = LocalPathText(package.parent_path());
+    return InstallResultOf(RunElevatedAfterOthers(start, wait));
 }
 
 void CaInstalls::Add(const std::string& fileName, const InstallResult& result) {

@@ -41,9 +41,11 @@ inline constexpr int kInstallFault = -3;      // a document fault or another exc
 inline constexpr int kInstallNotStarted = -4; // the installer could not be started
 
 // The update job (UpdateResultSig): kResultGood, the new release is in place (restart it);
-// none was offered; the release was refused (download, checks, package); it could not be put
-// in place, and the old program is unchanged.
+// kUpdateRestart, it is installed but takes effect after Windows restarts; none was offered; the
+// release was refused (download, checks, package); it could not be put in place, and the old
+// program is unchanged.
 inline constexpr int kUpdateNothing = 0;
+inline constexpr int kUpdateRestart = 2; // installed; Windows must restart to finish it
 inline constexpr int kUpdateRefused = -2;
 inline constexpr int kUpdateFailed = -3;
 

@@ -6,7 +6,35 @@
 #include <cstring>
 #include <exception>
 
+ElevatedStart InstallerStart(const std::string& installerPath) {
+    ElevatedStart start;
+    start.program = installerPath;
+    // The installer's own folder, made fresh for it and writable by administrators only:
+    // the current folder of a program unpacked from a zip is one users can write, and an
+    // installer looks for DLLs in its working folder.
+    const std::string::size_type cut = installerPath.find_last_of("\\/");
+    if (cut != std::string::npos)
+        start.directory = installerPath.substr(0, cut);
+    return start;
+}
+
+std::string SystemProgram(const std::string& fileName) {
+#ifdef _WIN32
+    char folder[MAX_PATH];
+    const UINT length = GetSystemDirectoryA(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return std::string();
+    return std::string(folder, length) + "\\" + fileName;
+#else
+    return "C:\\Windows\\System32\\" + fileName; // the machine folder's
+#endif
+}
+
 int RunElevated(const std::string& installerPath, std::optional<unsigned long>* exitCode) {
+    return RunElevated(InstallerStart(installerPath), exitCode);
+}
+
+int RunElevated(const ElevatedStart& start, std::optional<unsigned long>* exitCode) {
     if (exitCode)
         exitCode->reset();
     try {
@@ -16,15 +44,9 @@ int RunElevated(const std::string& installerPath, std::optional<unsigned long>* 
         info.fMask = SEE_MASK_NOCLOSEPROCESS;
         info.hwnd = nullptr;
         info.lpVerb = "runas";
-        info.lpFile = installerPath.c_str();
-        info.lpParameters = nullptr;
-        // The installer's own folder, made fresh for it and writable by administrators only:
-        // the current folder of a program unpacked from a zip is one users can write, and an
-        // installer looks for DLLs in its working folder.
-        const std::string::size_type cut = installerPath.find_last_of("\\/");
-        const std::string folder =
-            cut == std::string::npos ? std::string() : installerPath.substr(0, cut);
-        info.lpDirectory = folder.empty() ? nullptr : folder.c_str();
+        info.lpFile = start.program.c_str();
+        info.lpParameters = start.parameters.empty() ? nullptr : start.parameters.c_str();
+        info.lpDirectory = start.directory.empty() ? nullptr : start.directory.c_str();
         info.nShow = SW_SHOWNORMAL;
         if (!ShellExecuteExA(&info))
             return -2;

@@ -39,8 +39,12 @@ bool SleepUnlessStopped(std::chrono::milliseconds span, const std::function<bool
 
 InstallerRun RunElevatedAfterOthers(const std::string& installerPath,
                                     const OtherInstallWait& wait) {
+    return RunElevatedAfterOthers(InstallerStart(installerPath), wait);
+}
+
+InstallerRun RunElevatedAfterOthers(const ElevatedStart& start, const OtherInstallWait& wait) {
     InstallerRun run;
-    run.result = RunElevated(installerPath, &run.exitCode);
+    run.result = RunElevated(start, &run.exitCode);
     if (run.result < 1 || run.exitCode != static_cast<unsigned long>(ERROR_INSTALL_ALREADY_RUNNING))
         return run;
     run.waited = true;
@@ -63,6 +67,6 @@ InstallerRun RunElevatedAfterOthers(const std::string& installerPath,
         run.stopped = true;
         return run;
     }
-    run.result = RunElevated(installerPath, &run.exitCode);
+    run.result = RunElevated(start, &run.exitCode);
     return run;
 }

@@ -31,3 +31,6 @@ struct InstallerRun {
 // RunElevated; when the installer ends with 1618 (another installation is running), waits
 // while Windows Installer is busy, up to wait.limit, then starts it once more.
 InstallerRun RunElevatedAfterOthers(const std::string& installerPath, const OtherInstallWait& wait);
+// The same for a program with parameters (msiexec with a package, say).
+struct ElevatedStart;
+InstallerRun RunElevatedAfterOthers(const ElevatedStart& start, const OtherInstallWait& wait);

@@ -4,8 +4,10 @@
 // was and says what failed.
 #include "engine/checkthread.h"
 
+#include "engine/download/part_files.h"
 #include "engine/engine_log.h"
 #include "engine/install/install_step.h"
+#include "engine/install_outcome.h"
 #include "engine/install_paths.h"
 #include "engine/installer_signer.h"
 #include "engine/job_contract.h"
@@ -31,7 +33,9 @@ constexpr char kProgramKey[] = "SOFTWARE\\Quelda\\EnvCheck";
 // A copy that the MSI package installed: the package's registration names its folder.
 bool InstalledByMsi(const fs::path& programDir) {
     std::string folder;
-    if (RegGetStrValue(HKEY_LOCAL_MACHINE, kProgramKey, "InstallFolder", folder) != 1)
+    // The x86 package registers in the 32-bit view of a 64-bit Windows.
+    if (RegGetStrValueEitherView(HKEY_LOCAL_MACHINE, kProgramKey, "InstallFolder", folder) < 0 ||
+        folder.empty())
         return false;
     std::error_code ec;
     const fs::path registered = fs::u8path(ToNativePath(GbkToUtf8(folder)));
@@ -48,17 +52,20 @@ void CheckThread::InstallUpdate() {
     if (!releaseOffer_ || !report_.update.available)
         return finish(kUpdateNothing, "没有可安装的新版本");
     const std::string version = report_.update.version;
-    if (InstalledByMsi(programDir_))
-        return finish(kUpdateFailed,
-                      "本工具由安装包（MSI）安装，请下载新版本 " + version + " 的安装包安装");
-    if (!releaseOffer_->zip)
-        return finish(kUpdateRefused, "服务器配置没有给出新版本的便携包（zip）");
-    const ReleasePackage& package = *releaseOffer_->zip;
+    const bool msiCopy = InstalledByMsi(programDir_);
+    const std::optional<ReleasePackage>& chosen = msiCopy ? releaseOffer_->msi : releaseOffer_->zip;
+    if (!chosen)
+        return finish(kUpdateRefused, msiCopy ? "服务器配置没有给出新版本的安装包（msi）"
+                                              : "服务器配置没有给出新版本的便携包（zip）");
+    const ReleasePackage& package = *chosen;
 
     Installer one;
     one.url = package.url;
     one.sha256 = package.sha256;
     one.size = package.size;
+    // A package carries its own Authenticode signature; a zip's program is checked inside.
+    if (msiCopy)
+        one.signer = package.signer;
     ServerAddress server;
     ParseServerUrl(one.url, server, one.path);
     fs::path run;
@@ -68,17 +75,34 @@ void CheckThread::InstallUpdate() {
         ENGINE_LOG(logger, "update: {}", e.what());
         return finish(kUpdateFailed, "新版本未安装：下载目录无法创建");
     }
-    one.target = run / "release.zip";
+    one.target = run / (msiCopy ? "quelda-envcheck.msi" : "release.zip");
     auto refuse = [&](const std::string& why) {
         RemoveRunDir(one.target);
         finish(kUpdateRefused, "新版本未安装：" + why);
     };
-    {
-        static const InstallTexts kTexts;
-        HeldFile held;
-        if (FetchVerified(one, kTexts, InstallOptions(), InstallPoints(), held) != kResultGood)
-            return refuse(one.outcome);
+    HeldFile held;
+    if (FetchVerified(one, InstallTexts(), InstallOptions(), InstallPoints(), held) != kResultGood)
+        return refuse(one.outcome);
+
+    if (msiCopy) {
+        // The package's major upgrade replaces the installed copy in place (the same folder),
+        // held from its check until Windows Installer has it.
+        const InstallWaitLimits limits = CurrentInstallWaitLimits();
+        OtherInstallWait wait;
+        wait.limit = limits.otherInstallation;
+        wait.poll = limits.poll;
+        wait.stop = [this] { return isInterruptionRequested() || DownloadsAborted(); };
+        const InstallResult ran = RunPackageUpgrade(one.target, wait);
+        held.Close();
+        if (ran.exitCode)
+            RemoveRunDir(one.target);
+        if (ran.end == kInstallEndInstalled)
+            return finish(kResultGood, "已更新到 " + version + "，正在重新启动");
+        if (ran.end == kInstallEndRestart)
+            return finish(kUpdateRestart, "已更新到 " + version + "，重启电脑后生效");
+        return finish(kUpdateFailed, "新版本未安装：" + ran.outcome);
     }
+    held.Close();
 
     const fs::path unpacked = run / "unpacked";
     std::vector<fs::path> files;

@@ -664,4 +664,60 @@ TEST_F(PortableUpdate, EveryRefusalLeavesTheOldProgramAsItWas) {
     EXPECT_EQ(Snapshot(), before);
 }
 
+// A copy the MSI package installed: the new package's silent major upgrade, through the
+// system folder's msiexec (here a stand-in that notes its command line and working folder).
+TEST_F(PortableUpdate, AnMsiCopyRunsThePackagesSilentUpgradeAndReadsItsExitCode) {
+    const fs::path installed = machine.Native("C:\\Program Files\\Quelda");
+    fs::create_directories(installed);
+    WritePe(installed / "quelda-envcheck.exe", "1.0.0.0");
+    PutRegString("计算机\\HKEY_LOCAL_MACHINE\\SOFTWARE\\Quelda\\EnvCheck", "InstallFolder",
+                 "C:\\Program Files\\Quelda");
+    program = installed;
+    const std::string package = "package bytes";
+    server.ServeBytes("/files/quelda-1.1.msi", package);
+    const fs::path msiexec = machine.Native("C:\\Windows\\System32\\msiexec.exe");
+    fs::create_directories(msiexec.parent_path());
+    const fs::path noted = machine.dir() / "msiexec.args";
+    const fs::path code = machine.dir() / "msiexec.code";
+    std::ofstream(msiexec) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" << noted.string()
+                           << "'\npwd >> '" << noted.string() << "'\ncat '" << code.string()
+                           << "' > \"$WINSHIM_EXIT_CODE_FILE\"\n";
+    fs::permissions(msiexec, fs::perms::owner_all);
+    ServeOffer({{"version", "1.1"},
+                {"zip", Zip("quelda-1.1.msi", std::string(64, 'c'), package.size())},
+                {"msi", Zip("quelda-1.1.msi", Sha256Of(package), package.size())}});
+    struct Case {
+        const char* exitCode;
+        std::string result;
+    };
+    const Case cases[] = {
+        {"0", "1|已更新到 1.1.0.0，正在重新启动"},
+        {"3010", "2|已更新到 1.1.0.0，重启电脑后生效"},
+        {"1603", "-3|新版本未安装：安装程序退出码 1603"},
+    };
+    for (const Case& c : cases) {
+        std::ofstream(code) << c.exitCode << "\n";
+        const std::string result = Update();
+        EXPECT_EQ(result.rfind(c.result, 0), 0u) << c.exitCode << ": " << result;
+        std::vector<std::string> args;
+        std::ifstream in(noted);
+        for (std::string line; std::getline(in, line);)
+            args.push_back(line);
+        ASSERT_EQ(args.size(), 5u) << c.exitCode;
+        EXPECT_EQ(args[0], "/i");
+        EXPECT_EQ(WithoutRunStamp(args[1]), (RunFolder("update") / "quelda-envcheck.msi").string());
+        EXPECT_EQ(args[2], "/qn");
+        EXPECT_EQ(args[3], "REBOOT=ReallySuppress");
+        EXPECT_EQ(WithoutRunStamp(args[4]), RunFolder("update").string()) << "its working folder";
+        fs::remove(noted);
+    }
+    EXPECT_TRUE(DownloadedFiles("update").empty());
+
+    // Without a package for it, an MSI copy is not updated from the zip.
+    ServeOffer(
+        {{"version", "1.1"}, {"zip", Zip("quelda-1.1.msi", Sha256Of(package), package.size())}});
+    EXPECT_EQ(Update(), "-2|服务器配置没有给出新版本的安装包（msi）");
+    EXPECT_FALSE(fs::exists(noted));
+}
+
 } // namespace

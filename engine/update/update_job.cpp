@@ -15,6 +15,8 @@
 #include "engine/update/program_files.h"
 #include "engine/update/zip_archive.h"
 
+#include "common/text/ascii.h"
+
 #include "probes/file_probes.h"
 #include "probes/held_file.h"
 #include "probes/native_path.h"
@@ -37,9 +39,16 @@ bool InstalledByMsi(const fs::path& programDir) {
     if (RegGetStrValueEitherView(HKEY_LOCAL_MACHINE, kProgramKey, "InstallFolder", folder) < 0 ||
         folder.empty())
         return false;
-    std::error_code ec;
-    const fs::path registered = fs::u8path(ToNativePath(GbkToUtf8(folder)));
-    return fs::equivalent(registered, programDir, ec);
+    // Compared as paths, not as files: the registration ends in a backslash, Qt's folder is
+    // written with slashes, and opening a folder to compare file ids needs rights a plain
+    // user may not have.
+    auto comparable = [](const fs::path& p) {
+        std::string text = p.lexically_normal().generic_u8string();
+        while (text.size() > 3 && text.back() == '/')
+            text.pop_back();
+        return ascii::Lower(text);
+    };
+    return comparable(fs::u8path(ToNativePath(GbkToUtf8(folder)))) == comparable(programDir);
 }
 
 } // namespace

@@ -70,6 +70,22 @@ const Member kSystemMembers[] = {{rs::kBuild, Kind::Integer},   {rs::kEdition, K
                                  {rs::kBits, Kind::Integer},    {rs::kIeRetired, Kind::Boolean},
                                  {rs::kEdge, Kind::TextOrNull}, {rs::kSignature, Kind::Text}};
 
+const Member kUpdateMembers[] = {{rs::kAvailable, Kind::Boolean},
+                                 {rs::kOfferedVersion, Kind::TextOrNull},
+                                 {rs::kMandatory, Kind::Boolean}};
+const Member kOptionalRowMembers[] = {{rs::kInstallExitCode, Kind::IntegerOrNull}};
+
+// The members of `from` that `members` name, no others.
+template <size_t N> json Kept(const json& from, const Member (&members)[N]) {
+    json kept = json::object();
+    for (const Member& m : members) {
+        auto it = from.find(m.name);
+        if (it != from.end())
+            kept[m.name] = *it;
+    }
+    return kept;
+}
+
 template <size_t N>
 bool CheckMembers(const json& object, const Member (&members)[N], const std::string& path,
                   bool required, std::string& reason) {
@@ -161,8 +177,7 @@ bool ValidReportJson(const json& report, std::string& reason) {
         const std::string path = "report.rows[" + std::to_string(i) + "]";
         if (!CheckMembers(rows[i], kRowMembers, path, true, reason))
             return false;
-        const Member optionalRowMembers[] = {{rs::kInstallExitCode, Kind::IntegerOrNull}};
-        if (!CheckMembers(rows[i], optionalRowMembers, path, false, reason))
+        if (!CheckMembers(rows[i], kOptionalRowMembers, path, false, reason))
             return false;
         if (rows[i][rs::kItem] != rs::kItems[i]) {
             reason = path + ".item: must be \"" + rs::kItems[i] + "\"";
@@ -184,7 +199,31 @@ bool ValidReportJson(const json& report, std::string& reason) {
             return false;
         }
     }
+    auto update = report.find(rs::kUpdate);
+    if (update != report.end() &&
+        !CheckMembers(*update, kUpdateMembers, "report.update", false, reason))
+        return false;
     return true;
+}
+
+json ShapedReport(const json& report) {
+    json shaped = Kept(report, kTopMembers);
+    json rows = json::array();
+    for (const json& row : report[rs::kRows]) {
+        json kept = Kept(row, kRowMembers);
+        kept.update(Kept(row, kOptionalRowMembers));
+        json facts = json::array();
+        for (const json& fact : row[rs::kFacts])
+            facts.push_back(Kept(fact, kFactMembers));
+        kept[rs::kFacts] = facts;
+        rows.push_back(kept);
+    }
+    shaped[rs::kRows] = rows;
+    if (report.contains(rs::kSystem))
+        shaped[rs::kSystem] = Kept(report[rs::kSystem], kSystemMembers);
+    if (report.contains(rs::kUpdate))
+        shaped[rs::kUpdate] = Kept(report[rs::kUpdate], kUpdateMembers);
+    return shaped;
 }
 
 bool ParseReportJson(const std::string& body, json& report, std::string& reason) {

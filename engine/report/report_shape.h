@@ -78,5 +78,9 @@ bool ValidReportJson(const nlohmann::json& report, std::string& reason);
 // before any value is built), and ValidReportJson. Never throws.
 bool ParseReportJson(const std::string& body, nlohmann::json& report, std::string& reason);
 
+// A valid report (ValidReportJson) with only the members its shape defines: what a server
+// stores, so that padding of unknown members takes no one's storage.
+nlohmann::json ShapedReport(const nlohmann::json& report);
+
 // Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 bool IsUtf8(const std::string& text);

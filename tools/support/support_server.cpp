@@ -193,7 +193,8 @@ void SupportServer::Upload(const HttpRequest& req, HttpResponse& res) {
     report.digest = DigestReport(parsed);
     report.received = std::time(nullptr);
     report.address = address;
-    report.body = req.body;
+    // Only what a report is: members of no meaning would take the storage others need.
+    report.body = ShapedReport(parsed).dump();
     switch (writer_.Store(report)) {
     case UploadWriter::Outcome::Stored:
         res.status = 201;

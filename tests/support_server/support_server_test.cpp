@@ -189,6 +189,22 @@ TEST_F(SupportServerTest, HostileBodiesAreRefusedWithAOneLineReason) {
     EXPECT_TRUE(stored.back().failedRows & (1 << kNetworkRow)); // held at INT_MIN, still failing
 }
 
+// One IPv6 machine holds a whole /64: its addresses share one upload limit, as they share
+// the connection limit; another /64 has its own.
+TEST_F(SupportServerTest, UploadsFromOneIpv6NetworkShareTheirLimit) {
+    SupportServer::Settings settings;
+    settings.token = kToken;
+    settings.log = nullptr;
+    settings.uploadsPerMinute = 3;
+    settings.proxies = {"127.0.0.1"};
+    StartWith(settings, 90);
+    const std::string body = SampleReport().dump();
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(Upload(port_, body, "2001:db8:1:2::" + std::to_string(i + 1)).status, 201) << i;
+    EXPECT_EQ(Upload(port_, body, "2001:db8:1:2:ffff::9").status, 429);
+    EXPECT_EQ(Upload(port_, body, "2001:db8:1:3::1").status, 201);
+}
+
 TEST_F(SupportServerTest, UploadsAndWrongTokensAreLimitedPerAddress) {
     Start();
     const std::string body = SampleReport().dump();

@@ -175,7 +175,8 @@ std::string SupportServer::ClientAddress(const HttpRequest& req) const {
 void SupportServer::Upload(const HttpRequest& req, HttpResponse& res) {
     const std::string address = ClientAddress(req);
     int retryAfter = 0;
-    if (!uploads_.Allow(address, retryAfter)) {
+    // Counted as connections are: one IPv6 machine holds a whole /64.
+    if (!uploads_.Allow(ConnectionGroup(address), retryAfter)) {
         TooMany(res, retryAfter, "too many uploads from this address; try again later");
         return;
     }
@@ -249,7 +250,7 @@ bool SupportServer::Authorized(const HttpRequest& req, HttpResponse& res, std::s
     if (!staff.empty())
         return true; // the right token, whatever wrong tries came before
     int retryAfter = 0;
-    if (!wrongTokens_.Allow(ClientAddress(req), retryAfter)) {
+    if (!wrongTokens_.Allow(ConnectionGroup(ClientAddress(req)), retryAfter)) {
         TooMany(res, retryAfter, "too many wrong tokens; try again later");
         return false;
     }
@@ -266,7 +267,7 @@ void SupportServer::Login(const HttpRequest& req, HttpResponse& res) {
     }
     if (staff.empty()) {
         int retryAfter = 0;
-        if (!wrongTokens_.Allow(ClientAddress(req), retryAfter)) {
+        if (!wrongTokens_.Allow(ConnectionGroup(ClientAddress(req)), retryAfter)) {
             res.status = 429;
             res.SetHeader("Retry-After", std::to_string(retryAfter));
             res.SetContent(

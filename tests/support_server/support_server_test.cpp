@@ -10,6 +10,7 @@
 #include <httplib.h>
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <atomic>
 #include <climits>
@@ -203,6 +204,39 @@ TEST_F(SupportServerTest, UploadsFromOneIpv6NetworkShareTheirLimit) {
         ASSERT_EQ(Upload(port_, body, "2001:db8:1:2::" + std::to_string(i + 1)).status, 201) << i;
     EXPECT_EQ(Upload(port_, body, "2001:db8:1:2:ffff::9").status, 429);
     EXPECT_EQ(Upload(port_, body, "2001:db8:1:3::1").status, 201);
+}
+
+// A page that shows reports is sent only once its access lines are committed: the list for
+// each report it shows, a report's page for that report; when they cannot be, 503.
+TEST_F(SupportServerTest, PagesThatShowReportsAreSentOnlyWithTheirAccessOnRecord) {
+    Start();
+    const std::string body = SampleReport().dump();
+    const UploadResult first = Upload(port_, body);
+    const UploadResult second = Upload(port_, body);
+    ASSERT_EQ(second.status, 201);
+    auto list = Get("/support/reports", Bearer());
+    ASSERT_TRUE(list);
+    EXPECT_EQ(list->status, 200);
+    for (const std::string& code : {first.code, second.code}) {
+        std::vector<AccessLine> lines;
+        std::string error;
+        ASSERT_TRUE(store_.AccessLines(code, 10, lines, error)) << error;
+        ASSERT_EQ(lines.size(), 1u) << code;
+        EXPECT_EQ(lines[0].staff, "admin");
+    }
+
+    // The access log gone from under the server: nothing of the reports is shown.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir_ / "support.sqlite").string().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "DROP TABLE access_log", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    // (A report's page reads its earlier accesses first, and fails there.)
+    for (const std::string& path : {std::string("/support/reports"), "/support/r/" + first.code}) {
+        auto page = Get(path, Bearer());
+        ASSERT_TRUE(page);
+        EXPECT_EQ(page->status, path == "/support/reports" ? 503 : 500) << path;
+        EXPECT_EQ(page->body.find(first.code), std::string::npos) << path;
+    }
 }
 
 TEST_F(SupportServerTest, UploadsAndWrongTokensAreLimitedPerAddress) {

@@ -47,7 +47,9 @@ class SupportServer {
     void Login(const HttpRequest& req, HttpResponse& res);
     void Logout(const HttpRequest& req, HttpResponse& res);
     void Overview(HttpResponse& res);
-    void Reports(const HttpRequest& req, HttpResponse& res);
+    void Reports(const HttpRequest& req, const std::string& staff, HttpResponse& res);
+    // 503 and a log line: a page that shows reports is not sent without its access lines.
+    void AccessNotRecorded(HttpResponse& res);
     void Lookup(const std::string& typed, HttpResponse& res);
     void OneReport(const std::string& typed, const std::string& staff, HttpResponse& res);
 

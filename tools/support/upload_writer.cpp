@@ -42,6 +42,18 @@ void UploadWriter::RecordAccess(AccessLine line) {
     wake_.notify_one();
 }
 
+bool UploadWriter::RecordAccessCommitted(std::vector<AccessLine> lines) {
+    AccessJob job;
+    job.lines = std::move(lines);
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (stopping_)
+        return false;
+    accessJobs_.push_back(&job);
+    wake_.notify_one();
+    finished_.wait(lock, [&] { return job.done; });
+    return job.committed;
+}
+
 void UploadWriter::Flush() {
     std::unique_lock<std::mutex> lock(mutex_);
     const std::uint64_t target = accessesQueued_;
@@ -89,9 +101,10 @@ void UploadWriter::Run() {
     auto nextRetention = std::chrono::steady_clock::now();
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-        wake_.wait_until(lock, nextRetention,
-                         [this] { return stopping_ || !queue_.empty() || !accesses_.empty(); });
-        if (queue_.empty() && accesses_.empty() && stopping_)
+        wake_.wait_until(lock, nextRetention, [this] {
+            return stopping_ || !queue_.empty() || !accesses_.empty() || !accessJobs_.empty();
+        });
+        if (queue_.empty() && accesses_.empty() && accessJobs_.empty() && stopping_)
             return;
         if (std::chrono::steady_clock::now() >= nextRetention) {
             lock.unlock();
@@ -99,12 +112,16 @@ void UploadWriter::Run() {
             lock.lock();
             nextRetention = std::chrono::steady_clock::now() + kRetentionInterval;
         }
-        if (queue_.empty() && accesses_.empty())
+        if (queue_.empty() && accesses_.empty() && accessJobs_.empty())
             continue;
         std::deque<Job*> batch;
         batch.swap(queue_);
         std::vector<AccessLine> accesses;
         accesses.swap(accesses_);
+        std::deque<AccessJob*> accessJobs;
+        accessJobs.swap(accessJobs_);
+        for (const AccessJob* job : accessJobs)
+            accesses.insert(accesses.end(), job->lines.begin(), job->lines.end());
         const std::uint64_t accessesUpTo = accessesQueued_;
         lock.unlock();
         std::vector<NewReport*> reports;
@@ -120,6 +137,10 @@ void UploadWriter::Run() {
         lock.lock();
         for (Job* job : batch) {
             job->outcome = refused ? Outcome::OverQuota : ok ? Outcome::Stored : Outcome::Failed;
+            job->done = true;
+        }
+        for (AccessJob* job : accessJobs) {
+            job->committed = ok;
             job->done = true;
         }
         accessesDone_ = accessesUpTo;

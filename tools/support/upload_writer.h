@@ -26,6 +26,9 @@ class UploadWriter {
     Outcome Store(NewReport& report);
     // Queues an access line for the next transaction; returns at once.
     void RecordAccess(AccessLine line);
+    // Writes the access lines in the next transaction and waits for it: true once they are
+    // committed, false when that transaction failed (or the writer is stopping).
+    bool RecordAccessCommitted(std::vector<AccessLine> lines);
     // Waits until every access line queued so far has been written (or has failed).
     void Flush();
     // Deletes what is older than the retention period now; the number deleted, or -1.
@@ -36,6 +39,11 @@ class UploadWriter {
         NewReport* report;
         bool done = false;
         Outcome outcome = Outcome::Failed;
+    };
+    struct AccessJob {
+        std::vector<AccessLine> lines;
+        bool done = false;
+        bool committed = false;
     };
     void Run();
     bool OverQuota();
@@ -48,6 +56,7 @@ class UploadWriter {
     std::condition_variable wake_, finished_;
     std::deque<Job*> queue_;
     std::vector<AccessLine> accesses_;
+    std::deque<AccessJob*> accessJobs_;
     std::uint64_t accessesQueued_ = 0, accessesDone_ = 0;
     bool stopping_ = false;
     std::chrono::steady_clock::time_point nextQuotaLog_{};

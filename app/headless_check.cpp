@@ -73,14 +73,20 @@ bool Upload(const CheckReport& report, const std::shared_ptr<spdlog::logger>& lo
     return WriteStreamText(stdout, answer.code + "\n");
 }
 
+// The keys in force (built in, else config.json's) for a job's document, said in the log.
+void UseDocumentKeys(CheckThread& thread, const MainConfig& config,
+                     const std::shared_ptr<spdlog::logger>& logger) {
+    const DocumentKeys keys = SelectDocumentKeys(BuiltInDocumentKeyLines(), config.docKeys);
+    LogDocumentKeys(keys, logger);
+    thread.SetDocumentKeys(keys);
+}
+
 // --update: the update job; its words on standard output.
 int RunUpdate(const CheckOptions& options, const MainConfig& config,
               const std::shared_ptr<spdlog::logger>& logger) {
     CheckThread thread(kUpdateJob, options.regionIndex, config.ipPort, config.url, std::string(), 0,
                        logger);
-    const DocumentKeys keys = SelectDocumentKeys(BuiltInDocumentKeyLines(), config.docKeys);
-    LogDocumentKeys(keys, logger);
-    thread.SetDocumentKeys(keys);
+    UseDocumentKeys(thread, config, logger);
     // Set on the worker, read after wait().
     int result = kUpdateNothing;
     std::string text;
@@ -129,9 +135,7 @@ int RunHeadlessCheck(const std::vector<std::string>& args) {
         return RunUpdate(options, config, logger);
     CheckThread thread(kCheckJob, options.regionIndex, config.ipPort, config.url, std::string(), 0,
                        logger);
-    const DocumentKeys keys = SelectDocumentKeys(BuiltInDocumentKeyLines(), config.docKeys);
-    LogDocumentKeys(keys, logger);
-    thread.SetDocumentKeys(keys);
+    UseDocumentKeys(thread, config, logger);
     thread.start();
     thread.wait();
     const CheckReport& report = thread.Report();

@@ -87,12 +87,17 @@ void CheckThread::EmitInstallEnd(int row, InstallEnd end,
     emit InstallEndSig(row, end, exitCode ? static_cast<qint64>(*exitCode) : qint64(-1));
 }
 
-InstallResult CheckThread::RunRowInstaller(int row, const fs::path& target) {
+OtherInstallWait CheckThread::OtherInstallationWait() {
     const InstallWaitLimits limits = CurrentInstallWaitLimits();
     OtherInstallWait wait;
     wait.limit = limits.otherInstallation;
     wait.poll = limits.poll;
     wait.stop = [this] { return isInterruptionRequested() || DownloadsAborted(); };
+    return wait;
+}
+
+InstallResult CheckThread::RunRowInstaller(int row, const fs::path& target) {
+    OtherInstallWait wait = OtherInstallationWait();
     wait.waiting = [this, row](bool waiting) {
         qDebug() << "thread installer waits for another installation:" << waiting;
         emit InstallWaitSig(row, waiting ? 1 : 0);

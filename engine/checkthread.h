@@ -137,6 +137,9 @@ class CheckThread : public QThread {
     // Starts a row's downloaded installer and waits for it, and after exit code 1618 for the
     // other installation (InstallWaitSig), until the job is cancelled or the program ends.
     InstallResult RunRowInstaller(int row, const std::filesystem::path& target);
+    // How an installer that found another installation running waits for it: the limits in
+    // force, ended by the job's cancellation or the program's end.
+    OtherInstallWait OtherInstallationWait();
     // The install step (engine/install/install_step.cpp) that the single installs and the
     // repair sequence share, `how` saying where they differ: a row's installer, or those of
     // the CA drivers that need one. Each ends with the step's last progress value, the row's

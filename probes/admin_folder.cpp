@@ -22,6 +22,11 @@
 namespace fs = std::filesystem;
 
 namespace {
+// NT SERVICE\TrustedInstaller, the owner of Windows' own files (a service SID, not one of
+// the well-known kinds).
+constexpr char kTrustedInstallerSid[] =
+    "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+
 std::string FreshFolderName(unsigned long long stamp, int n) {
     return std::string(kFreshFolderPrefix) + std::to_string(stamp) + "-" + std::to_string(n);
 }
@@ -145,14 +150,11 @@ bool UnderWine() {
     return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
 }
 
-// NT SERVICE\TrustedInstaller, the owner of Windows' own files (a service SID, not one of
-// the well-known kinds).
 bool IsTrustedInstaller(PSID sid) {
-    LPWSTR text = nullptr;
-    if (!ConvertSidToStringSidW(sid, &text))
+    LPSTR text = nullptr;
+    if (!ConvertSidToStringSidA(sid, &text))
         return false;
-    const bool same = std::wstring(text) == L"S-1-5-80-956008885-3418522649-1831038044-"
-                                            L"1853292631-2271478464";
+    const bool same = std::string(text) == kTrustedInstallerSid;
     LocalFree(text);
     return same;
 }
@@ -302,8 +304,7 @@ bool TrustedOwner(int fd) {
     if (length < 0)
         return errno == ENODATA || errno == ENOTSUP;
     const std::string sid(owner, static_cast<std::size_t>(length));
-    return sid == "S-1-5-32-544" || sid == "S-1-5-18" ||
-           sid == "S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+    return sid == "S-1-5-32-544" || sid == "S-1-5-18" || sid == kTrustedInstallerSid;
 }
 
 // "<name>.untrusted-<n>", as on Windows.

@@ -102,7 +102,7 @@ class Transfer {
         : target_(target), part_(NewPartFile(target)), limits_(limits), hooks_(hooks),
           speed_(limits) {
         bounds.limit = hooks.maxBytes != 0 ? hooks.maxBytes : limits.installerMaxBytes;
-        bounds.limitFromDocument = hooks.maxBytes != 0 && hooks.sizeFromDocument;
+        bounds.limitFromDocument = hooks.maxBytes != 0;
     }
     ~Transfer() {
         out_.reset();

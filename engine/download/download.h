@@ -54,12 +54,10 @@ struct FetchHooks {
     // With RequestFailed: what failed in the transport on the last attempt (certificate,
     // proxy, a truncated answer, ...); None when an answer of the wrong kind came.
     TransportFailure* failure = nullptr;
-    // The most bytes the body may have: the entry's `size` when it names one (then
-    // sizeFromDocument), else the general limit (DownloadLimits::installerMaxBytes) when 0.
-    // An answer announcing more, or sending more, fails as TooLarge; nothing past the
-    // limit is written.
+    // The most bytes the body may have: the entry's `size` when it names one, else 0 for the
+    // general limit (DownloadLimits::installerMaxBytes). An answer announcing more, or
+    // sending more, fails as TooLarge; nothing past the limit is written.
     std::uint64_t maxBytes = 0;
-    bool sizeFromDocument = false;
     // The Windows folder (UTF-8) whose drive the file goes to: before the body is written,
     // its free space must hold the announced length (or maxBytes from the document) plus
     // DownloadLimits::diskMargin, else NoDiskSpace. Empty: not checked.

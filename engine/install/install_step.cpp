@@ -152,7 +152,6 @@ int CheckThread::FetchVerified(Installer& one, const InstallTexts& texts, const 
     FetchHooks hooks = InstallerHooks(installer, status, &folderError);
     FetchBounds bounds;
     hooks.maxBytes = one.size;
-    hooks.sizeFromDocument = one.size != 0;
     hooks.spaceFolder = kDownloadsFolder;
     hooks.bounds = &bounds;
     one.fetched = FetchInstaller(one.url, one.target, one.sha256, hooks);

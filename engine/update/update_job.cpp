@@ -4,7 +4,6 @@
 // was and says what failed.
 #include "engine/checkthread.h"
 
-#include "engine/download/part_files.h"
 #include "engine/engine_log.h"
 #include "engine/install/install_step.h"
 #include "engine/install_outcome.h"
@@ -96,12 +95,7 @@ void CheckThread::InstallUpdate() {
     if (msiCopy) {
         // The package's major upgrade replaces the installed copy in place (the same folder),
         // held from its check until Windows Installer has it.
-        const InstallWaitLimits limits = CurrentInstallWaitLimits();
-        OtherInstallWait wait;
-        wait.limit = limits.otherInstallation;
-        wait.poll = limits.poll;
-        wait.stop = [this] { return isInterruptionRequested() || DownloadsAborted(); };
-        const InstallResult ran = RunPackageUpgrade(one.target, wait);
+        const InstallResult ran = RunPackageUpgrade(one.target, OtherInstallationWait());
         held.Close();
         if (ran.exitCode)
             RemoveRunDir(one.target);

@@ -17,6 +17,8 @@
 #                               address in $address, its pid added to the caller's $pids, its
 #                               output in DIR/server.out and request log in DIR/server.log
 
+. "$(dirname "${BASH_SOURCE[0]}")/start-server.sh"
+
 wine32=/usr/lib/wine/wine
 wine64=/usr/lib/wine/wine64
 
@@ -103,17 +105,9 @@ wait_for() { # seconds, command... (the command is run again until it succeeds)
 }
 
 start_confserver() { # dir files document
+    # shellcheck disable=SC2034 # read by the caller
+    address=''
     # shellcheck disable=SC2154 # $native: the caller's native build
-    "$native/bin/quelda-confserver" --port 0 --files "$2" "$3" >"$1/server.out" \
-        2>"$1/server.log" &
-    pids+=($!)
-    address=
-    local _
-    for _ in $(seq 100); do
-        address=$(sed -n 's|^listening on http://\([0-9.]*:[0-9]*\).*|\1|p' "$1/server.out")
-        [ -n "$address" ] && return 0
-        sleep 0.1
-    done
-    echo "${0##*/}: the configuration server did not start" >&2
-    return 1
+    start_server address "configuration server" "$1/server.out" "$1/server.log" \
+        "$native/bin/quelda-confserver" --port 0 --files "$2" "$3"
 }

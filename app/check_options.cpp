@@ -12,6 +12,16 @@ std::string CheckUsage() {
            "and prints the report's code on standard output\n"
            "exit status: 0 all in order, 1 something needs repair, 2 server unreachable or its\n"
            "document unusable, 64 bad command line, 74 report not written, 75 upload failed\n"
+           "       quelda-envcheck --repair [--region " +
+           RegionKeys("|") +
+           "] [--report FILE|-]\n"
+           "                       [--format json|text] [--upload]\n"
+           "repairs what the check finds as the repair button does (the IE settings, then the\n"
+           "installers, started with their silentArgs), checks again and writes that report;\n"
+           "one line per step on standard output (standard error when the report goes there)\n"
+           "exit status: 0 all in order after the repair, 1 something still needs repair,\n"
+           "2 server unreachable or its document unusable, 3 a restart of Windows is needed,\n"
+           "4 an installer was cancelled or Windows Installer was busy, 64, 74, 75 as --check\n"
            "       quelda-envcheck --update [--region " +
            RegionKeys("|") +
            "]\n"
@@ -25,7 +35,7 @@ std::string CheckUsage() {
 
 bool WantsHeadlessCheck(const std::vector<std::string>& args) {
     for (const std::string& arg : args)
-        if (arg == "--check" || arg == "--update")
+        if (arg == "--check" || arg == "--update" || arg == "--repair")
             return true;
     return false;
 }
@@ -42,6 +52,10 @@ bool ParseCheckOptions(const std::vector<std::string>& args, CheckOptions& optio
         }
         if (name == "--update") {
             options.update = true;
+            continue;
+        }
+        if (name == "--repair") {
+            options.repair = true;
             continue;
         }
         if (name == "--upload") {
@@ -70,8 +84,10 @@ bool ParseCheckOptions(const std::vector<std::string>& args, CheckOptions& optio
             return false;
         }
     }
-    if (check == options.update) {
-        error = check ? "--check and --update cannot be combined" : "--check missing";
+    const int jobs = int(check) + int(options.update) + int(options.repair);
+    if (jobs != 1) {
+        error =
+            jobs ? "only one of --check, --repair and --update can be given" : "--check missing";
         return false;
     }
     if (options.update &&

@@ -18,6 +18,8 @@ int main(int argc, char* argv[]) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (WantsHeadlessCheck(args)) {
         QCoreApplication app(argc, argv);
+        // What an earlier update renamed aside, as the window's start removes it.
+        RemoveOldProgramFiles(QCoreApplication::applicationDirPath().toStdWString());
         return RunHeadlessCheck(args);
     }
     QApplication app(argc, argv);

@@ -3,6 +3,7 @@
 #include "engine/download/download.h"
 #include "engine/download/part_files.h"
 #include "engine/engine_log.h"
+#include "engine/install/install_step.h"
 #include "engine/install_paths.h"
 #include "engine/job_contract.h"
 #include "engine/region.h"
@@ -11,6 +12,8 @@
 #include "engine/server_document.h"
 #include "engine/upload/report_upload.h"
 #include "engine/user_settings.h"
+
+#include "common/text/ascii.h"
 
 #include "probes/file_probes.h"
 #include "probes/ie_settings.h"
@@ -96,13 +99,18 @@ OtherInstallWait CheckThread::OtherInstallationWait() {
     return wait;
 }
 
-InstallResult CheckThread::RunRowInstaller(int row, const fs::path& target) {
+InstallResult CheckThread::RunRowInstaller(int row, const Installer& one) {
     OtherInstallWait wait = OtherInstallationWait();
     wait.waiting = [this, row](bool waiting) {
         qDebug() << "thread installer waits for another installation:" << waiting;
         emit InstallWaitSig(row, waiting ? 1 : 0);
     };
-    return RunInstaller(target, wait);
+    if (one.silentArgs.empty())
+        return RunInstaller(one.target, wait);
+    // A Windows Installer package (its URL's name says so) is started through msiexec.
+    const bool package =
+        one.path.size() >= 4 && ascii::Lower(one.path.substr(one.path.size() - 4)) == ".msi";
+    return RunInstallerWith(one.target, one.silentArgs, package, wait);
 }
 
 void CheckThread::run() {

@@ -53,6 +53,10 @@ class CheckThread : public QThread {
         programFile_ = program.filename();
     }
 
+    // Installers are started with their entries' `silentArgs` (a repair with nobody at the
+    // screen); otherwise with no arguments, as the window starts them. Set before start().
+    void SetSilentInstallers(bool silent) { silentInstallers_ = silent; }
+
     // What the last check run (mode 0) found; read it once the thread has finished.
     const CheckReport& Report() const { return report_; }
 
@@ -136,7 +140,7 @@ class CheckThread : public QThread {
     void EmitInstallEnd(int row, InstallEnd end, const std::optional<unsigned long>& exitCode);
     // Starts a row's downloaded installer and waits for it, and after exit code 1618 for the
     // other installation (InstallWaitSig), until the job is cancelled or the program ends.
-    InstallResult RunRowInstaller(int row, const std::filesystem::path& target);
+    InstallResult RunRowInstaller(int row, const Installer& one);
     // How an installer that found another installation running waits for it: the limits in
     // force, ended by the job's cancellation or the program's end.
     OtherInstallWait OtherInstallationWait();
@@ -178,4 +182,5 @@ class CheckThread : public QThread {
     std::optional<ReleaseOffer> releaseOffer_;
     std::filesystem::path programDir_;
     std::filesystem::path programFile_;
+    bool silentInstallers_ = false;
 };

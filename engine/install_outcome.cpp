@@ -133,6 +133,18 @@ InstallResult RunInstaller(const std::filesystem::path& target, const OtherInsta
     return InstallResultOf(RunElevatedAfterOthers(LocalPathText(target), wait));
 }
 
+InstallResult RunInstallerWith(const std::filesystem::path& target, const std::string& arguments,
+                               bool package, const OtherInstallWait& wait) {
+    ElevatedStart start = InstallerStart(LocalPathText(target));
+    if (package) {
+        start.program = SystemProgram("msiexec.exe");
+        start.parameters = "/i \"" + LocalPathText(target) + "\" " + arguments;
+    } else {
+        start.parameters = arguments;
+    }
+    return InstallResultOf(RunElevatedAfterOthers(start, wait));
+}
+
 InstallResult RunPackageUpgrade(const std::filesystem::path& package,
                                 const OtherInstallWait& wait) {
     ElevatedStart start;

@@ -61,6 +61,10 @@ InstallResult InstallResultOf(const InstallerRun& run);
 // Starts the installer at `target` with administrator rights and waits for it (and, after
 // exit code 1618, for the other installation as `wait` says, then once more).
 InstallResult RunInstaller(const std::filesystem::path& target, const OtherInstallWait& wait);
+// The same with arguments (an entry's `silentArgs`); a Windows Installer package through
+// msiexec (from the system folder): /i "<package>" <arguments>.
+InstallResult RunInstallerWith(const std::filesystem::path& target, const std::string& arguments,
+                               bool package, const OtherInstallWait& wait);
 // The same for a Windows Installer package as a silent major upgrade: msiexec (from the system
 // folder) /i "<package>" /qn REBOOT=ReallySuppress, its exit codes read as an installer's.
 InstallResult RunPackageUpgrade(const std::filesystem::path& package, const OtherInstallWait& wait);

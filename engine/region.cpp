@@ -41,6 +41,22 @@ std::string ExpectedSha256(const nlohmann::json& entry) {
     return sha.is_null() ? std::string() : sha.get<std::string>();
 }
 
+std::string SilentArgs(const nlohmann::json& entry) {
+    const nlohmann::json& args = Member(entry, "silentArgs");
+    if (args.is_null())
+        return std::string();
+    if (!args.is_string())
+        throw std::runtime_error("installer silentArgs " + args.dump() + " is not a string");
+    const std::string text = args.get<std::string>();
+    if (text.size() > kSilentArgsLimit)
+        throw std::runtime_error("installer silentArgs longer than " +
+                                 std::to_string(kSilentArgsLimit) + " bytes");
+    for (const unsigned char c : text)
+        if (c < 0x20 || c == 0x7f)
+            throw std::runtime_error("installer silentArgs with a control character");
+    return text;
+}
+
 std::uint64_t ExpectedSize(const nlohmann::json& entry) {
     const nlohmann::json& size = Member(entry, "size");
     if (size.is_null())

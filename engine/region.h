@@ -29,3 +29,10 @@ std::string ExpectedSha256(const nlohmann::json& entry);
 // The optional `size` member of an installer entry (its length in bytes); 0 when absent or
 // null. Anything but a whole number above 0 throws std::runtime_error: a document fault.
 std::uint64_t ExpectedSize(const nlohmann::json& entry);
+
+// The optional `silentArgs` member of an installer entry: the arguments that make it install
+// with nobody at the screen (the repair without a window passes them); empty when absent or
+// null. Not a string, longer than kSilentArgsLimit bytes, or with a control character (a line
+// break) throws std::runtime_error: a document fault.
+inline constexpr std::size_t kSilentArgsLimit = 512;
+std::string SilentArgs(const nlohmann::json& entry);

@@ -107,6 +107,7 @@ UserHive& UserHive::operator=(UserHive&& other) noexcept {
         owner_ = other.owner_;
         account_ = std::move(other.account_);
         error_ = other.error_;
+        programIsSystem_ = other.programIsSystem_;
     }
     return *this;
 }
@@ -117,6 +118,7 @@ UserHive OpenUserHive(bool lookUpAccount) {
     const TokenUserInfo program = TokenUserOf(GetCurrentProcess(), error);
     if (!program.empty() && lookUpAccount)
         hive.account_ = AccountName(program.sid());
+    hive.programIsSystem_ = !program.empty() && SidText(program.sid()) == "S-1-5-18";
     bool shellFound = false;
     const TokenUserInfo desktop = DesktopUser(shellFound, error);
     if (!shellFound) {

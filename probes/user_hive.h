@@ -38,6 +38,9 @@ class UserHive {
     const std::string& account() const { return account_; }
     // The Windows error behind DesktopUnknown and HiveUnavailable.
     unsigned long error() const { return error_; }
+    // The program runs as LocalSystem (S-1-5-18): a service's, or a management agent's, whose
+    // own settings are nobody's.
+    bool programIsSystem() const { return programIsSystem_; }
 
   private:
     friend UserHive OpenUserHive(bool lookUpAccount);
@@ -47,6 +50,7 @@ class UserHive {
     HiveOwner owner_ = HiveOwner::ProgramUser;
     std::string account_;
     unsigned long error_ = 0;
+    bool programIsSystem_ = false;
 };
 
 // Decides whose hive: the program's token user against the shell window's process's token

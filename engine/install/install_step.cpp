@@ -69,8 +69,11 @@ void Reach(const std::function<void()>& point) {
 
 // Reads what the download needs from an installer's entry; `target` is made (the download
 // folder) by the caller once the URL has been read.
-Installer InstallerOf(const nlohmann::json& entry, const std::string& url, fs::path target) {
+Installer InstallerOf(const nlohmann::json& entry, const std::string& url, fs::path target,
+                      bool silent) {
     Installer one;
+    if (silent)
+        one.silentArgs = SilentArgs(entry);
     one.url = url;
     one.target = std::move(target);
     one.signer = ExpectedSigner(entry);
@@ -197,7 +200,7 @@ int CheckThread::FetchAndStart(int row, Installer& one, const InstallTexts& text
 
     // Launch, and wait for its end.
     INSTALL_SAY(how, texts.starting, LogPathText(one.target));
-    one.ran = RunRowInstaller(row, one.target);
+    one.ran = RunRowInstaller(row, one);
     one.outcome = one.ran->outcome;
     INSTALL_SAY(how, texts.runCode, std::to_string(one.ran->runCode));
     // An installer that succeeded adds nothing to these lines.
@@ -231,7 +234,8 @@ int CheckThread::InstallRowItem(const InstallItem& item, const InstallOptions& h
         const nlohmann::json& entry = Member(Member(serverCfg, regionName), item.member);
         EmitProgress(how.progress.region);
         const std::string installerUrl = TextMember(entry, "url");
-        one = InstallerOf(entry, installerUrl, FreshRunDir(regionName) / item.fileName);
+        one = InstallerOf(entry, installerUrl, FreshRunDir(regionName) / item.fileName,
+                          silentInstallers_);
         INSTALL_SAY(how, item.texts.url, one.url);
         InstallPoints at;
         at.fetched = [&] { EmitProgress(how.progress.fetched); };
@@ -300,7 +304,8 @@ int CheckThread::InstallCaDrivers(const InstallOptions& how) {
                 continue;
             INSTALL_LOG(how, "ready to install  : {} ", entry.fileName);
             Installer one =
-                InstallerOf(*item, installerUrl, FreshRunDir(regionName) / TimeNamedInstaller());
+                InstallerOf(*item, installerUrl, FreshRunDir(regionName) / TimeNamedInstaller(),
+                            silentInstallers_);
             INSTALL_LOG(how, "url ={},file:{}", one.path, LogPathText(one.target));
             bool opened = false;
             InstallPoints at;

@@ -84,6 +84,22 @@ bool ReplaceProgramFiles(const fs::path& unpacked, const std::vector<fs::path>& 
     return true;
 }
 
+fs::path MoveProgramFileAside(const fs::path& program) {
+    const fs::path aside = FreeNameBeside(program, kOldFileMark);
+    std::error_code ec;
+    fs::rename(program, aside, ec);
+    return ec ? fs::path() : aside;
+}
+
+bool PutProgramFileBack(const fs::path& aside, const fs::path& program) {
+    std::error_code ec;
+    if (fs::exists(fs::symlink_status(program, ec)))
+        return true;
+    if (!aside.empty())
+        fs::rename(aside, program, ec);
+    return false;
+}
+
 void RemoveOldProgramFiles(const fs::path& programDir) {
     std::error_code ec;
     for (fs::recursive_directory_iterator it(programDir, ec), end; !ec && it != end;

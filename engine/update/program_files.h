@@ -17,5 +17,12 @@ bool ReplaceProgramFiles(const std::filesystem::path& unpacked,
                          const std::vector<std::filesystem::path>& files,
                          const std::filesystem::path& programDir, std::string& why);
 
+// Renames the running program's file aside ("<name>.old-<n>") so that a package can put the
+// new one at its name; the name it now has, or empty when it could not be renamed.
+std::filesystem::path MoveProgramFileAside(const std::filesystem::path& program);
+// After the package ran: true when a new file is at `program`; otherwise puts the one renamed
+// aside back (the old program stays in place) and is false.
+bool PutProgramFileBack(const std::filesystem::path& aside, const std::filesystem::path& program);
+
 // Removes what an earlier update renamed aside (a file still in use stays for a later start).
 void RemoveOldProgramFiles(const std::filesystem::path& programDir);

@@ -94,11 +94,20 @@ void CheckThread::InstallUpdate() {
 
     if (msiCopy) {
         // The package's major upgrade replaces the installed copy in place (the same folder),
-        // held from its check until Windows Installer has it.
+        // held from its check until Windows Installer has it. The running program's file is
+        // renamed aside first, as Windows allows: at its name Windows Installer would find it
+        // in use and only replace it at the next restart of Windows (3010).
+        const fs::path running = programDir_ / programFile_;
+        const fs::path aside = MoveProgramFileAside(running);
         const InstallResult ran = RunPackageUpgrade(one.target, OtherInstallationWait());
         held.Close();
         if (ran.exitCode)
             RemoveRunDir(one.target);
+        // An upgrade that failed (and rolled back) leaves nothing at the name: the old
+        // program goes back.
+        const bool placed = PutProgramFileBack(aside, running);
+        if (!placed && ran.end == kInstallEndInstalled)
+            return finish(kUpdateFailed, "新版本未安装：安装包没有放入 " + programFile_.u8string());
         if (ran.end == kInstallEndInstalled)
             return finish(kResultGood, "已更新到 " + version + "，正在重新启动");
         if (ran.end == kInstallEndRestart)

@@ -6,7 +6,7 @@
 // so that a test can count the installs. A test chooses the exit code of a run with the
 // first line of C:\installer-exit-codes.txt, which the run takes away (no line: 0): with
 // 3010 or 1641 it installs and asks for a restart, with any other code but 0 it installs
-// nothing.
+// nothing. Every run notes its arguments in C:\installer-args.log ("<product> args:<arguments>").
 #include "pewriter.h"
 
 #include <windows.h>
@@ -178,9 +178,9 @@ bool SetValue(const RegistryValue& value, REGSAM view) {
     return rc == ERROR_SUCCESS;
 }
 
-bool AppendLog(const char* line) {
-    HANDLE h = CreateFileW(L"C:\\installs.log", FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
-                           OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+bool AppendLog(const char* line, const wchar_t* file = L"C:\\installs.log") {
+    HANDLE h = CreateFileW(file, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         return false;
     const std::string text = std::string(line) + "\r\n";
@@ -220,7 +220,9 @@ DWORD ChosenExitCode() {
 
 } // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR arguments, int) {
+    AppendLog((std::string(QUELDA_DEMO_PRODUCT) + " args:" + (arguments ? arguments : "")).c_str(),
+              L"C:\\installer-args.log");
     const DWORD chosen = ChosenExitCode();
     if (chosen != 0 && chosen != ERROR_SUCCESS_REBOOT_REQUIRED &&
         chosen != ERROR_SUCCESS_REBOOT_INITIATED)

@@ -139,6 +139,8 @@ TEST_F(HeadlessCheckTest, BadCommandLinesExit64WithUsage) {
         {"--check", "--update"},
         {"--update", "--report", "r.json"},
         {"--update", "--upload"},
+        {"--repair", "--check"},
+        {"--repair", "--update"},
     };
     for (const auto& line : lines) {
         testing::internal::CaptureStderr();
@@ -150,6 +152,7 @@ TEST_F(HeadlessCheckTest, BadCommandLinesExit64WithUsage) {
     }
     EXPECT_FALSE(WantsHeadlessCheck({"--region", "hebei"}));
     EXPECT_TRUE(WantsHeadlessCheck({"--update"}));
+    EXPECT_TRUE(WantsHeadlessCheck({"--repair", "--upload"}));
 }
 
 // --update without a window: nothing offered by an unsigned document is nothing to do; no

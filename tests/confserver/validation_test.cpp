@@ -152,6 +152,27 @@ INSTANTIATE_TEST_SUITE_P(Signers, OneFault,
                                            Fault{"/shanxi/driver/1/signer", "\"Quelda\\nCA\"",
                                                  "shanxi.driver[1].signer", "control characters"}));
 
+INSTANTIATE_TEST_SUITE_P(SilentArgs, OneFault,
+                         ::testing::Values(Fault{"/shanxi/tool/silentArgs", "7",
+                                                 "shanxi.tool.silentArgs", "must be a string"},
+                                           Fault{"/hebei/framework/silentArgs", "\"/q\\r\\n/x\"",
+                                                 "hebei.framework.silentArgs", "one line"}));
+
+TEST(Validation, InstallersWithoutSilentArgsAreNamedAndLongOnesRefused) {
+    Document doc = ExampleDocument();
+    EXPECT_EQ(Joined(InstallersWithoutSilentArgs(doc)), "") << "the example names them all";
+    doc["shanxi"]["framework"].erase("silentArgs");
+    doc["hebei"]["tool"]["silentArgs"] = nullptr;
+    std::vector<std::string> named;
+    for (const Problem& p : InstallersWithoutSilentArgs(doc))
+        named.push_back(p.path);
+    EXPECT_EQ(named, (std::vector<std::string>{"shanxi.framework", "hebei.tool"}));
+    EXPECT_TRUE(ValidateDocument(doc, kBasePlaceholder).empty());
+    doc["neimeng"]["tool"]["silentArgs"] = std::string(513, 'a');
+    EXPECT_NE(Joined(ValidateDocument(doc, kBasePlaceholder)).find("neimeng.tool.silentArgs"),
+              std::string::npos);
+}
+
 TEST(Signers, ANamedSignerIsValid) {
     Document doc = ExampleDocument();
     doc["shanxi"]["tool"]["signer"] = "Quelda CA Co., Ltd.";

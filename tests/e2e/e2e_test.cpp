@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -301,6 +302,90 @@ TEST_P(EndToEnd, CheckFindsEveryFaultRepairFixesThemAndTheRecheckIsAllGreen) {
         EXPECT_TRUE(known) << "unexpected log record: " << r.source << ": " << r.message;
     }
 }
+
+// The repair without a window, as a managed fleet's remediation runs it: the program's own
+// process on the demo machine, its exit statuses, its steps, and the installers started with
+// the entries' silentArgs.
+class HeadlessRepair : public EndToEnd {
+  protected:
+    struct Run {
+        int status = -1;
+        std::string out;
+    };
+    Run Program(const QStringList& args) {
+        QProcess program;
+        program.setWorkingDirectory(QString::fromStdString(workDir_.string()));
+        program.start(QString::fromStdString((kBin / "quelda-envcheck").string()), args);
+        Run run;
+        if (!program.waitForFinished(120000))
+            return run;
+        run.status = program.exitCode();
+        run.out = program.readAllStandardOutput().toStdString();
+        return run;
+    }
+    void ChooseExitCodes(const std::string& lines) {
+        std::ofstream(machine_.dir() / "installer-exit-codes.txt") << lines;
+    }
+};
+
+TEST_P(HeadlessRepair, ExitStatusesFollowTheInstallersAndTheRecheck) {
+    const fs::path report = workDir_ / "report.json";
+    EXPECT_EQ(Program({"--check", "--report", "r.json"}).status, 1);
+
+    // The .NET Framework's installer is cancelled; the rest repairs.
+    ChooseExitCodes("1602\n");
+    Run run = Program({"--repair", "--report", "report.json"});
+    EXPECT_EQ(run.status, 4) << run.out;
+    EXPECT_NE(run.out.find("检测完成：4 项需要修复"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("IE浏览器配置修复成功"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("安装已取消"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("重新检测完成：1 项仍需修复"), std::string::npos) << run.out;
+    const nlohmann::json first = nlohmann::json::parse(ReadFile(report));
+    EXPECT_EQ(first["exitCode"], 1);
+    EXPECT_EQ(first["rows"][1]["install"], "安装已取消");
+    EXPECT_EQ(first["rows"][1]["installExitCode"], 1602);
+
+    // Installed, but Windows must restart to finish it.
+    ChooseExitCodes("3010\n");
+    run = Program({"--repair", "--report", "report.json"});
+    EXPECT_EQ(run.status, 3) << run.out;
+    EXPECT_NE(run.out.find("重新检测完成：全部正常"), std::string::npos) << run.out;
+
+    // Nothing left to repair.
+    run = Program({"--repair", "--report", "report.json"});
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("检测完成：全部正常"), std::string::npos) << run.out;
+    EXPECT_EQ(Program({"--check", "--report", "r.json"}).status, 0);
+
+    // Each installer got its entry's silentArgs.
+    const std::string args = ReadFile(machine_.dir() / "installer-args.log");
+    for (const char* line : {"dotnetfx40 args:/q /norestart", "bidtool args:/S",
+                             "QdCaDriver.dll args:/S", "QdSkfApi.dll args:/S"})
+        EXPECT_NE(args.find(line), std::string::npos) << line << " in\n" << args;
+}
+
+// A management agent runs the repair as SYSTEM with nobody logged on: the machine's settings
+// and installers are repaired, SYSTEM's own IE settings are not written for anyone.
+TEST_P(HeadlessRepair, AsSystemWithoutADesktopTheUserSettingsAreLeftAndSaidSo) {
+    std::ofstream(machine_.dir() / "accounts.ini")
+        << "program = S-1-5-18 NT AUTHORITY\\SYSTEM\ndesktop =\n";
+    const Run run = Program({"--repair", "--report", "report.json"});
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find("没有用户登录桌面，未修复IE浏览器的用户设置"), std::string::npos)
+        << run.out;
+    const nlohmann::json report = nlohmann::json::parse(ReadFile(workDir_ / "report.json"));
+    EXPECT_LT(report["rows"][2]["code"].get<int>(), 0) << "the IE row stays faulty";
+    for (int row : {1, 3, 4})
+        EXPECT_GE(report["rows"][row]["code"].get<int>(), 0) << report["rows"][row].dump();
+    DWORD value = 0;
+    EXPECT_NE(RegGetDwordValue(HKEY_USERS, std::string("S-1-5-18\\") + kInternetSettings,
+                               "SecureProtocols", value),
+              1)
+        << "SYSTEM's own settings were written";
+}
+
+INSTANTIATE_TEST_SUITE_P(Demo, HeadlessRepair, ::testing::Values("confserver"),
+                         [](const auto& info) { return info.param; });
 
 INSTANTIATE_TEST_SUITE_P(Servers, EndToEnd, ::testing::Values("confserver", "nginx", "twoAccounts"),
                          [](const auto& info) { return info.param; });

@@ -679,9 +679,15 @@ TEST_F(PortableUpdate, AnMsiCopyRunsThePackagesSilentUpgradeAndReadsItsExitCode)
     fs::create_directories(msiexec.parent_path());
     const fs::path noted = machine.dir() / "msiexec.args";
     const fs::path code = machine.dir() / "msiexec.code";
+    // It notes whether the running program's file was still at its name (Windows Installer
+    // would find it in use), and on success puts the new program there.
+    const fs::path exe = installed / "quelda-envcheck.exe";
     std::ofstream(msiexec) << "#!/bin/sh\nprintf '%s\\n' \"$@\" > '" << noted.string()
-                           << "'\npwd >> '" << noted.string() << "'\ncat '" << code.string()
-                           << "' > \"$WINSHIM_EXIT_CODE_FILE\"\n";
+                           << "'\npwd >> '" << noted.string() << "'\n[ -e '" << exe.string()
+                           << "' ] && echo in-use >> '" << noted.string() << "'\ncat '"
+                           << code.string() << "' > \"$WINSHIM_EXIT_CODE_FILE\"\n"
+                           << "grep -q 1603 '" << code.string() << "' || echo new > '"
+                           << exe.string() << "'\n";
     fs::permissions(msiexec, fs::perms::owner_all);
     ServeOffer({{"version", "1.1"},
                 {"zip", Zip("quelda-1.1.msi", std::string(64, 'c'), package.size())},
@@ -710,6 +716,12 @@ TEST_F(PortableUpdate, AnMsiCopyRunsThePackagesSilentUpgradeAndReadsItsExitCode)
         EXPECT_EQ(args[3], "REBOOT=ReallySuppress");
         EXPECT_EQ(WithoutRunStamp(args[4]), RunFolder("update").string()) << "its working folder";
         fs::remove(noted);
+        // Installed: the new program at its name, the old one aside for the next start to
+        // remove; failed: the old program back in place.
+        const bool installedNew = std::string(c.exitCode) != "1603";
+        EXPECT_EQ(ReadFile(exe) == "new\n", installedNew) << c.exitCode;
+        RemoveOldProgramFiles(installed);
+        WritePe(exe, "1.0.0.0");
     }
     EXPECT_TRUE(DownloadedFiles("update").empty());
 

@@ -3,6 +3,7 @@
 #include "sha256_fill.h"
 
 #include "common/text/host_syntax.h"
+#include "engine/region.h"
 #include "engine/region_table.h"
 #include "engine/update/release_offer.h"
 
@@ -156,6 +157,25 @@ class Validator {
         }
         Size(base, obj);
         Signer(base, obj);
+        SilentArgs(base, obj);
+    }
+
+    // The optional arguments of a run with nobody at the screen: one line of a command line.
+    void SilentArgs(const std::string& base, const Document& obj) {
+        auto it = obj.find("silentArgs");
+        if (it == obj.end() || it->is_null())
+            return;
+        const std::string path = base + ".silentArgs";
+        if (!it->is_string()) {
+            Add(path, "must be a string (found " + TypeName(*it) + ")");
+            return;
+        }
+        const std::string& args = it->get_ref<const std::string&>();
+        if (args.size() > kSilentArgsLimit)
+            Add(path, "longer than " + std::to_string(kSilentArgsLimit) + " bytes");
+        else if (std::any_of(args.begin(), args.end(),
+                             [](unsigned char c) { return c < 0x20 || c == 0x7f; }))
+            Add(path, "must be one line without control characters");
     }
 
     // The optional length of the installer in bytes, which bounds its download.
@@ -443,6 +463,18 @@ std::vector<Problem> UnboundedInstallers(Document& doc) {
             warnings.push_back({slot.path, "no size: the tool then allows the download up to "
                                            "its general limit (2 GiB unless config.json says "
                                            "otherwise); --fill-sha256 fills it"});
+    return warnings;
+}
+
+std::vector<Problem> InstallersWithoutSilentArgs(Document& doc) {
+    std::vector<Problem> warnings;
+    for (const UrlSlot& slot : InstallerUrls(doc)) {
+        const bool release = slot.path.rfind(std::string(kReleaseMember) + ".", 0) == 0;
+        if (!release &&
+            (!slot.holder->contains("silentArgs") || (*slot.holder)["silentArgs"].is_null()))
+            warnings.push_back({slot.path, "no silentArgs: quelda-envcheck --repair starts it "
+                                           "without arguments and waits for its first dialog"});
+    }
     return warnings;
 }
 

@@ -34,3 +34,7 @@ std::string CheckSha256Text(const std::string& digest);
 // Installers of a signed document that name no size: their download is bounded only by the
 // tool's general limit. One warning each, in document order.
 std::vector<Problem> UnboundedInstallers(Document& doc);
+
+// The regions' installers that name no silentArgs: the repair without a window starts them
+// with no arguments, and then waits for their first dialog. One warning each.
+std::vector<Problem> InstallersWithoutSilentArgs(Document& doc);

@@ -168,6 +168,9 @@ int CheckSigned(const ServerOptions& options, const std::string& bytes, Document
     for (const Problem& warning : UnboundedInstallers(doc))
         std::fprintf(stderr, "%s: warning: %s\n", options.documentFile.c_str(),
                      warning.Text().c_str());
+    for (const Problem& warning : InstallersWithoutSilentArgs(doc))
+        std::fprintf(stderr, "%s: warning: %s\n", options.documentFile.c_str(),
+                     warning.Text().c_str());
     std::printf("%s: valid, %s\n", options.documentFile.c_str(), SignatureLogText(verdict).c_str());
     return 0;
 }
@@ -275,9 +278,11 @@ int main(int argc, char** argv) {
     if (options.checkOnly && asServed)
         return CheckSigned(options, bytes, doc);
     if (options.checkOnly) {
-        for (const Problem& warning : UnprotectedInstallerUrls(doc))
-            std::fprintf(stderr, "%s: warning: %s\n", options.documentFile.c_str(),
-                         warning.Text().c_str());
+        for (const std::vector<Problem>& warnings :
+             {UnprotectedInstallerUrls(doc), InstallersWithoutSilentArgs(doc)})
+            for (const Problem& warning : warnings)
+                std::fprintf(stderr, "%s: warning: %s\n", options.documentFile.c_str(),
+                             warning.Text().c_str());
         std::printf("%s: valid\n", options.documentFile.c_str());
         return 0;
     }

@@ -5,6 +5,10 @@ set -eu
 
 # The machine folder of the Windows API stand-in; the tool passes it on to its installers.
 machine="${QUELDA_MACHINE:-${XDG_DATA_HOME:-$HOME/.local/share}/quelda/machine}"
+# Every run notes the arguments it was started with (a repair with nobody at the screen
+# passes the entry's silentArgs).
+mkdir -p "$machine"
+echo "QdSkfApi.dll args:$*" >>"$machine/installer-args.log"
 
 # The exit code of this run: the first line of installer-exit-codes.txt in the machine
 # folder, which this run takes away (how a test chooses; no line: 0). With 3010 or 1641 it

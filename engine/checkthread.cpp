@@ -13,8 +13,6 @@
 #include "engine/upload/report_upload.h"
 #include "engine/user_settings.h"
 
-#include "common/text/ascii.h"
-
 #include "probes/file_probes.h"
 #include "probes/ie_settings.h"
 #include "probes/registry.h"
@@ -107,10 +105,7 @@ InstallResult CheckThread::RunRowInstaller(int row, const Installer& one) {
     };
     if (one.silentArgs.empty())
         return RunInstaller(one.target, wait);
-    // A Windows Installer package (its URL's name says so) is started through msiexec.
-    const bool package =
-        one.path.size() >= 4 && ascii::Lower(one.path.substr(one.path.size() - 4)) == ".msi";
-    return RunInstallerWith(one.target, one.silentArgs, package, wait);
+    return RunInstallerWith(one.target, one.silentArgs, one.package, wait);
 }
 
 void CheckThread::run() {

@@ -10,6 +10,7 @@
 #include "engine/region.h"
 #include "engine/server_address.h"
 
+#include "common/text/ascii.h"
 #include "probes/held_file.h"
 
 #include <QDebug>
@@ -81,6 +82,13 @@ Installer InstallerOf(const nlohmann::json& entry, const std::string& url, fs::p
     one.size = ExpectedSize(entry);
     ServerAddress server;
     ParseServerUrl(url, server, one.path);
+    // A Windows Installer package (its URL's name says so) is started through msiexec, which
+    // wants it under a name that ends in .msi.
+    const std::string name = one.path.substr(0, one.path.find_first_of("?#"));
+    if (silent && name.size() >= 4 && ascii::Lower(name.substr(name.size() - 4)) == ".msi") {
+        one.package = true;
+        one.target.replace_extension(".msi");
+    }
     return one;
 }
 

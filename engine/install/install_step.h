@@ -89,6 +89,7 @@ struct Installer {
     std::uint64_t size = 0; // the entry's `size`, 0 when it names none
     std::optional<std::string> signer;
     std::string silentArgs; // given only to a repair without a window (SetSilentInstallers)
+    bool package = false;   // a Windows Installer package, started through msiexec
     FetchResult fetched = FetchResult::RequestFailed;
     std::string outcome; // for the row's record: why it did not install, or how its run ended
     std::optional<InstallResult> ran; // when it was started

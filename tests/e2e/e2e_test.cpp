@@ -337,13 +337,13 @@ TEST_P(HeadlessRepair, ExitStatusesFollowTheInstallersAndTheRecheck) {
     Run run = Program({"--repair", "--report", "report.json"});
     EXPECT_EQ(run.status, 4) << run.out;
     EXPECT_NE(run.out.find("检测完成：4 项需要修复"), std::string::npos) << run.out;
-    EXPECT_NE(run.out.find("IE浏览器配置修复成功"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("修复 IE浏览器配置检测："), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("安装已取消"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("重新检测完成：1 项仍需修复"), std::string::npos) << run.out;
     const nlohmann::json first = nlohmann::json::parse(ReadFile(report));
     EXPECT_EQ(first["exitCode"], 1);
     EXPECT_EQ(first["rows"][1]["install"], "安装已取消");
-    EXPECT_EQ(first["rows"][1]["installExitCode"], 1602);
+    EXPECT_EQ(first["rows"][1]["exitCode"], 1602);
 
     // Installed, but Windows must restart to finish it.
     ChooseExitCodes("3010\n");

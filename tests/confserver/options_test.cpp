@@ -50,6 +50,7 @@ TEST(Options, RefusesInconsistentCommandLines) {
         {"--fill-sha256", "a.json"},
         {"--output", "o.json", "a.json"},
         {"--check", "--fill-sha256", "--files", "d", "a.json"},
+        {"--behind-proxy=proxy.example.cn", "a.json"},
     };
     for (const auto& args : bad) {
         ServerOptions o;
@@ -59,6 +60,29 @@ TEST(Options, RefusesInconsistentCommandLines) {
             shown += a + " ";
         EXPECT_FALSE(ParseOptions(args, o, error)) << shown;
         EXPECT_FALSE(error.empty()) << shown;
+    }
+}
+
+// The proxy's address is optional: a next argument is it only when it is an address, so that
+// the document file after the option stays the document.
+TEST(Options, BehindProxyTakesAnAddressOrTheLoopbackProxies) {
+    const struct {
+        std::vector<std::string> args;
+        std::vector<std::string> proxies;
+        const char* document;
+    } cases[] = {
+        {{"d.json"}, {}, "d.json"},
+        {{"--behind-proxy", "d.json"}, {"127.0.0.1", "::1"}, "d.json"},
+        {{"--behind-proxy", "10.0.0.2", "d.json"}, {"10.0.0.2"}, "d.json"},
+        {{"d.json", "--behind-proxy", "::ffff:10.0.0.2"}, {"10.0.0.2"}, "d.json"},
+        {{"--behind-proxy=2001:DB8::1", "d.json"}, {"2001:db8::1"}, "d.json"},
+    };
+    for (const auto& c : cases) {
+        ServerOptions o;
+        std::string error;
+        ASSERT_TRUE(ParseOptions(c.args, o, error)) << error;
+        EXPECT_EQ(o.proxies, c.proxies) << c.args[0];
+        EXPECT_EQ(o.documentFile, c.document) << c.args[0];
     }
 }
 

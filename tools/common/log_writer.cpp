@@ -8,7 +8,7 @@ namespace {
 constexpr int kPollMs = 100;
 constexpr int kPatienceAtEndMs = 1000;
 // A pipe that polls writable takes this much without blocking.
-constexpr std::size_t kPiece = 4096;
+constexpr std::size_t kPipePiece = 4096;
 
 std::string DroppedNote(std::size_t dropped) {
     return "(" + std::to_string(dropped) + " log lines dropped: the log took nothing)\n";
@@ -89,7 +89,7 @@ bool LogWriter::Put(const std::string& text) {
                 return false;
             continue;
         }
-        const std::size_t n = std::min(kPiece, text.size() - at);
+        const std::size_t n = std::min(kPipePiece, text.size() - at);
         if (std::fwrite(text.data() + at, 1, n, out_) != n) {
             std::clearerr(out_);
             return true;

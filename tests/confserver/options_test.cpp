@@ -50,6 +50,7 @@ TEST(Options, RefusesInconsistentCommandLines) {
         {"--fill-sha256", "a.json"},
         {"--output", "o.json", "a.json"},
         {"--check", "--fill-sha256", "--files", "d", "a.json"},
+        {"--behind-proxy=proxy.example.cn", "a.json"},
     };
     for (const auto& args : bad) {
         ServerOptions o;
@@ -59,6 +60,25 @@ TEST(Options, RefusesInconsistentCommandLines) {
             shown += a + " ";
         EXPECT_FALSE(ParseOptions(args, o, error)) << shown;
         EXPECT_FALSE(error.empty()) << shown;
+    }
+}
+
+// The proxy's address is optional: a next argument is it only when it is an address, so that
+// the document file after the option stays the document.
+TEST(Options, BehindProxyTakesAnAddressOrTheLoopbackProxies) {
+    const std::pair<std::vector<std::string>, std::vector<std::string>> cases[] = {
+        {{"d.json"}, {}},
+        {{"--behind-proxy", "d.json"}, {"127.0.0.1", "::1"}},
+        {{"--behind-proxy", "10.0.0.2", "d.json"}, {"10.0.0.2"}},
+        {{"d.json", "--behind-proxy", "::ffff:10.0.0.2"}, {"10.0.0.2"}},
+        {{"--behind-proxy=2001:DB8::1", "d.json"}, {"2001:db8::1"}},
+    };
+    for (const auto& [args, proxies] : cases) {
+        ServerOptions o;
+        std::string error;
+        ASSERT_TRUE(ParseOptions(args, o, error)) << error;
+        EXPECT_EQ(o.proxies, proxies) << args[0];
+        EXPECT_EQ(o.documentFile, "d.json") << args[0];
     }
 }
 

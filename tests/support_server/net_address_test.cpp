@@ -29,4 +29,25 @@ TEST(NetAddress, EveryPeerHasAGroupThatItsConnectionIsReleasedBy) {
     EXPECT_EQ(CanonicalAddress("fe80::1%2"), "");
 }
 
+TEST(NetAddress, NeighbouringAddressesShareANetworkAndAProxyNamesItsClient) {
+    const struct {
+        const char* address;
+        const char* network;
+    } cases[] = {
+        {"192.0.2.7", "192.0.2.0/24"},
+        {"192.0.2.255", "192.0.2.0/24"},
+        {"198.51.100.1", "198.51.100.0/24"},
+        {"2001:db8:1:2:3:4:5:6", "2001:db8:1::/48"},
+        {"2001:db8:1:ffff::1", "2001:db8:1::/48"},
+        {"2001:db8:2::1", "2001:db8:2::/48"},
+        {"", "(unknown)"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(ConnectionNetwork(c.address), c.network) << c.address;
+
+    // A proxy's header in its canonical form; the proxy itself when the header is no address.
+    EXPECT_EQ(ClientAddress("127.0.0.1", "::ffff:203.0.113.4", {"127.0.0.1"}), "203.0.113.4");
+    EXPECT_EQ(ClientAddress("127.0.0.1", "not an address", {"127.0.0.1"}), "127.0.0.1");
+}
+
 } // namespace

@@ -12,10 +12,12 @@ RawClient::~RawClient() {
         ::close(fd_);
 }
 
-bool RawClient::Connect(int port, const std::string& from) {
+bool RawClient::Connect(int port, const std::string& from, int receiveBuffer) {
     fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0)
         return false;
+    if (receiveBuffer > 0)
+        ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
     sockaddr_in local{};
     local.sin_family = AF_INET;
     inet_pton(AF_INET, from.c_str(), &local.sin_addr);
@@ -26,6 +28,16 @@ bool RawClient::Connect(int port, const std::string& from) {
     server.sin_port = htons(static_cast<uint16_t>(port));
     server.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     return ::connect(fd_, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0;
+}
+
+void RawClient::Reset() {
+    if (fd_ < 0)
+        return;
+    const linger now{1, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    ::close(fd_);
+    fd_ = -1;
+    closed_ = true;
 }
 
 bool RawClient::Send(const std::string& data) {

@@ -12,7 +12,11 @@ class RawClient {
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
 
-    bool Connect(int port, const std::string& from = "127.0.0.1");
+    // `receiveBuffer` > 0: the socket's receive buffer (SO_RCVBUF), set before connecting, so
+    // that what a slow reader leaves unread stays with the server.
+    bool Connect(int port, const std::string& from = "127.0.0.1", int receiveBuffer = 0);
+    // Closes with a reset (SO_LINGER 0) instead of an orderly end.
+    void Reset();
     // False when the connection is gone.
     bool Send(const std::string& data);
     // Sends `header` and then `piece` again and again until the server answers, the
@@ -25,6 +29,7 @@ class RawClient {
     // True when the server closed (or reset) the connection within `timeout`.
     bool ClosedWithin(std::chrono::milliseconds timeout);
     bool closedByPeer() const { return closed_; }
+    int fd() const { return fd_; }
 
   private:
     int fd_ = -1;

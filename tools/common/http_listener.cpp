@@ -36,6 +36,17 @@ class Refusal : public std::enable_shared_from_this<Refusal> {
     std::string text_;
 };
 
+int CountOf(const std::map<std::string, int>& counts, const std::string& key) {
+    const auto it = counts.find(key);
+    return it == counts.end() ? 0 : it->second;
+}
+
+void Forget(std::map<std::string, int>& counts, const std::string& key) {
+    auto it = counts.find(key);
+    if (it != counts.end() && --it->second <= 0)
+        counts.erase(it);
+}
+
 std::string RefusalText(int status, const char* reason, const std::string& text) {
     return "HTTP/1.1 " + std::to_string(status) + " " + reason +
            "\r\nContent-Type: text/plain; charset=utf-8\r\nContent-Length: " +
@@ -130,8 +141,11 @@ void HttpListener::Impl::Admit(tcp::socket socket) {
         return;
     const std::string address = CanonicalPeerAddress(peer.address().to_string());
     const std::string group = ConnectionGroup(address);
+    const std::string network = ConnectionNetwork(address);
     const bool counted = !Unlimited(address);
     socket.set_option(tcp::no_delay(true), ec);
+    if (limits.sendBuffer > 0)
+        socket.set_option(asio::socket_base::send_buffer_size(limits.sendBuffer), ec);
 
     if (open >= limits.maxConnections / 2)
         CloseIdle();
@@ -147,31 +161,57 @@ void HttpListener::Impl::Admit(tcp::socket socket) {
         }
         std::make_shared<Refusal>(std::move(socket), RefusalText(status, reason, text))->Send();
     };
-    if (open >= limits.maxConnections) {
-        refuse(503, "Service Unavailable", "the server is busy; try again\n");
+    const int holds = counted ? CountOf(perGroup, group) : 0;
+    if (counted && holds >= limits.maxPerAddress) {
+        refuse(429, "Too Many Requests", "too many connections from this address\n");
         return;
     }
-    if (counted && perGroup[group] >= limits.maxPerAddress) {
-        refuse(429, "Too Many Requests", "too many connections from this address\n");
+    if (counted && CountOf(perNetwork, network) >= limits.maxPerNetwork) {
+        refuse(429, "Too Many Requests", "too many connections from this network\n");
+        return;
+    }
+    if (open >= limits.maxConnections && !MakeRoom(holds)) {
+        refuse(503, "Service Unavailable", "the server is busy; try again\n");
         return;
     }
     ++open;
     openCount = open;
-    if (counted)
+    if (counted) {
         ++perGroup[group];
-    std::make_shared<HttpSession>(*this, std::move(socket), address, counted ? group : "")->Start();
+        ++perNetwork[network];
+    }
+    std::make_shared<HttpSession>(*this, std::move(socket), address, counted ? group : "",
+                                  counted ? network : "")
+        ->Start();
 }
 
-void HttpListener::Impl::Release(const std::string& group) {
+bool HttpListener::Impl::MakeRoom(int newcomerHolds) {
+    std::string largest;
+    int most = newcomerHolds;
+    for (const auto& [group, count] : perGroup)
+        if (count > most) {
+            most = count;
+            largest = group;
+        }
+    if (largest.empty())
+        return false;
+    for (HttpSession* session : sessions) // oldest first
+        if (session->counted() && session->group() == largest) {
+            session->Evict();
+            return true;
+        }
+    return false;
+}
+
+void HttpListener::Impl::Release(const std::string& group, const std::string& network) {
     --open;
     openCount = open;
-    if (stopping && open == 0)
+    if (stopping && open == 0 && !ended)
         stopTimer.cancel();
     if (group.empty())
         return;
-    auto it = perGroup.find(group);
-    if (it != perGroup.end() && --it->second <= 0)
-        perGroup.erase(it);
+    Forget(perGroup, group);
+    Forget(perNetwork, network);
 }
 
 void HttpListener::Impl::BeginStop() {
@@ -186,11 +226,25 @@ void HttpListener::Impl::BeginStop() {
     std::vector<HttpSession*> all(sessions.begin(), sessions.end());
     for (HttpSession* session : all)
         session->StopGently();
-    stopTimer.expires_after(std::chrono::seconds(1));
+    stopTimer.expires_after(limits.stopGrace);
     stopTimer.async_wait([this](boost::system::error_code ec) {
         if (!ec)
             io.stop();
     });
+}
+
+void HttpListener::Impl::Finish() {
+    boost::system::error_code ignored;
+    acceptor.close(ignored);
+    retryTimer.cancel();
+    stopTimer.cancel();
+    std::vector<HttpSession*> left(sessions.begin(), sessions.end());
+    for (HttpSession* session : left)
+        session->Close();
+    // Their cancelled operations complete at once; what they hold is released here.
+    io.restart();
+    io.poll();
+    ended = true;
 }
 
 bool HttpListener::Impl::Busy() const {
@@ -250,8 +304,7 @@ bool HttpListener::Listen() {
     impl.io.run();
     impl.running = false;
     impl.workers.Stop();
-    boost::system::error_code ignored;
-    impl.acceptor.close(ignored);
+    impl.Finish();
     {
         std::lock_guard<std::mutex> lock(impl.stateMutex);
         impl.listening = false;

@@ -3,6 +3,7 @@
 #include "common/text/ascii.h"
 
 #include <fcntl.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace asio = boost::asio;
@@ -36,13 +37,26 @@ bool SentByListener(const std::string& name) {
            ascii::EqualIgnoringCase(name, "Transfer-Encoding");
 }
 
+// Bytes written to the socket that the peer has not acknowledged yet; 0 where the system
+// does not say.
+std::uint64_t Unacknowledged(int fd) {
+#ifdef TIOCOUTQ
+    int queued = 0;
+    if (::ioctl(fd, TIOCOUTQ, &queued) == 0 && queued > 0)
+        return static_cast<std::uint64_t>(queued);
+#else
+    (void)fd;
+#endif
+    return 0;
+}
+
 } // namespace
 
 HttpSession::HttpSession(HttpListener::Impl& owner, tcp::socket socket, std::string address,
-                         std::string group)
+                         std::string group, std::string network)
     : owner_(owner), socket_(std::move(socket)), timer_(socket_.get_executor()),
       buffer_(std::max<std::size_t>(kPiece, owner.limits.maxHeaderBytes + 1024u)),
-      address_(std::move(address)), group_(std::move(group)) {
+      address_(std::move(address)), group_(std::move(group)), network_(std::move(network)) {
     sessionEntry_ = owner_.sessions.insert(owner_.sessions.end(), this);
 }
 
@@ -51,7 +65,20 @@ HttpSession::~HttpSession() {
     owner_.sessions.erase(sessionEntry_);
     if (fileFd_ >= 0)
         ::close(fileFd_);
-    owner_.Release(group_);
+    ReleaseCounts();
+}
+
+void HttpSession::ReleaseCounts() {
+    if (released_)
+        return;
+    released_ = true;
+    owner_.Release(group_, network_);
+}
+
+void HttpSession::Evict() {
+    abort_ = true;
+    Close();
+    ReleaseCounts();
 }
 
 void HttpSession::Start() {
@@ -193,16 +220,19 @@ void HttpSession::ReadBody() {
 void HttpSession::Dispatch() {
     timer_.cancel(); // a handler's time is the server's, not the client's
     busy_ = true;
-    auto self = shared_from_this();
-    owner_.workers.Post([self] {
+    owner_.workers.Post([self = shared_from_this()]() mutable {
+        HttpSession& session = *self;
         try {
-            self->owner_.handler(self->request_, self->response_);
+            session.owner_.handler(session.request_, session.response_);
         } catch (...) {
-            self->response_ = HttpResponse{};
-            self->response_.status = 500;
-            self->response_.SetContent("internal error\n", "text/plain; charset=utf-8");
+            session.response_ = HttpResponse{};
+            session.response_.status = 500;
+            session.response_.SetContent("internal error\n", "text/plain; charset=utf-8");
         }
-        asio::post(self->socket_.get_executor(), [self] { self->Send(); });
+        // The job's reference moves into the posted call: whichever reference is the last,
+        // it is dropped on the I/O thread, which alone touches the listener's lists.
+        const auto executor = session.socket_.get_executor();
+        asio::post(executor, [self = std::move(self)] { self->Send(); });
     });
 }
 
@@ -242,7 +272,6 @@ void HttpSession::Send() {
     keepAlive_ = keepAlive_ && !closeAfter_ && served_ < owner_.limits.maxRequestsPerConnection;
     if (!response_.file.empty()) {
         fileFd_ = ::open(response_.file.c_str(), O_RDONLY | O_CLOEXEC);
-        fileSent_ = 0;
         if (fileFd_ < 0) {
             response_.status = 500;
             response_.SetContent("the file could not be read\n", "text/plain; charset=utf-8");
@@ -258,46 +287,93 @@ void HttpSession::Send() {
         head_ += "Connection: close\r\n";
     head_ += "\r\n";
 
-    std::vector<asio::const_buffer> buffers{asio::buffer(head_)};
-    const bool fromFile = !isHead_ && !response_.file.empty();
-    if (!isHead_ && response_.file.empty())
-        buffers.push_back(asio::buffer(response_.body));
-    Arm(owner_.limits.sendTimeout);
-    asio::async_write(socket_, buffers,
-                      [self = shared_from_this(), fromFile](error_code ec, std::size_t) {
-                          if (ec)
-                              self->Sent(false);
-                          else if (fromFile)
-                              self->SendFilePart();
-                          else
-                              self->Sent(true);
-                      });
+    headSent_ = bodySent_ = chunkUsed_ = chunkSize_ = 0;
+    fileSent_ = written_ = 0;
+    sendStart_ = std::chrono::steady_clock::now();
+    ArmPace();
+    WriteMore();
 }
 
-void HttpSession::SendFilePart() {
-    if (fileSent_ >= response_.fileLength) {
+void HttpSession::WriteMore() {
+    out_.clear();
+    if (headSent_ < head_.size())
+        out_.push_back(asio::buffer(head_.data() + headSent_, head_.size() - headSent_));
+    if (!isHead_ && response_.file.empty() && bodySent_ < response_.body.size()) {
+        const std::size_t n = std::min(kPiece, response_.body.size() - bodySent_);
+        out_.push_back(asio::buffer(response_.body.data() + bodySent_, n));
+    } else if (!isHead_ && fileFd_ >= 0) {
+        if (chunkUsed_ == chunkSize_ && fileSent_ < response_.fileLength) {
+            chunk_.resize(kPiece);
+            const auto want = static_cast<std::size_t>(
+                std::min<std::uint64_t>(kPiece, response_.fileLength - fileSent_));
+            const ssize_t got = ::pread(fileFd_, chunk_.data(), want,
+                                        static_cast<off_t>(response_.fileOffset + fileSent_));
+            if (got <= 0) { // the file shrank: the connection ends short rather than lie
+                Sent(false);
+                return;
+            }
+            chunkUsed_ = 0;
+            chunkSize_ = static_cast<std::size_t>(got);
+        }
+        if (chunkUsed_ < chunkSize_)
+            out_.push_back(asio::buffer(chunk_.data() + chunkUsed_, chunkSize_ - chunkUsed_));
+    }
+    if (out_.empty()) {
         Sent(true);
         return;
     }
-    chunk_.resize(kPiece);
-    const auto want =
-        static_cast<std::size_t>(std::min<std::uint64_t>(kPiece, response_.fileLength - fileSent_));
-    const ssize_t got =
-        ::pread(fileFd_, chunk_.data(), want, static_cast<off_t>(response_.fileOffset + fileSent_));
-    if (got <= 0) { // the file shrank: the connection ends short rather than lie
-        Sent(false);
+    socket_.async_write_some(out_, [self = shared_from_this()](error_code ec, std::size_t n) {
+        if (ec) {
+            self->Sent(false);
+            return;
+        }
+        self->Advance(n);
+        self->WriteMore();
+    });
+}
+
+void HttpSession::Advance(std::size_t written) {
+    written_ += written;
+    const std::size_t head = std::min(written, head_.size() - headSent_);
+    headSent_ += head;
+    written -= head;
+    if (response_.file.empty()) {
+        bodySent_ += written;
+    } else {
+        chunkUsed_ += written;
+        fileSent_ += written;
+    }
+}
+
+std::chrono::steady_clock::time_point HttpSession::PaceDeadline() {
+    const std::uint64_t queued = Unacknowledged(socket_.native_handle());
+    const std::uint64_t taken = written_ > queued ? written_ - queued : 0;
+    const std::uint64_t rate = std::max<std::uint64_t>(1, owner_.limits.minSendRate);
+    const auto allowance = std::chrono::milliseconds(taken * 1000 / rate);
+    return sendStart_ + owner_.limits.sendTimeout + allowance;
+}
+
+void HttpSession::ArmPace() {
+    timedOut_ = false;
+    timer_.expires_at(PaceDeadline());
+    timer_.async_wait([self = shared_from_this()](error_code ec) {
+        if (!ec)
+            self->Paced();
+    });
+}
+
+// The client took more meanwhile: the deadline moves with it. Otherwise the answer is given up.
+void HttpSession::Paced() {
+    if (!socket_.is_open())
+        return;
+    if (std::chrono::steady_clock::now() < PaceDeadline()) {
+        ArmPace();
         return;
     }
-    Arm(owner_.limits.sendTimeout);
-    asio::async_write(socket_, asio::buffer(chunk_.data(), static_cast<std::size_t>(got)),
-                      [self = shared_from_this()](error_code ec, std::size_t n) {
-                          if (ec) {
-                              self->Sent(false);
-                              return;
-                          }
-                          self->fileSent_ += n;
-                          self->SendFilePart();
-                      });
+    timedOut_ = true;
+    abort_ = true;
+    error_code ignored;
+    socket_.cancel(ignored);
 }
 
 void HttpSession::Sent(bool ok) {
@@ -345,6 +421,9 @@ void HttpSession::Close() {
     if (!socket_.is_open())
         return;
     error_code ignored;
-    socket_.shutdown(tcp::socket::shutdown_both, ignored);
+    if (abort_) // what the client left unread goes with it, not out over minutes
+        socket_.set_option(asio::socket_base::linger(true, 0), ignored);
+    else
+        socket_.shutdown(tcp::socket::shutdown_both, ignored);
     socket_.close(ignored);
 }

@@ -42,14 +42,22 @@ struct HttpListener::Impl {
 
     void Accept();
     void Admit(boost::asio::ip::tcp::socket socket);
-    // A connection ends: it no longer counts against its address (group) or the total.
-    void Release(const std::string& group);
+    // A connection ends: it no longer counts against its address (group), its network or the
+    // total.
+    void Release(const std::string& group, const std::string& network);
+    // All connections taken: closes the oldest connection of the address that holds the most,
+    // when that is more than `newcomerHolds`. False when there is no such address.
+    bool MakeRoom(int newcomerHolds);
     // More than half of maxConnections open: kept-alive connections are not kept waiting.
     bool Busy() const;
     void CloseIdle();
     // Stops accepting and ends every connection once its answer in progress has gone out
-    // (within a second); Listen returns then.
+    // (within limits.stopGrace); Listen returns then.
     void BeginStop();
+    // After the I/O loop and the workers have ended: closes the connections left and runs
+    // their endings on this thread, so that none is left to end inside the I/O context's
+    // destructor.
+    void Finish();
     bool Unlimited(const std::string& address) const;
 
     HttpLimits limits;
@@ -59,6 +67,7 @@ struct HttpListener::Impl {
     // Used on the I/O thread only, and declared before the I/O context so that connections
     // destroyed with it can still give back their counts.
     std::map<std::string, int> perGroup;
+    std::map<std::string, int> perNetwork;
     int open = 0;
     std::list<HttpSession*> idle;
     std::list<HttpSession*> sessions;
@@ -71,6 +80,9 @@ struct HttpListener::Impl {
     boost::asio::steady_timer retryTimer{io};
     boost::asio::steady_timer stopTimer{io};
 
+    // Set once the I/O loop has ended for good: the timers below are no longer touched.
+    bool ended = false;
+
     std::mutex stateMutex;
     std::condition_variable stopped;
     bool stopRequested = false;
@@ -80,8 +92,9 @@ struct HttpListener::Impl {
 
 class HttpSession : public std::enable_shared_from_this<HttpSession> {
   public:
+    // `group` and `network` are empty for a connection that counts against no limit.
     HttpSession(HttpListener::Impl& owner, boost::asio::ip::tcp::socket socket, std::string address,
-                std::string group);
+                std::string group, std::string network);
     ~HttpSession();
 
     void Start();
@@ -89,6 +102,13 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     void CloseIfIdle();
     // Closes the connection now, or after the answer a handler is working on.
     void StopGently();
+    // Closes the connection now to make room for another; it no longer counts from here on,
+    // even while a handler still works on its request.
+    void Evict();
+    // Closes the connection now, whatever it does.
+    void Close();
+    const std::string& group() const { return group_; }
+    bool counted() const { return !released_ && !group_.empty(); }
 
   private:
     using Parser = boost::beast::http::request_parser<boost::beast::http::string_body>;
@@ -102,12 +122,18 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     void Failed(boost::system::error_code ec);
     void Refuse(int status, const std::string& text);
     void Send();
-    void SendFilePart();
+    // Writes what is left of the head and the body's next piece, as much as the socket takes.
+    void WriteMore();
+    void Advance(std::size_t written);
+    // Arms the timer for the moment the answer falls behind minSendRate; `Paced` checks then.
+    void ArmPace();
+    void Paced();
+    std::chrono::steady_clock::time_point PaceDeadline();
     void Sent(bool ok);
     void Linger();
     void Drain();
-    void Close();
     void LeaveIdle();
+    void ReleaseCounts();
 
     HttpListener::Impl& owner_;
     boost::asio::ip::tcp::socket socket_;
@@ -116,15 +142,25 @@ class HttpSession : public std::enable_shared_from_this<HttpSession> {
     std::optional<Parser> parser_;
     std::string address_;
     std::string group_;
+    std::string network_;
+    bool released_ = false;
 
     HttpRequest request_;
     HttpResponse response_;
     std::string head_;
     std::vector<char> chunk_;
+    std::vector<boost::asio::const_buffer> out_;
     int fileFd_ = -1;
-    std::uint64_t fileSent_ = 0;
+    std::uint64_t fileSent_ = 0; // of the file: read into chunk_ and written
+    std::size_t chunkUsed_ = 0;  // of chunk_: written
+    std::size_t chunkSize_ = 0;  // of chunk_: read from the file
+    std::size_t headSent_ = 0;
+    std::size_t bodySent_ = 0;  // of an answer from memory
+    std::uint64_t written_ = 0; // of this answer, handed to the socket
+    std::chrono::steady_clock::time_point sendStart_;
 
     bool timedOut_ = false;
+    bool abort_ = false; // closed with a reset: the client is cut off, not answered
     bool keepAlive_ = false;
     bool closeAfter_ = false;
     bool isHead_ = false;

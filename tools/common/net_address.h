@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 // An IP address in one written form: IPv4-mapped IPv6 addresses ("::ffff:127.0.0.1") as their
 // IPv4 address, IPv6 addresses compressed in lower case. Empty when `text` is no IP address.
@@ -15,4 +16,14 @@ std::string CanonicalPeerAddress(const std::string& text);
 // address), so that every counted connection is released by its group.
 std::string ConnectionGroup(const std::string& canonicalAddress);
 
+// The wider network a connection counts against as well: the /24 of an IPv4 address, the /48
+// of an IPv6 one (what one site is commonly given), so that a crowd of neighbouring addresses
+// cannot take every connection. Never empty, like ConnectionGroup.
+std::string ConnectionNetwork(const std::string& canonicalAddress);
+
 bool IsLoopbackAddress(const std::string& canonicalAddress);
+
+// The client of a request from `peer`: the address `forwarded` (a proxy's X-Real-IP) when the
+// peer is one of `proxies` (canonical addresses) and it is an address; the peer otherwise.
+std::string ClientAddress(const std::string& peer, const std::string& forwarded,
+                          const std::vector<std::string>& proxies);

@@ -1,5 +1,6 @@
 #include "config_server.h"
 #include "log_text.h"
+#include "net_address.h"
 
 #include <cstdlib>
 
@@ -10,10 +11,22 @@ HttpLimits ConfigServer::DefaultLimits() {
     return limits;
 }
 
+namespace {
+
+HttpLimits WithProxies(HttpLimits limits, const std::vector<std::string>& proxies) {
+    limits.unlimitedAddresses.insert(limits.unlimitedAddresses.end(), proxies.begin(),
+                                     proxies.end());
+    return limits;
+}
+
+} // namespace
+
 ConfigServer::ConfigServer(Settings settings)
     : settings_(std::move(settings)),
+      log_(settings_.log ? std::make_unique<LogWriter>(settings_.log) : nullptr),
       listener_(
-          settings_.limits, [this](const HttpRequest& req, HttpResponse& res) { Handle(req, res); },
+          WithProxies(settings_.limits, settings_.proxies),
+          [this](const HttpRequest& req, HttpResponse& res) { Handle(req, res); },
           [this](const HttpRequest& req, const HttpResponse& res) { LogRequest(req, res); }) {}
 
 void ConfigServer::Handle(const HttpRequest& req, HttpResponse& res) {
@@ -122,13 +135,13 @@ bool ParseByteRange(const std::string& header, std::uint64_t size, std::uint64_t
 }
 
 void ConfigServer::LogRequest(const HttpRequest& req, const HttpResponse& res) {
-    if (!settings_.log)
+    if (!log_)
         return;
-    std::lock_guard<std::mutex> lock(logMutex_);
-    std::fprintf(settings_.log, "%s %s %d %llu bytes\n",
-                 PrintableForLog(req.method, 16, true).c_str(), PrintablePath(req.path).c_str(),
-                 res.status, static_cast<unsigned long long>(res.BodyLength()));
-    std::fflush(settings_.log);
+    const std::string client =
+        ClientAddress(req.remoteAddr, req.Header("X-Real-IP"), settings_.proxies);
+    log_->Write(PrintableForLog(client, 64, true) + " " + PrintableForLog(req.method, 16, true) +
+                " " + PrintablePath(req.path) + " " + std::to_string(res.status) + " " +
+                std::to_string(res.BodyLength()) + " bytes");
 }
 
 std::string PrintablePath(const std::string& path) {

@@ -3,14 +3,16 @@
 #include "file_store.h"
 
 #include "http_listener.h"
+#include "log_writer.h"
 
 #include <cstdio>
-#include <mutex>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 // The HTTP side: the GBK document at one path, the installer files under a prefix, 404 for
-// everything else, one log line per request.
+// everything else, one log line per request ("ADDRESS METHOD PATH STATUS N bytes").
 class ConfigServer {
   public:
     struct Settings {
@@ -18,6 +20,9 @@ class ConfigServer {
         std::string filesPrefix = "/files/";
         std::optional<FileStore> files; // none: no files are served
         std::FILE* log = stderr;        // null: no request log
+        // The proxies in front (canonical addresses): X-Real-IP names the client of their
+        // requests, and they are not held to the limits per address. Empty: no proxy.
+        std::vector<std::string> proxies;
         HttpLimits limits = DefaultLimits();
     };
     // Requests carry no body worth having: 16 KiB at most; 8 connections per address.
@@ -49,7 +54,7 @@ class ConfigServer {
     Settings settings_;
     std::string document_;
     std::string signature_;
-    std::mutex logMutex_;
+    std::unique_ptr<LogWriter> log_; // written off the I/O thread
     HttpListener listener_;
 };
 

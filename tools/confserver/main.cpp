@@ -217,6 +217,7 @@ int Serve(const ServerOptions& options, Document doc, std::optional<FileStore> s
     settings.documentPath = options.documentPath;
     settings.filesPrefix = options.filesPrefix;
     settings.files = std::move(store);
+    settings.proxies = options.proxies;
     ConfigServer server(std::move(settings));
 
     int port = server.Bind(options.address, options.port);

@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include "net_address.h"
 #include "option_args.h"
 
 #include <regex>
@@ -8,6 +9,22 @@ namespace {
 
 bool ParsePort(const std::string& text, int& port) {
     return ParseBoundedNumber(text, 5, 65535, port);
+}
+
+// "--behind-proxy ADDR" as "--behind-proxy=ADDR": the proxy's address is optional, and a next
+// argument is it when it is an IP address (the document file is none).
+std::vector<std::string> JoinProxyAddress(const std::vector<std::string>& args) {
+    std::vector<std::string> joined;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--behind-proxy" && i + 1 < args.size() &&
+            !CanonicalAddress(args[i + 1]).empty()) {
+            joined.push_back(args[i] + "=" + args[i + 1]);
+            ++i;
+        } else {
+            joined.push_back(args[i]);
+        }
+    }
+    return joined;
 }
 
 } // namespace
@@ -28,9 +45,12 @@ std::string CheckBaseUrl(std::string& baseUrl) {
     return {};
 }
 
-bool ParseOptions(const std::vector<std::string>& args, ServerOptions& options,
+bool ParseOptions(const std::vector<std::string>& rawArgs, ServerOptions& options,
                   std::string& error) {
+    const std::vector<std::string> args = JoinProxyAddress(rawArgs);
     std::vector<std::string> positional;
+    bool proxy = false;
+    std::string proxyAddress;
     OptionArgs arg(args);
     while (arg.Next()) {
         const std::string& name = arg.Name();
@@ -68,6 +88,10 @@ bool ParseOptions(const std::vector<std::string>& args, ServerOptions& options,
         } else if (name == "--export") {
             if (!takeValue(options.exportDir))
                 return false;
+        } else if (name == "--behind-proxy") {
+            proxy = true;
+            if (arg.Argument() != name && !takeValue(proxyAddress))
+                return false;
         } else if (name == "--signed") {
             options.signedDocument = true;
         } else if (name == "--doc-key") {
@@ -87,6 +111,15 @@ bool ParseOptions(const std::vector<std::string>& args, ServerOptions& options,
     }
     if (options.help)
         return true;
+    if (proxy) {
+        const std::string canonical = CanonicalAddress(proxyAddress);
+        if (!proxyAddress.empty() && canonical.empty()) {
+            error = "--behind-proxy: " + proxyAddress + " is no IP address";
+            return false;
+        }
+        options.proxies = proxyAddress.empty() ? std::vector<std::string>{"127.0.0.1", "::1"}
+                                               : std::vector<std::string>{canonical};
+    }
 
     if (positional.size() != 1) {
         error = positional.empty() ? "the document file is missing"
@@ -184,6 +217,9 @@ and the installer files of a folder.
   --signed              DOCUMENT is a document as --export wrote it (GBK), signed by the
                         operator: served byte for byte, with DOCUMENT.minisig at the
                         document's path with .minisig appended
+  --behind-proxy [ADDR] a proxy forwards the requests: the log names the client from the
+                        X-Real-IP header of requests from ADDR (default 127.0.0.1 and ::1),
+                        and ADDR is not held to the connections per address
   --doc-key KEY.pub     a minisign public key (repeatable, at most two). With --check:
                         DOCUMENT is the exported document; its signature DOCUMENT.minisig
                         is verified and whatever a signed document lacks is listed. With

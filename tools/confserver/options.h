@@ -20,6 +20,8 @@ struct ServerOptions {
     // both served byte for byte.
     bool signedDocument = false;
     std::vector<std::string> docKeyFiles; // --doc-key (repeatable): minisign .pub files
+    // --behind-proxy [ADDR]: the proxies whose X-Real-IP is believed; empty: no proxy.
+    std::vector<std::string> proxies;
     bool help = false;
 };
 

@@ -119,6 +119,7 @@ std::vector<std::string> Canonical(std::vector<std::string> addresses) {
 SupportServer::SupportServer(Settings settings, ReportStore& store, UploadWriter& writer)
     : settings_(std::move(settings)), store_(store), writer_(writer),
       uploads_(settings_.uploadsPerMinute), wrongTokens_(settings_.wrongTokensPerMinute),
+      log_(settings_.log ? std::make_unique<LogWriter>(settings_.log) : nullptr),
       listener_(
           WithSettings(settings_.limits, settings_),
           [this](const HttpRequest& req, HttpResponse& res) { Handle(req, res); },
@@ -422,20 +423,12 @@ void SupportServer::Fault(HttpResponse& res, const std::string& what, const std:
 }
 
 void SupportServer::LogLine(const std::string& line) {
-    if (!settings_.log)
-        return;
-    std::lock_guard<std::mutex> lock(logMutex_);
-    std::fprintf(settings_.log, "%s\n", line.c_str());
-    std::fflush(settings_.log);
+    if (log_)
+        log_->Write(line);
 }
 
 void SupportServer::LogRequest(const HttpRequest& req, const HttpResponse& res) {
-    if (!settings_.log)
-        return;
-    std::lock_guard<std::mutex> lock(logMutex_);
-    std::fprintf(settings_.log, "%s %s %s %d %llu bytes\n",
-                 PrintablePath(ClientAddress(req)).c_str(), PrintablePath(req.method).c_str(),
-                 PrintablePath(req.path).c_str(), res.status,
-                 static_cast<unsigned long long>(res.BodyLength()));
-    std::fflush(settings_.log);
+    LogLine(PrintablePath(ClientAddress(req)) + " " + PrintablePath(req.method) + " " +
+            PrintablePath(req.path) + " " + std::to_string(res.status) + " " +
+            std::to_string(res.BodyLength()) + " bytes");
 }

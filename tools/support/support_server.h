@@ -2,12 +2,13 @@
 
 #include "access.h"
 #include "http_listener.h"
+#include "log_writer.h"
 #include "rate_limiter.h"
 #include "report_store.h"
 #include "upload_writer.h"
 
 #include <cstdio>
-#include <mutex>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,6 @@ class SupportServer {
     RateLimiter uploads_;
     RateLimiter wrongTokens_;
     Sessions sessions_;
-    std::mutex logMutex_;
+    std::unique_ptr<LogWriter> log_; // written off the I/O thread
     HttpListener listener_;
 };

@@ -15,4 +15,8 @@ std::string CanonicalPeerAddress(const std::string& text);
 // address), so that every counted connection is released by its group.
 std::string ConnectionGroup(const std::string& canonicalAddress);
 
+// The network a client address belongs to: the /24 for IPv4 ("203.0.113.0/24"), the /64 for
+// IPv6; "(unknown)" for no address. The database's quota is shared by these groups.
+std::string AddressGroup(const std::string& canonicalAddress);
+
 bool IsLoopbackAddress(const std::string& canonicalAddress);

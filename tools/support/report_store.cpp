@@ -288,7 +288,7 @@ bool ReportStore::Insert(std::vector<NewReport*>& batch, const std::vector<Acces
             break;
         }
     }
-    ok = ok && tally.Write(writer_, error);
+    ok = ok && (batch.empty() || tally.Write(writer_, error));
     if (ok && writer_.Exec("COMMIT", error))
         return true;
     if (error.empty())

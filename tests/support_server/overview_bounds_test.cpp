@@ -102,6 +102,30 @@ TEST_F(OverviewBoundsTest, MadeUpNamesAreFoldedAndFrequentOnesKept) {
     EXPECT_EQ(facts, 200 * 2 + 400 * 16);
 }
 
+// A driver that bidders' reports named the day before keeps its own line while each batch
+// brings it once among hundreds of made-up names (its name sorts after theirs).
+TEST_F(OverviewBoundsTest, NamesKeptTheDayBeforeStayDuringAFlood) {
+    ReportStore store;
+    std::string error;
+    ASSERT_TRUE(store.Open(file_, error)) << error;
+    json known = SampleReport();
+    known["rows"][kCaRow]["facts"][0]["where"] = "C:\\CA\\~driver.dll";
+    const std::int64_t now = std::time(nullptr);
+    const std::int64_t yesterday = (now / 86400 - 1) * 86400 + 1;
+    Store(store, 3, yesterday, [&](int) { return known; });
+    std::mt19937 random(9);
+    Store(store, 1000, now, [&](int i) { return i % 100 == 0 ? known : RandomNameReport(random); });
+    const auto day = store.Overview(now - 86400);
+    ASSERT_EQ(day.count("hebei"), 1u);
+    const RegionOverview& o = day.at("hebei");
+    EXPECT_EQ(o.reports, 1000);
+    const ComponentVersions* driver = Component(o, "CA 驱动 ~driver.dll");
+    ASSERT_NE(driver, nullptr);
+    EXPECT_EQ(driver->total, 10);
+    EXPECT_EQ(driver->expected, "2.1.0.8");
+    EXPECT_EQ(driver->found.at(0), std::make_pair(std::string("2.1.0.7"), 10));
+}
+
 // Twice as many uploads of made-up names: the counters, the overview's time and the memory
 // it takes stay where they were.
 TEST_F(OverviewBoundsTest, OverviewTimeAndMemoryDoNotGrowWithMadeUpNames) {

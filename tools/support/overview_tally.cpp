@@ -19,16 +19,35 @@ struct Entry {
     std::string name;
     std::int64_t total = 0;
     bool stored = false;
+    bool known = false; // kept in the reference bucket (Reference)
 };
 
+// The bucket whose names count as known when a bucket is cut back: for a day the day before,
+// for a minute or an hour the day it is in. A name that was frequent there stays among equals,
+// so that during a flood of made-up names (each seen once) the names bidders' reports share
+// are still counted in a new bucket.
+BucketKey Reference(const BucketKey& k) {
+    if (k.span == kDay)
+        return {kDay, k.start - 1, k.region};
+    return {kDay, k.start * k.span / kDay, k.region};
+}
+
 // Which of a group's names stay: all of them up to twice the bound; past that the most
-// frequent `kept` (stored names first among equals, so that fresh names do not push out
-// those already counted). "其他" always stays and is not among `entries`.
-std::vector<Entry> Folded(std::vector<Entry>& entries, size_t kept) {
-    if (entries.size() <= 2 * kept)
+// frequent `kept` (among equals known names first, then stored ones, so that fresh names do
+// not push out those already counted). "其他" always stays and is not among `entries`.
+bool MustCut(const std::vector<Entry>& entries, size_t kept) {
+    return entries.size() > 2 * kept;
+}
+
+std::vector<Entry> Folded(std::vector<Entry>& entries, size_t kept, const Names& known) {
+    if (!MustCut(entries, kept))
         return {};
+    for (Entry& e : entries)
+        e.known = known.count(e.name) != 0;
     std::stable_sort(entries.begin(), entries.end(), [](const Entry& x, const Entry& y) {
-        return x.total != y.total ? x.total > y.total : x.stored > y.stored;
+        if (x.total != y.total)
+            return x.total > y.total;
+        return x.known != y.known ? x.known > y.known : x.stored > y.stored;
     });
     std::vector<Entry> folded(entries.begin() + static_cast<std::ptrdiff_t>(kept), entries.end());
     entries.resize(kept);
@@ -80,10 +99,14 @@ class BucketWriter {
         for (const auto& [component, versions] : bucket.components)
             added[component] = versions.n;
         std::vector<Entry> kept = Merge(stored, added);
+        Names known;
+        if (MustCut(kept, kKeptComponents) &&
+            !Read(Reference(k), CountKind::Component, nullptr, known, error))
+            return false;
         std::int64_t other = 0;
         // A component folded away takes its versions along: every version fact counts once
         // in each of the three kinds, so the three "other" counters grow alike.
-        for (const Entry& e : Folded(kept, kKeptComponents)) {
+        for (const Entry& e : Folded(kept, kKeptComponents, known)) {
             other += e.total;
             if (e.stored && !DropComponent(k, e.name, error))
                 return false;
@@ -112,8 +135,12 @@ class BucketWriter {
         if (component.stored && !Read(k, kind, &component.name, stored, error))
             return false;
         std::vector<Entry> kept = Merge(stored, added);
+        Names known;
+        if (MustCut(kept, kKeptVersions) &&
+            !Read(Reference(k), kind, &component.name, known, error))
+            return false;
         std::int64_t other = 0;
-        for (const Entry& e : Folded(kept, kKeptVersions)) {
+        for (const Entry& e : Folded(kept, kKeptVersions, known)) {
             other += e.total;
             if (e.stored && !DropVersion(k, kind, component.name, e.name, error))
                 return false;

@@ -50,7 +50,8 @@ class QuotaShareTest : public ::testing::Test {
         }
         server_.reset();
         writer_.reset();
-        std::fclose(log_);
+        if (log_)
+            std::fclose(log_);
         fs::remove_all(dir_);
     }
     void Start(std::int64_t quota) {

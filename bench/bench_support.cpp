@@ -1,9 +1,12 @@
 // quelda-support under load, in process over loopback: uploads per second from 16 clients
 // at once, then with 100,000 stored reports the lookup's p99 and the overview's time; the
-// overview after 300 uploads at every limit; and the hostile run: 16 honest clients from
+// overview after 300 uploads at every limit; the overview and the memory taken after 30,000
+// uploads of made-up names from 400 addresses; and the hostile run: 16 honest clients from
 // 127.0.0.1 uploading and looking up, without and then with an attack from 127.0.0.2 (slow
-// clients, chunked floods, oversized headers). Every phase ends by itself.
+// clients, chunked floods, oversized headers), and during a flood of made-up names from 400
+// addresses behind a proxy at 127.0.0.3. Every phase ends by itself.
 #include "pages.h"
+#include "peak_rss.h"
 #include "raw_client.h"
 #include "report_limits.h"
 #include "report_samples.h"
@@ -194,6 +197,57 @@ std::string ReportAtTheLimits(int n) {
     return report.dump();
 }
 
+// Uploads of RandomNameReport over a new connection each from 127.0.0.3 (a proxy), as from
+// the addresses 10.<n / 250>.<n % 250>.1 for n below `addresses`, each at most
+// `perAddressPerMinute` a minute, until `stop` or `total` uploads. Returns the uploads sent.
+long NameFlood(int port, int addresses, int perAddressPerMinute, long total,
+               std::atomic<bool>& stop, std::atomic<long>& stored) {
+    constexpr int kThreads = 8;
+    const double perThreadPerSecond =
+        perAddressPerMinute > 0 ? addresses * perAddressPerMinute / 60.0 / kThreads : 0;
+    std::atomic<long> sent{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&, t] {
+            std::mt19937 random(100 + t);
+            const auto start = Clock::now();
+            for (long n = 0; !stop; ++n) {
+                const long i = sent++;
+                if (i >= total)
+                    break;
+                if (perThreadPerSecond > 0) // paced: the group's addresses at their limit
+                    std::this_thread::sleep_until(
+                        start +
+                        std::chrono::microseconds(static_cast<long>(n * 1e6 / perThreadPerSecond)));
+                const int a = static_cast<int>(i % addresses);
+                const std::string body = RandomNameReport(random).dump();
+                RawClient c;
+                if (!c.Connect(port, "127.0.0.3"))
+                    continue;
+                c.Send("POST /reports HTTP/1.1\r\nHost: x\r\nConnection: close\r\nX-Real-IP: 10." +
+                       std::to_string(a / 250) + "." + std::to_string(a % 250) +
+                       ".1\r\nContent-Type: application/json\r\nContent-Length: " +
+                       std::to_string(body.size()) + "\r\n\r\n" + body);
+                stored += StatusOf(c.ReadUntilClose(std::chrono::seconds(10))) == 201;
+            }
+        });
+    for (std::thread& t : threads)
+        t.join();
+    return std::min<long>(sent.load(), total);
+}
+
+long RssKiB() {
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    char line[256];
+    long kib = -1;
+    while (status && std::fgets(line, sizeof line, status))
+        if (std::sscanf(line, "VmRSS: %ld", &kib) == 1)
+            break;
+    if (status)
+        std::fclose(status);
+    return kib;
+}
+
 } // namespace
 
 int main() {
@@ -215,6 +269,8 @@ int main() {
     // upload has a closing connection or two besides: 32 per address (the attacker at
     // 127.0.0.2 gets as many) instead of 8.
     settings.limits.maxPerAddress = 32;
+    // The flood of made-up names comes through a proxy at 127.0.0.3, from many addresses.
+    settings.proxies = {"127.0.0.3"};
     SupportServer server(settings, store, writer);
     const int port = server.Bind("127.0.0.1", 0);
     std::thread listener([&server] { server.Listen(); });
@@ -316,6 +372,16 @@ int main() {
     stopAttack = true;
     for (std::thread& t : attackers)
         t.join();
+    // 400 addresses, each at the limit of 30 uploads a minute: 200 uploads a second of 16
+    // made-up component names and versions each.
+    std::atomic<bool> stopFlood{false};
+    std::atomic<long> flooded{0};
+    long floodSent = 0;
+    std::thread flood([&] { floodSent = NameFlood(port, 400, 30, 1L << 40, stopFlood, flooded); });
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const HonestFigures named = Honest(port, std::chrono::seconds(5));
+    stopFlood = true;
+    flood.join();
     std::printf("honest clients (16 from 127.0.0.1, upload then lookup), without attack: "
                 "%.0f requests/s, p99 %.1f ms, %d failed\n",
                 quiet.requestsPerSecond, quiet.p99, quiet.failures);
@@ -323,6 +389,13 @@ int main() {
                 "oversized headers; %ld attacker connections ended): %.0f requests/s, p99 %.1f "
                 "ms, %d failed\n",
                 refusals.load(), attacked.requestsPerSecond, attacked.p99, attacked.failures);
+    std::printf(
+        "honest clients during the flood of made-up names (400 addresses at 30 a "
+        "minute each; %ld uploads, %ld stored): %.0f requests/s (%.0f%% of quiet), p99 "
+        "%.1f ms, %d failed\n",
+        floodSent, flooded.load(), named.requestsPerSecond,
+        quiet.requestsPerSecond > 0 ? 100 * named.requestsPerSecond / quiet.requestsPerSecond : 0.0,
+        named.p99, named.failures);
     server.Stop();
     listener.join();
 
@@ -364,6 +437,45 @@ int main() {
                     Percentile(times, 0.5), bytes);
         limitsServer.Stop();
         limitsListener.join();
+    }
+    // 30,000 uploads of made-up names from 400 addresses into an empty store, as fast as they
+    // go (the counters do not depend on the pace): the overview's time and the memory taken.
+    {
+        ReportStore names;
+        if (!names.Open((dir / "names.sqlite").string(), error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return 1;
+        }
+        UploadWriter namesWriter(names, 0, nullptr);
+        SupportServer namesServer(settings, names, namesWriter);
+        const int namesPort = namesServer.Bind("127.0.0.1", 0);
+        std::thread namesListener([&namesServer] { namesServer.Listen(); });
+        const long rssBefore = RssKiB();
+        ResetPeakRss();
+        const long peakBefore = PeakRssKiB();
+        std::atomic<bool> never{false};
+        std::atomic<long> stored{0};
+        const auto start = Clock::now();
+        NameFlood(namesPort, 400, 0, 30000, never, stored);
+        const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+        httplib::Client client("127.0.0.1", namesPort);
+        std::vector<double> times;
+        for (int i = 0; i < 5; ++i) {
+            const auto t = Clock::now();
+            auto res = client.Get("/support/", bearer);
+            times.push_back(Ms(Clock::now() - t));
+            if (!res || res->status != 200)
+                return 1;
+        }
+        std::printf("overview after %ld uploads of made-up names from 400 addresses (in %.1f s, "
+                    "%.0f MB database): median %.0f ms, max %.0f ms; memory +%.1f MiB resident, "
+                    "peak +%.1f MiB (with the 8 uploading clients)\n",
+                    stored.load(), seconds,
+                    static_cast<double>(fs::file_size(dir / "names.sqlite")) / 1e6,
+                    Percentile(times, 0.5), *std::max_element(times.begin(), times.end()),
+                    (RssKiB() - rssBefore) / 1024.0, (PeakRssKiB() - peakBefore) / 1024.0);
+        namesServer.Stop();
+        namesListener.join();
     }
     fs::remove_all(dir);
     return 0;

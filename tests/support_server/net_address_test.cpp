@@ -50,4 +50,19 @@ TEST(NetAddress, NeighbouringAddressesShareANetworkAndAProxyNamesItsClient) {
     EXPECT_EQ(ClientAddress("127.0.0.1", "not an address", {"127.0.0.1"}), "127.0.0.1");
 }
 
+// The quota's groups: a /24 for IPv4 (whatever form the address came in), a /64 for IPv6.
+TEST(NetAddress, StorageIsSharedByNetworks) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"192.0.2.7", "192.0.2.0/24"},
+        {"192.0.2.255", "192.0.2.0/24"},
+        {"192.0.3.7", "192.0.3.0/24"},
+        {"2001:db8::1:2:3:4", "2001:db8::/64"},
+        {"2001:db8:0:1::9", "2001:db8:0:1::/64"},
+        {"", "(unknown)"},
+    };
+    for (const auto& [address, group] : cases)
+        EXPECT_EQ(AddressGroup(CanonicalAddress(address)), group) << address;
+    EXPECT_EQ(AddressGroup(CanonicalAddress("::ffff:192.0.2.9")), "192.0.2.0/24");
+}
+
 } // namespace

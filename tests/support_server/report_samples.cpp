@@ -1,5 +1,7 @@
 #include "report_samples.h"
 
+#include "engine/report/report_shape.h"
+
 #include <httplib.h>
 
 nlohmann::json SampleReport() {
@@ -34,6 +36,28 @@ nlohmann::json SampleReport() {
                       row("ca", -4, "CA驱动版本不正确",
                           json::array({fact("version", 0, "C:\\CA\\QdCaDriver.dll", "2.1.0.8",
                                             "2.1.0.7", false)}))})}};
+}
+
+nlohmann::json RandomNameReport(std::mt19937& random) {
+    auto text = [&random](size_t length) {
+        static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789.";
+        std::string s;
+        for (size_t i = 0; i < length; ++i)
+            s += kLetters[random() % (sizeof kLetters - 1)];
+        return s;
+    };
+    nlohmann::json report = SampleReport();
+    nlohmann::json& facts = report["rows"][kCaRow]["facts"];
+    facts = nlohmann::json::array();
+    for (int v = 0; v < 16; ++v)
+        facts.push_back({{"name", "version"},
+                         {"entry", v},
+                         {"where", "C:\\CA\\" + text(24) + ".dll"},
+                         {"expected", text(16)},
+                         {"found", text(16)},
+                         {"ok", false},
+                         {"note", ""}});
+    return report;
 }
 
 UploadResult Upload(int port, const std::string& body, const std::string& realIp) {

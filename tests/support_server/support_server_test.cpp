@@ -411,8 +411,8 @@ TEST_F(SupportServerTest, OlderReportsAreDeletedAtStartAndTheOverviewCountsItsPe
     EXPECT_NE(overview->body.find("<rect class=\"bar\""), std::string::npos);
 }
 
-// The hourly counters serve whole hours; the part of an hour at the start of a period comes
-// from the reports themselves, so a period starts at its exact second.
+// The day and hour counters serve whole days and hours; the part of an hour at the start of
+// a period comes from the minute counters, so a period starts within its first minute.
 TEST_F(SupportServerTest, OverviewPeriodsStartAtTheirExactSecond) {
     const std::int64_t now = std::time(nullptr);
     std::vector<NewReport> reports(4);

@@ -21,6 +21,10 @@ std::string ConnectionGroup(const std::string& canonicalAddress);
 // cannot take every connection. Never empty, like ConnectionGroup.
 std::string ConnectionNetwork(const std::string& canonicalAddress);
 
+// The network a client address belongs to: the /24 for IPv4 ("203.0.113.0/24"), the /64 for
+// IPv6; "(unknown)" for no address. The database's quota is shared by these groups.
+std::string AddressGroup(const std::string& canonicalAddress);
+
 bool IsLoopbackAddress(const std::string& canonicalAddress);
 
 // The client of a request from `peer`: the address `forwarded` (a proxy's X-Real-IP) when the

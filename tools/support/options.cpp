@@ -138,7 +138,8 @@ SQLite file, and serves the support staff's pages under /support/.
                         (mode 0600) when missing (default support-token.txt)
   --keep-days N         delete reports older than N days, at start and hourly; 0 keeps
                         every report (default 90)
-  --max-db-mb N         past N MiB of data new uploads are refused with 507 (default 2048)
+  --max-db-mb N         past N MiB of data new uploads are refused with 507 (default 2048);
+                        one /24 or /64 may hold max(N/256, free/8) MiB of it
   --behind-proxy [ADDR] a proxy forwards the requests: take the client's address from the
                         X-Real-IP header of requests from ADDR (default 127.0.0.1 and ::1)
   --add-staff NAME      make an account and print its new token (once; only its SHA-256 is

@@ -2,30 +2,40 @@
 
 #include <algorithm>
 
+const char kOtherName[] = "其他";
+
 std::vector<CountKey> CountKeys(const ReportDigest& d) {
     std::vector<CountKey> keys;
-    keys.push_back({d.region, CountKind::Reports, "", "", ""});
+    keys.push_back({d.region, CountKind::Reports, "", ""});
     for (int i = 0; i < kRowCount; ++i)
         if (d.failedRows & (1 << i))
-            keys.push_back({d.region, CountKind::Failing, std::to_string(i), "", ""});
+            keys.push_back({d.region, CountKind::Failing, std::to_string(i), ""});
     if (!d.windows.empty()) {
-        keys.push_back({d.region, CountKind::WithSystem, "", "", ""});
-        keys.push_back({d.region, CountKind::Windows, d.windows, "", ""});
+        keys.push_back({d.region, CountKind::WithSystem, "", ""});
+        keys.push_back({d.region, CountKind::Windows, d.windows, ""});
         if (d.bits == 64)
-            keys.push_back({d.region, CountKind::Bits64, "", "", ""});
+            keys.push_back({d.region, CountKind::Bits64, "", ""});
     }
-    for (const VersionSeen& v : d.versions)
-        keys.push_back({d.region, CountKind::Version, v.component, v.expected, v.found});
+    for (const VersionSeen& v : d.versions) {
+        keys.push_back({d.region, CountKind::Component, v.component, ""});
+        keys.push_back({d.region, CountKind::Expected, v.component, v.expected});
+        keys.push_back({d.region, CountKind::Found, v.component, v.found});
+    }
     return keys;
 }
 
+namespace {
+
+struct Seen {
+    int total = 0;
+    std::map<std::string, int> expected, found;
+};
+
+} // namespace
+
 std::map<std::string, RegionOverview> ToOverview(const OverviewCounts& counts) {
     std::map<std::string, RegionOverview> regions;
-    // region -> component -> (expected -> count, found -> count)
-    std::map<
-        std::string,
-        std::map<std::string, std::pair<std::map<std::string, int>, std::map<std::string, int>>>>
-        seen;
+    std::map<std::string, std::map<std::string, Seen>> seen; // region -> component
     for (const auto& [key, count] : counts) {
         const int n = static_cast<int>(count);
         RegionOverview& r = regions[key.region];
@@ -48,29 +58,33 @@ std::map<std::string, RegionOverview> ToOverview(const OverviewCounts& counts) {
         case CountKind::Windows:
             r.windows[key.a] += n;
             break;
-        case CountKind::Version: {
-            auto& versions = seen[key.region][key.a];
-            versions.first[key.b] += n;
-            versions.second[key.c] += n;
+        case CountKind::Version: // converted when the database is opened
             break;
-        }
+        case CountKind::Component:
+            seen[key.region][key.a].total += n;
+            break;
+        case CountKind::Expected:
+            seen[key.region][key.a].expected[key.b] += n;
+            break;
+        case CountKind::Found:
+            seen[key.region][key.a].found[key.b] += n;
+            break;
         }
     }
     for (auto& [region, components] : seen) {
         for (auto& [component, versions] : components) {
             ComponentVersions c;
             c.component = component;
+            c.total = versions.total;
             int best = -1;
-            for (const auto& [expected, n] : versions.first)
+            for (const auto& [expected, n] : versions.expected)
                 if (n > best) {
                     best = n;
                     c.expected = expected;
                 }
-            c.found.assign(versions.second.begin(), versions.second.end());
+            c.found.assign(versions.found.begin(), versions.found.end());
             std::stable_sort(c.found.begin(), c.found.end(),
                              [](const auto& x, const auto& y) { return x.second > y.second; });
-            for (const auto& f : c.found)
-                c.total += f.second;
             regions[region].versions.push_back(std::move(c));
         }
     }

@@ -1,6 +1,10 @@
 #include "report_store.h"
 
+#include "net_address.h"
+#include "overview_tally.h"
 #include "report_code.h"
+#include "storage_share.h"
+#include "store_migration.h"
 
 #include <cerrno>
 #include <cstring>
@@ -11,10 +15,15 @@
 
 namespace {
 
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
+
+// Past this the -wal file is checkpointed and cut back after a batch (TrimWal).
+constexpr std::int64_t kWalTrimBytes = 8 << 20;
+// As SqliteDb::Open sets it.
+constexpr int kBusyTimeoutMs = 10000;
 
 // `failed` has bit i set when row i failed; `windows` and `bits` are null without a system
-// description. hourly_counts holds the overview's counters per hour (CountKind, CountKeys).
+// description. versions and hourly_counts are replaced by overview_counts in version 3.
 const char kSchema[] = R"(
 CREATE TABLE reports(
     id INTEGER PRIMARY KEY,
@@ -110,12 +119,16 @@ bool ReportStore::Open(const std::string& file, std::string& error, Use use) {
     // FULL: every commit is on the disk (the WAL synced) before a code is given out, so not
     // even a power cut loses an acknowledged report. Commits are grouped (UploadWriter), so
     // the sync is paid once per group, not per report.
-    if (!writer_.Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", error) ||
+    // The -wal file counts toward the quota: it is cut back to 4 MiB whenever it is reset.
+    if (!writer_.Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; "
+                      "PRAGMA journal_size_limit=4194304;",
+                      error) ||
         !CreateSchema(error)) {
         error = file + ": " + error;
         return false;
     }
-    return reader_.Open(file, error);
+    file_ = file;
+    return reader_.Open(file, error) && overviewReader_.Open(file, error);
 }
 
 bool ReportStore::CheckIntegrity(const std::string& file, std::string& error) {
@@ -139,12 +152,16 @@ bool ReportStore::CheckIntegrity(const std::string& file, std::string& error) {
 }
 
 bool ReportStore::CreateSchema(std::string& error) {
-    Statement version(writer_, "PRAGMA user_version");
-    if (version.Step() != SQLITE_ROW) {
-        error = writer_.Error();
-        return false;
+    std::int64_t found = -1;
+    {
+        // Done with before the migration: no statement may be open while it drops tables.
+        Statement version(writer_, "PRAGMA user_version");
+        if (version.Step() != SQLITE_ROW) {
+            error = writer_.Error();
+            return false;
+        }
+        found = version.Int(0);
     }
-    const std::int64_t found = version.Int(0);
     if (found == kSchemaVersion)
         return true;
     if (found < 0 || found > kSchemaVersion) {
@@ -155,8 +172,10 @@ bool ReportStore::CreateSchema(std::string& error) {
     std::string sql = "BEGIN IMMEDIATE;";
     if (found == 0)
         sql += kSchema;
-    sql += std::string(kSchema2) + "COMMIT;";
-    if (writer_.Exec(sql.c_str(), error))
+    sql += kSchema2;
+    if (writer_.Exec(sql.c_str(), error) &&
+        MigrateToVersion3(writer_, static_cast<std::int64_t>(std::time(nullptr)), error) &&
+        writer_.Exec("COMMIT", error))
         return true;
     std::string ignored;
     writer_.Exec("ROLLBACK", ignored);
@@ -175,7 +194,32 @@ std::int64_t ReportStore::UsedBytes(std::string& error) {
         error = writer_.Error();
         return -1;
     }
-    return pages.Int(0) * pages.Int(1);
+    struct stat wal {};
+    const std::int64_t walBytes = ::stat((file_ + "-wal").c_str(), &wal) == 0 ? wal.st_size : 0;
+    return pages.Int(0) * pages.Int(1) + walBytes;
+}
+
+bool ReportStore::GroupBytes(const std::string& group, std::int64_t& bytes, std::string& error) {
+    Statement s(writer_, "SELECT bytes FROM group_bytes WHERE grp = ?");
+    s.Bind(1, group);
+    const int rc = s.Step();
+    bytes = rc == SQLITE_ROW ? s.Int(0) : 0;
+    if (rc == SQLITE_ROW || rc == SQLITE_DONE)
+        return true;
+    error = writer_.Error();
+    return false;
+}
+
+// Without waiting for readers: where one still reads older pages the checkpoint goes as far
+// as it can, and the next one (after another batch) goes on from there.
+void ReportStore::TrimWal() {
+    struct stat wal {};
+    if (::stat((file_ + "-wal").c_str(), &wal) != 0 || wal.st_size < kWalTrimBytes)
+        return;
+    sqlite3_busy_timeout(writer_.handle(), 0);
+    sqlite3_wal_checkpoint_v2(writer_.handle(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
+                              nullptr);
+    sqlite3_busy_timeout(writer_.handle(), kBusyTimeoutMs);
 }
 
 bool ReportStore::Insert(std::vector<NewReport*>& batch, const std::vector<AccessLine>& accesses,
@@ -186,12 +230,12 @@ bool ReportStore::Insert(std::vector<NewReport*>& batch, const std::vector<Acces
                               "exit_code, code_network, code_dotnet, code_ie, code_tool, code_ca, "
                               "failed, windows, bits, body) "
                               "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
-    Statement version(writer_, "INSERT INTO versions(received, region, component, found, "
-                               "expected) VALUES(?,?,?,?,?)");
-    Statement count(writer_, "INSERT INTO hourly_counts VALUES(?,?,?,?,?,?,1) "
-                             "ON CONFLICT(hour, region, kind, a, b, c) DO UPDATE SET n = n + 1");
+    Statement charge(writer_, "INSERT INTO group_bytes VALUES(?,?) "
+                              "ON CONFLICT(grp) DO UPDATE SET bytes = bytes + excluded.bytes");
     Statement access(writer_, "INSERT INTO access_log(code, staff, at) VALUES(?,?,?)");
-    bool ok = report.ok() && version.ok() && count.ok() && access.ok();
+    bool ok = report.ok() && charge.ok() && access.ok();
+    OverviewTally tally;
+    std::map<std::string, std::int64_t> charges;
     for (const AccessLine& line : accesses) {
         access.Reset();
         access.Bind(1, line.code).Bind(2, line.staff).Bind(3, line.at);
@@ -233,26 +277,18 @@ bool ReportStore::Insert(std::vector<NewReport*>& batch, const std::vector<Acces
             ok = false;
             break;
         }
-        for (const VersionSeen& v : d.versions) {
-            version.Reset();
-            version.Bind(1, r->received).Bind(2, d.region).Bind(3, v.component);
-            version.Bind(4, v.found).Bind(5, v.expected);
-            if (version.Step() != SQLITE_DONE) {
-                ok = false;
-                break;
-            }
-        }
-        for (const CountKey& key : CountKeys(d)) {
-            count.Reset();
-            count.Bind(1, r->received / 3600).Bind(2, key.region);
-            count.Bind(3, static_cast<std::int64_t>(key.kind));
-            count.Bind(4, key.a).Bind(5, key.b).Bind(6, key.c);
-            if (count.Step() != SQLITE_DONE) {
-                ok = false;
-                break;
-            }
+        tally.Add(d, r->received);
+        charges[AddressGroup(r->address)] += ReportBytes(r->body, r->address);
+    }
+    for (const auto& [group, bytes] : charges) {
+        charge.Reset();
+        charge.Bind(1, group).Bind(2, bytes);
+        if (!ok || charge.Step() != SQLITE_DONE) {
+            ok = false;
+            break;
         }
     }
+    ok = ok && (batch.empty() || tally.Write(writer_, error));
     if (ok && writer_.Exec("COMMIT", error))
         return true;
     if (error.empty())
@@ -264,22 +300,60 @@ bool ReportStore::Insert(std::vector<NewReport*>& batch, const std::vector<Acces
     return false;
 }
 
+// What the reports from before `cutoff` hold, per address group: uncharged when they go.
+bool ReportStore::UnchargeBefore(std::int64_t cutoff, std::string& error) {
+    Statement held(writer_, "SELECT address, SUM(length(CAST(body AS BLOB))), COUNT(*) "
+                            "FROM reports WHERE received < ? GROUP BY address");
+    held.Bind(1, cutoff);
+    std::map<std::string, std::int64_t> groups;
+    int rc;
+    while ((rc = held.Step()) == SQLITE_ROW) {
+        const std::string address = held.Text(0);
+        groups[AddressGroup(address)] += held.Int(1) + held.Int(2) * ReportBytes("", address);
+    }
+    Statement uncharge(writer_, "UPDATE group_bytes SET bytes = MAX(bytes - ?, 0) WHERE grp = ?");
+    bool ok = rc == SQLITE_DONE && uncharge.ok();
+    for (const auto& [group, bytes] : groups) {
+        uncharge.Reset();
+        uncharge.Bind(1, bytes).Bind(2, group);
+        if (!ok || uncharge.Step() != SQLITE_DONE) {
+            ok = false;
+            break;
+        }
+    }
+    if (ok && writer_.Exec("DELETE FROM group_bytes WHERE bytes = 0", error))
+        return true;
+    if (error.empty())
+        error = writer_.Error();
+    return false;
+}
+
+bool ReportStore::DeleteCountsBefore(std::int64_t cutoff, bool fineOnly, std::string& error) {
+    Statement counts(writer_, "DELETE FROM overview_counts WHERE span = ? AND start < ?");
+    for (std::int64_t span : kCountSpans) {
+        if (fineOnly && span == kCountSpans[2])
+            continue;
+        counts.Reset();
+        counts.Bind(1, span).Bind(2, cutoff / span);
+        if (counts.Step() != SQLITE_DONE) {
+            error = writer_.Error();
+            return false;
+        }
+    }
+    return true;
+}
+
 std::int64_t ReportStore::DeleteBefore(std::int64_t cutoff, std::string& error) {
     if (!writer_.Exec("BEGIN IMMEDIATE", error))
         return -1;
     Statement reports(writer_, "DELETE FROM reports WHERE received < ?");
-    Statement versions(writer_, "DELETE FROM versions WHERE received < ?");
-    Statement counts(writer_, "DELETE FROM hourly_counts WHERE hour < ?");
     Statement accesses(writer_, "DELETE FROM access_log WHERE at < ?");
     reports.Bind(1, cutoff);
     accesses.Bind(1, cutoff);
-    versions.Bind(1, cutoff);
-    counts.Bind(1, cutoff / 3600);
     std::int64_t deleted = -1;
-    if (reports.Step() == SQLITE_DONE) {
+    if (UnchargeBefore(cutoff, error) && reports.Step() == SQLITE_DONE) {
         deleted = sqlite3_changes(writer_.handle());
-        if (versions.Step() != SQLITE_DONE || counts.Step() != SQLITE_DONE ||
-            accesses.Step() != SQLITE_DONE)
+        if (!DeleteCountsBefore(cutoff, false, error) || accesses.Step() != SQLITE_DONE)
             deleted = -1;
     }
     if (deleted >= 0 && writer_.Exec("COMMIT", error))
@@ -289,6 +363,10 @@ std::int64_t ReportStore::DeleteBefore(std::int64_t cutoff, std::string& error) 
     std::string ignored;
     writer_.Exec("ROLLBACK", ignored);
     return -1;
+}
+
+bool ReportStore::DeleteFineCountsBefore(std::int64_t cutoff, std::string& error) {
+    return DeleteCountsBefore(cutoff, true, error);
 }
 
 namespace {
@@ -355,53 +433,27 @@ bool ReportStore::List(const ReportFilter& filter, int limit, int offset,
 
 bool ReportStore::Overview(std::int64_t since, std::map<std::string, RegionOverview>& overview,
                            std::string& error) {
-    // Whole hours from the hourly counters; the part of an hour before them from the reports.
-    const std::int64_t firstHour = (since + 3599) / 3600;
     OverviewCounts counts;
-    std::lock_guard<std::mutex> lock(readerMutex_);
-    if (!AddHourlyCounts(firstHour, counts, error) ||
-        !AddCountsOfReports(since, firstHour * 3600, counts, error))
-        return false;
+    {
+        // A connection of its own: lookups and lists never wait for the overview.
+        std::lock_guard<std::mutex> lock(overviewMutex_);
+        Statement s(overviewReader_, "SELECT region, kind, a, b, n FROM overview_counts "
+                                     "WHERE span = ? AND start >= ? AND start < ?");
+        for (const CountRange& range : RangesSince(since)) {
+            s.Reset();
+            s.Bind(1, range.span).Bind(2, range.from).Bind(3, range.to);
+            int rc;
+            while ((rc = s.Step()) == SQLITE_ROW)
+                counts[{s.Text(0), static_cast<CountKind>(s.Int(1)), s.Text(2), s.Text(3)}] +=
+                    s.Int(4);
+            if (rc != SQLITE_DONE) {
+                error = overviewReader_.Error();
+                return false;
+            }
+        }
+    }
     overview = ToOverview(counts);
     return true;
-}
-
-bool ReportStore::AddHourlyCounts(std::int64_t fromHour, OverviewCounts& counts,
-                                  std::string& error) {
-    Statement s(reader_, "SELECT region, kind, a, b, c, SUM(n) FROM hourly_counts WHERE hour >= ? "
-                         "GROUP BY region, kind, a, b, c");
-    s.Bind(1, fromHour);
-    int rc;
-    while ((rc = s.Step()) == SQLITE_ROW)
-        counts[{s.Text(0), static_cast<CountKind>(s.Int(1)), s.Text(2), s.Text(3), s.Text(4)}] +=
-            s.Int(5);
-    return rc == SQLITE_DONE ? true : ReadFailed(error);
-}
-
-bool ReportStore::AddCountsOfReports(std::int64_t from, std::int64_t until, OverviewCounts& counts,
-                                     std::string& error) {
-    Statement reports(reader_, "SELECT region, failed, windows, bits FROM reports "
-                               "WHERE received >= ? AND received < ?");
-    reports.Bind(1, from).Bind(2, until);
-    int rc;
-    while ((rc = reports.Step()) == SQLITE_ROW) {
-        ReportDigest d;
-        d.region = reports.Text(0);
-        d.failedRows = static_cast<int>(reports.Int(1));
-        d.windows = reports.Text(2);
-        d.bits = static_cast<int>(reports.Int(3));
-        for (const CountKey& key : CountKeys(d))
-            ++counts[key];
-    }
-    if (rc != SQLITE_DONE)
-        return ReadFailed(error);
-    Statement versions(reader_, "SELECT region, component, expected, found FROM versions "
-                                "WHERE received >= ? AND received < ?");
-    versions.Bind(1, from).Bind(2, until);
-    while ((rc = versions.Step()) == SQLITE_ROW)
-        ++counts[{versions.Text(0), CountKind::Version, versions.Text(1), versions.Text(2),
-                  versions.Text(3)}];
-    return rc == SQLITE_DONE ? true : ReadFailed(error);
 }
 
 std::int64_t ReportStore::Count() {

@@ -76,8 +76,15 @@ class ReportStore {
     }
     // Deletes the reports (and access lines) from before `cutoff`; the number deleted, or -1.
     std::int64_t DeleteBefore(std::int64_t cutoff, std::string& error);
-    // Bytes the database's pages in use take (free pages not counted), or -1.
+    // Deletes the overview's minute and hour counters from before `cutoff` (the day counters
+    // go with their reports): the overview looks back a week.
+    bool DeleteFineCountsBefore(std::int64_t cutoff, std::string& error);
+    // Bytes the database's pages in use take (free pages not counted) and its -wal file, or -1.
     std::int64_t UsedBytes(std::string& error);
+    // The bytes of reports an address group (AddressGroup) holds: ReportBytes of each.
+    bool GroupBytes(const std::string& group, std::int64_t& bytes, std::string& error);
+    // Checkpoints and truncates the -wal file once it has grown past 8 MiB.
+    void TrimWal();
 
     // `found` false when no report has that code.
     bool Find(const std::string& code, StoredReport& report, bool& found, std::string& error);
@@ -95,7 +102,8 @@ class ReportStore {
         List(filter, limit, offset, page, more, error);
         return page;
     }
-    // Per region, the reports received since `since` (Unix seconds) until now.
+    // Per region, the reports received since `since` (Unix seconds; from the start of its
+    // minute) until now, from the counters kept as reports are stored (RangesSince).
     bool Overview(std::int64_t since, std::map<std::string, RegionOverview>& overview,
                   std::string& error);
     std::map<std::string, RegionOverview> Overview(std::int64_t since) {
@@ -120,9 +128,8 @@ class ReportStore {
     bool StaffExists(const std::string& name, bool& exists, std::string& error);
 
   private:
-    bool AddHourlyCounts(std::int64_t fromHour, OverviewCounts& counts, std::string& error);
-    bool AddCountsOfReports(std::int64_t from, std::int64_t until, OverviewCounts& counts,
-                            std::string& error);
+    bool UnchargeBefore(std::int64_t cutoff, std::string& error);
+    bool DeleteCountsBefore(std::int64_t cutoff, bool fineOnly, std::string& error);
     bool CreateSchema(std::string& error);
     bool CheckIntegrity(const std::string& file, std::string& error);
     // The reader's error after a step that was neither a row nor done.
@@ -131,5 +138,8 @@ class ReportStore {
     SqliteDb writer_;
     SqliteDb reader_;
     std::mutex readerMutex_;
+    SqliteDb overviewReader_;
+    std::mutex overviewMutex_;
+    std::string file_;
     std::string runningMarker_; // removed by a clean end
 };

@@ -1,12 +1,18 @@
 #include "upload_writer.h"
 
+#include "net_address.h"
+#include "storage_share.h"
+
 #include <chrono>
 #include <ctime>
+#include <map>
 
 namespace {
 
 constexpr auto kRetentionInterval = std::chrono::hours(1);
 constexpr auto kQuotaLogInterval = std::chrono::minutes(1);
+// The overview looks back a week; its minute and hour counters are kept a day longer.
+constexpr std::int64_t kFineCountsKept = 8 * 86400;
 
 } // namespace
 
@@ -74,27 +80,66 @@ std::int64_t UploadWriter::DeleteExpired() {
     return deleted;
 }
 
-// Past the quota new reports are refused; pages, access lines and retention go on.
-bool UploadWriter::OverQuota() {
-    if (maxBytes_ <= 0)
-        return false;
-    std::string error;
-    const std::int64_t used = store_.UsedBytes(error);
-    const bool over = used < 0 || used >= maxBytes_;
+bool UploadWriter::QuotaLogDue() {
     const auto now = std::chrono::steady_clock::now();
-    if (over && log_ && now >= nextQuotaLog_) {
-        if (used < 0)
-            std::fprintf(log_, "quota: the database's size cannot be read: %s\n", error.c_str());
-        else
-            std::fprintf(log_,
-                         "quota: the database uses %lld MiB of its %lld MiB; uploads are "
-                         "refused (507)\n",
-                         static_cast<long long>(used >> 20),
-                         static_cast<long long>(maxBytes_ >> 20));
-        std::fflush(log_);
-        nextQuotaLog_ = now + kQuotaLogInterval;
+    if (!log_ || now < nextQuotaLog_)
+        return false;
+    nextQuotaLog_ = now + kQuotaLogInterval;
+    return true;
+}
+
+// Past the quota new reports are refused, and so are those of an address group past its
+// share (GroupShare); pages, access lines and retention go on.
+std::vector<bool> UploadWriter::Admit(const std::deque<Job*>& batch) {
+    std::vector<bool> admitted(batch.size(), true);
+    if (maxBytes_ <= 0 || batch.empty())
+        return admitted;
+    std::string error;
+    std::int64_t used = store_.UsedBytes(error);
+    if (used < 0 || used >= maxBytes_) {
+        if (QuotaLogDue()) {
+            if (used < 0)
+                std::fprintf(log_, "quota: the database's size cannot be read: %s\n",
+                             error.c_str());
+            else
+                std::fprintf(log_,
+                             "quota: the database uses %lld MiB of its %lld MiB; uploads are "
+                             "refused (507)\n",
+                             static_cast<long long>(used >> 20),
+                             static_cast<long long>(maxBytes_ >> 20));
+            std::fflush(log_);
+        }
+        return std::vector<bool>(batch.size(), false);
     }
-    return over;
+    std::map<std::string, std::int64_t> held; // per group, with this batch's admitted reports
+    for (size_t i = 0; i < batch.size(); ++i) {
+        const NewReport& r = *batch[i]->report;
+        const std::string group = AddressGroup(r.address);
+        auto it = held.find(group);
+        if (it == held.end()) {
+            std::int64_t bytes = 0;
+            if (!store_.GroupBytes(group, bytes, error))
+                bytes = maxBytes_; // unknown: refused rather than let past its share
+            it = held.emplace(group, bytes).first;
+        }
+        const std::int64_t size = ReportBytes(r.body, r.address);
+        const std::int64_t share = GroupShare(maxBytes_, used);
+        if (it->second + size > share || used + size > maxBytes_) {
+            admitted[i] = false;
+            if (QuotaLogDue()) {
+                std::fprintf(log_,
+                             "quota: address group %s holds %lld KiB, its share is %lld KiB; "
+                             "its uploads are refused (507)\n",
+                             group.c_str(), static_cast<long long>(it->second >> 10),
+                             static_cast<long long>(share >> 10));
+                std::fflush(log_);
+            }
+            continue;
+        }
+        it->second += size;
+        used += size;
+    }
+    return admitted;
 }
 
 void UploadWriter::Run() {
@@ -109,6 +154,10 @@ void UploadWriter::Run() {
         if (std::chrono::steady_clock::now() >= nextRetention) {
             lock.unlock();
             DeleteExpired();
+            std::string error;
+            const std::int64_t fineCutoff = std::time(nullptr) - kFineCountsKept;
+            if (!store_.DeleteFineCountsBefore(fineCutoff, error) && log_)
+                std::fprintf(log_, "retention of the overview's counters: %s\n", error.c_str());
             lock.lock();
             nextRetention = std::chrono::steady_clock::now() + kRetentionInterval;
         }
@@ -125,19 +174,22 @@ void UploadWriter::Run() {
         const std::uint64_t accessesUpTo = accessesQueued_;
         lock.unlock();
         std::vector<NewReport*> reports;
-        const bool refused = !batch.empty() && OverQuota();
-        if (!refused)
-            for (Job* job : batch)
-                reports.push_back(job->report);
+        const std::vector<bool> admitted = Admit(batch);
+        for (size_t i = 0; i < batch.size(); ++i)
+            if (admitted[i])
+                reports.push_back(batch[i]->report);
         std::string error;
         const bool ok = store_.Insert(reports, accesses, error);
         if (!ok && log_)
             std::fprintf(log_, "storing %zu report(s) and %zu access line(s) failed: %s\n",
                          reports.size(), accesses.size(), error.c_str());
+        store_.TrimWal();
         lock.lock();
-        for (Job* job : batch) {
-            job->outcome = refused ? Outcome::OverQuota : ok ? Outcome::Stored : Outcome::Failed;
-            job->done = true;
+        for (size_t i = 0; i < batch.size(); ++i) {
+            batch[i]->outcome = !admitted[i] ? Outcome::OverQuota
+                                : ok         ? Outcome::Stored
+                                             : Outcome::Failed;
+            batch[i]->done = true;
         }
         for (AccessJob* job : accessJobs) {
             job->committed = ok;

@@ -7,11 +7,13 @@
 #include <deque>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 // The one thread that writes to the store. Uploads wait here until the transaction that
 // holds them has committed; every upload waiting at that moment joins the same transaction,
 // so one disk sync serves many. Access lines ride along with the next transaction. The same
-// thread deletes old reports, at start and hourly, and keeps the database within its quota.
+// thread deletes old reports, at start and hourly, and keeps the database within its quota,
+// shared by address groups (storage_share.h).
 class UploadWriter {
   public:
     enum class Outcome { Stored, Failed, OverQuota };
@@ -46,7 +48,10 @@ class UploadWriter {
         bool committed = false;
     };
     void Run();
-    bool OverQuota();
+    // Per report of the batch: false when it is refused for the quota.
+    std::vector<bool> Admit(const std::deque<Job*>& batch);
+    // True at most once a minute: a quota line is logged then.
+    bool QuotaLogDue();
 
     ReportStore& store_;
     const int keepDays_;

@@ -7,9 +7,11 @@
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QDesktopWidget>
 #include <QFont>
+#include <QGuiApplication>
 #include <QIcon>
+#include <QRect>
+#include <QScreen>
 #include <string>
 #include <vector>
 
@@ -22,6 +24,13 @@ int main(int argc, char* argv[]) {
         RemoveOldProgramFiles(QCoreApplication::applicationDirPath().toStdWString());
         return RunHeadlessCheck(args);
     }
+    // Sharp at every scaling: Qt maps the window's 96-DPI sizes to the screen's DPI (120, 144,
+    // 192, ...) by the exact factor (1.25 stays 1.25, not rounded to 1), and an icon with an
+    // @2x file is drawn from it.
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
     QApplication app(argc, argv);
     // The style sheets name "Microsoft YaHei". Where it is missing (Linux, Wine, Windows
     // without it), a CJK sans-serif font instead, so that Latin text is not drawn by a serif
@@ -45,8 +54,10 @@ int main(int argc, char* argv[]) {
     // What an earlier update renamed aside (the program that was running then).
     RemoveOldProgramFiles(QCoreApplication::applicationDirPath().toStdWString());
 
-    const QWidget* desktop = QApplication::desktop();
-    window.move(CentredPosition(desktop->size(), window.size()));
+    // Centred in the screen's free area (without the taskbar), in device-independent points.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect();
+    window.move(area.topLeft() + CentredPosition(area.size(), window.size()));
     window.show();
     const int code = app.exec();
     // A download still running stops and leaves no ".part" file behind.

@@ -65,6 +65,7 @@ centerWidget::centerWidget(QWidget* parent) : QWidget(parent) {
     for (QPushButton* button : {netFraButton, ieButton, toolButton, caButton})
         MakeKeyboardButton(button);
     regionCombo->setAccessibleName("选择区域");
+    regionLabel->setBuddy(regionCombo); // where the name of a combo box is its text (AT-SPI)
     UpdateAccessibleTexts();
     connect(regionCombo, &QComboBox::currentTextChanged, this, [this] { UpdateAccessibleTexts(); });
     setContextMenuPolicy(Qt::CustomContextMenu);
@@ -82,17 +83,12 @@ void centerWidget::BuildWidgets() {
     downloadBytesLabel = new QLabel(this);
     downloadBytesLabel->setObjectName("downloadBytesLabel");
     downloadBytesLabel->hide();
-    leftSpacer = new QPushButton(this);
-    rightSpacer = new QPushButton(this);
+    // They only keep the margins: empty widgets, which neither draw, take the focus nor show
+    // to a screen reader as buttons.
+    leftSpacer = new QWidget(this);
+    rightSpacer = new QWidget(this);
     leftSpacer->setFixedSize(Scaled(QSize(5, 10)));
     rightSpacer->setFixedSize(Scaled(QSize(5, 10)));
-    // They only keep the margins: flat, so that no button frame shows at the window's edges,
-    // and out of the tab order, so that no focus frame does (Windows draws one on the first
-    // button that takes focus).
-    for (QPushButton* spacer : {leftSpacer, rightSpacer}) {
-        spacer->setFlat(true);
-        spacer->setFocusPolicy(Qt::NoFocus);
-    }
 
     baseIconLabel = NewLabel(this, "baseIconLabel");
     baseTitleLabel = NewLabel(this, "baseTitleLabel", "基础环境检测");

@@ -138,8 +138,8 @@ class centerWidget : public QWidget {
     QPushButton* repairButton = nullptr;
     QProgressBar* progressBar = nullptr;
     QLabel* downloadBytesLabel = nullptr;
-    QPushButton* leftSpacer = nullptr;
-    QPushButton* rightSpacer = nullptr;
+    QWidget* leftSpacer = nullptr;
+    QWidget* rightSpacer = nullptr;
 
     QLabel* baseIconLabel = nullptr;
     QLabel* baseTitleLabel = nullptr;

@@ -4,6 +4,7 @@
 #include "app/windows/dll_search.h"
 #include "engine/download/part_files.h"
 #include "engine/update/program_files.h"
+#include "panel/dpi_scale.h"
 
 #include <QApplication>
 #include <QCoreApplication>
@@ -24,13 +25,8 @@ int main(int argc, char* argv[]) {
         RemoveOldProgramFiles(QCoreApplication::applicationDirPath().toStdWString());
         return RunHeadlessCheck(args);
     }
-    // Sharp at every scaling: Qt maps the window's 96-DPI sizes to the screen's DPI (120, 144,
-    // 192, ...) by the exact factor (1.25 stays 1.25, not rounded to 1), and an icon with an
-    // @2x file is drawn from it.
-    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
-    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
-    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
-        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+    // Sharp at every scaling.
+    EnableHighDpiScaling();
     QApplication app(argc, argv);
     // The style sheets name "Microsoft YaHei". Where it is missing (Linux, Wine, Windows
     // without it), a CJK sans-serif font instead, so that Latin text is not drawn by a serif

@@ -1,9 +1,17 @@
 #include "dpi_scale.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QRegularExpression>
 #include <QScreen>
 #include <cmath>
+
+void EnableHighDpiScaling() {
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling);
+    QCoreApplication::setAttribute(Qt::AA_UseHighDpiPixmaps);
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::PassThrough);
+}
 
 double UiScale() {
     const QScreen* screen = QGuiApplication::primaryScreen();

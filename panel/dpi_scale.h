@@ -10,6 +10,10 @@
 // own: every size is multiplied by it here, so that fonts, buttons and icons keep their
 // proportions and no text outgrows a fixed size.
 
+// Before the QApplication is made: Qt maps the 96-DPI sizes to the screen's DPI (120, 144,
+// 192, ...) by the exact factor (1.25 stays 1.25, not rounded to 1), and an icon with an
+// @2x file is drawn from it.
+void EnableHighDpiScaling();
 // The primary screen's logical DPI over 96; 1 without a screen.
 double UiScale();
 // A 96-DPI length at this scale, rounded to whole pixels (never 0 for a non-zero length).

@@ -46,8 +46,11 @@ TEST_F(MainWindowTest, BuildsFromConfigJson) {
     MainWindow* window = BuildWindow();
 
     EXPECT_EQ(window->Config().ipPort, "127.0.0.1:1");
-    EXPECT_EQ(window->minimumSize(), QSize(800, 600));
-    EXPECT_EQ(window->maximumSize(), QSize(800, 600));
+    // In points: the offscreen screen of 800 x 600 pixels at 100 DPI has 768 x 576 of them.
+    const QSize fitted =
+        QSize(800, 600).boundedTo(QGuiApplication::primaryScreen()->availableGeometry().size());
+    EXPECT_EQ(window->minimumSize(), fitted);
+    EXPECT_EQ(window->maximumSize(), fitted);
     EXPECT_TRUE(window->windowFlags().testFlag(Qt::FramelessWindowHint));
     EXPECT_FALSE(window->windowFlags().testFlag(Qt::WindowTitleHint));
 

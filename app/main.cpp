@@ -4,12 +4,15 @@
 #include "app/windows/dll_search.h"
 #include "engine/download/part_files.h"
 #include "engine/update/program_files.h"
+#include "panel/dpi_scale.h"
 
 #include <QApplication>
 #include <QCoreApplication>
-#include <QDesktopWidget>
 #include <QFont>
+#include <QGuiApplication>
 #include <QIcon>
+#include <QRect>
+#include <QScreen>
 #include <string>
 #include <vector>
 
@@ -22,6 +25,8 @@ int main(int argc, char* argv[]) {
         RemoveOldProgramFiles(QCoreApplication::applicationDirPath().toStdWString());
         return RunHeadlessCheck(args);
     }
+    // Sharp at every scaling.
+    EnableHighDpiScaling();
     QApplication app(argc, argv);
     // The style sheets name "Microsoft YaHei". Where it is missing (Linux, Wine, Windows
     // without it), a CJK sans-serif font instead, so that Latin text is not drawn by a serif
@@ -45,8 +50,10 @@ int main(int argc, char* argv[]) {
     // What an earlier update renamed aside (the program that was running then).
     RemoveOldProgramFiles(QCoreApplication::applicationDirPath().toStdWString());
 
-    const QWidget* desktop = QApplication::desktop();
-    window.move(CentredPosition(desktop->size(), window.size()));
+    // Centred in the screen's free area (without the taskbar), in device-independent points.
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QRect area = screen ? screen->availableGeometry() : QRect();
+    window.move(area.topLeft() + CentredPosition(area.size(), window.size()));
     window.show();
     const int code = app.exec();
     // A download still running stops and leaves no ".part" file behind.

@@ -4,6 +4,7 @@
 #include "app/topbar.h"
 #include "engine/job_contract.h"
 #include "panel/centerwidget.h"
+#include "panel/dpi_scale.h"
 #include "ui_mainwindow.h"
 
 #include <QCoreApplication>
@@ -11,6 +12,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStatusBar>
 #include <algorithm>
 #include <cstdio>
@@ -65,7 +67,7 @@ bool MainWindow::ParseMainCfg(const nlohmann::json& doc) {
 void MainWindow::InitWindow() {
     ReadConfig();
     const QScreen* screen = QGuiApplication::primaryScreen();
-    setFixedSize(FittedWindowSize(mainConfig.width, mainConfig.high,
+    setFixedSize(FittedWindowSize(Scaled(mainConfig.width), Scaled(mainConfig.high),
                                   screen ? screen->availableGeometry().size() : QSize()));
     setWindowFlags(Qt::FramelessWindowHint);
 
@@ -78,7 +80,26 @@ void MainWindow::InitWindow() {
 
     center = new centerWidget(this);
     center->SetConfig(mainConfig, checkButton, repairButton);
-    setCentralWidget(center);
+    // The panel scrolls where the screen is too small for it (a 1366 x 768 screen at 125 %
+    // leaves 614 points): nothing of it is cut off. Without a frame or a background of its
+    // own, so that a panel that fits looks as it does alone.
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName("panelScroll");
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setWidgetResizable(true);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    scroll->setWidget(center);
+    setCentralWidget(scroll);
+
+    // Tab goes through the window as it is read: the title bar, then the panel.
+    QList<QWidget*> chain = topBar->FocusChain();
+    chain += center->FocusChain();
+    for (int i = 0; i + 1 < chain.size(); ++i)
+        setTabOrder(chain[i], chain[i + 1]);
+    scroll->setFocusPolicy(Qt::NoFocus);
+    // The window itself holds the focus when it opens, so that no button shows its focus
+    // frame before a Tab: the first Tab goes to the first button.
+    setFocus(Qt::OtherFocusReason);
 
     connect(topBar, &TopBar::checkStartSignal, center, &centerWidget::StartCheck);
     connect(topBar, &TopBar::repairStartSignal, center, &centerWidget::StartRepair);
@@ -100,6 +121,8 @@ void MainWindow::InitWindow() {
 
     auto* statusBar = new QStatusBar(this);
     statusBar->showMessage(SupportLine());
-    statusBar->setStyleSheet("background-color: #ff6304;color: white;font: 13px Microsoft YaHei;");
+    statusBar->setStyleSheet(
+        ScaledStyle("background-color: #ff6304;color: white;font: 13px Microsoft YaHei;"));
+    statusBar->setAccessibleName(SupportLine().trimmed());
     setStatusBar(statusBar);
 }

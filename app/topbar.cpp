@@ -1,5 +1,10 @@
 #include "app/topbar.h"
 
+#include "panel/dpi_scale.h"
+#include "panel/keyboard_access.h"
+#include "panel/panel_styles.h"
+#include "panel/sharp_pixmap.h"
+
 #include <QDebug>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -14,7 +19,10 @@ namespace {
 
 const QSize kSmallImage(13, 13);
 
-const char kWindowButtonStyle[] = "border: none;font:  13px Microsoft YaHei; height: 13px;";
+// The window buttons are flat; a focused one shows a white frame on the orange bar.
+const char kWindowButtonStyle[] =
+    "QPushButton {border: none;font:  13px Microsoft YaHei; height: 13px;}";
+const char kWindowButtonFocus[] = "QPushButton:focus {border: 1px solid white;}";
 const char kTitleStyle[] = "border: none;font: 13px Microsoft YaHei; height: 13px;";
 const char kTipStyle[] = "border: none;font:  18px Microsoft YaHei; ";
 const char kCheckButtonStyle[] =
@@ -27,16 +35,18 @@ const char kRepairButtonStyle[] =
     "#6380ff;border: 2px solid #6380ff;}";
 const char kBarStyle[] = "background-color: #ff6304;color: white;";
 
+// A missing file leaves the label or button blank.
 QPixmap SmallImage(const QString& file) {
-    const QPixmap image(file);
-    if (image.isNull()) {
-        return image; // a missing file leaves the label or button blank
-    }
-    return image.scaled(kSmallImage, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return SharpPixmap(file, Scaled(kSmallImage));
 }
 
 QSpacerItem* FixedSpacer() {
-    return new QSpacerItem(10, 10, QSizePolicy::Fixed, QSizePolicy::Fixed);
+    return new QSpacerItem(Scaled(10), Scaled(10), QSizePolicy::Fixed, QSizePolicy::Fixed);
+}
+
+// A button's style sheet at the screen's scale, with its focus frame.
+QString ButtonStyle(const char* sheet, const char* focus) {
+    return ScaledStyle(QString::fromUtf8(sheet) + QString::fromUtf8(focus));
 }
 
 } // namespace
@@ -44,21 +54,21 @@ QSpacerItem* FixedSpacer() {
 TopBar::TopBar(const QString& titleText, QWidget* parent)
     : QWidget(parent), title(titleText), window(parent) {
     minButton = new QPushButton(this);
-    minButton->setStyleSheet(kWindowButtonStyle);
+    minButton->setStyleSheet(ButtonStyle(kWindowButtonStyle, kWindowButtonFocus));
     closeButton = new QPushButton(this);
-    closeButton->setStyleSheet(kWindowButtonStyle);
+    closeButton->setStyleSheet(ButtonStyle(kWindowButtonStyle, kWindowButtonFocus));
     if (window != nullptr) {
         connect(minButton, &QPushButton::clicked, window, &QWidget::showMinimized);
         connect(closeButton, &QPushButton::clicked, window, &QWidget::close);
     }
 
     titleLabel = new QLabel(title, this);
-    titleLabel->setStyleSheet(kTitleStyle);
+    titleLabel->setStyleSheet(ScaledStyle(kTitleStyle));
 
     logoLabel = new QLabel(this);
     const QPixmap logo = SmallImage("image/logo.png");
     logoLabel->setPixmap(logo);
-    logoLabel->setFixedSize(logo.width(), logo.height());
+    logoLabel->setFixedSize(PointSize(logo));
 
     minButton->setIcon(QIcon(SmallImage("image/min.png")));
     closeButton->setIcon(QIcon(SmallImage("image/close.png")));
@@ -68,24 +78,24 @@ TopBar::TopBar(const QString& titleText, QWidget* parent)
     repairButton = new QPushButton(this);
     repairButton->hide();
 
-    tipLabel->setStyleSheet(kTipStyle);
-    checkButton->setStyleSheet(kCheckButtonStyle);
-    repairButton->setStyleSheet(kRepairButtonStyle);
-    repairButton->setFixedSize(80, 35);
-    checkButton->setFixedSize(80, 35);
+    tipLabel->setStyleSheet(ScaledStyle(kTipStyle));
+    checkButton->setStyleSheet(ButtonStyle(kCheckButtonStyle, panelstyle::kFocusFrame));
+    repairButton->setStyleSheet(ButtonStyle(kRepairButtonStyle, panelstyle::kFocusFrame));
+    repairButton->setFixedSize(Scaled(QSize(80, 35)));
+    checkButton->setFixedSize(Scaled(QSize(80, 35)));
 
     updateLabel = new QLabel(this);
-    updateLabel->setStyleSheet(kTitleStyle);
+    updateLabel->setStyleSheet(ScaledStyle(kTitleStyle));
     updateLabel->hide();
     updateButton = new QPushButton(QStringLiteral("新版本说明"), this);
-    updateButton->setStyleSheet(kRepairButtonStyle);
-    updateButton->setFixedSize(90, 35);
+    updateButton->setStyleSheet(ButtonStyle(kRepairButtonStyle, panelstyle::kFocusFrame));
+    updateButton->setFixedSize(Scaled(QSize(90, 35)));
     updateButton->hide();
 
     auto* upperRow = new QHBoxLayout;
     upperRow->addWidget(logoLabel);
     upperRow->addWidget(titleLabel);
-    upperRow->addSpacing(16);
+    upperRow->addSpacing(Scaled(16));
     upperRow->addWidget(updateLabel);
     upperRow->addStretch(1);
     upperRow->addWidget(minButton);
@@ -104,7 +114,7 @@ TopBar::TopBar(const QString& titleText, QWidget* parent)
     rows->addLayout(upperRow, 32);
     rows->addLayout(lowerRow, 0);
 
-    setFixedHeight(90);
+    setFixedHeight(Scaled(90));
 
     message = false;
     connect(checkButton, &QPushButton::clicked, this, &TopBar::OnCheckClicked);
@@ -123,6 +133,28 @@ TopBar::TopBar(const QString& titleText, QWidget* parent)
     tipLabel->setObjectName("tipLabel");
     updateLabel->setObjectName("updateLabel");
     updateButton->setObjectName("updateButton");
+
+    for (QPushButton* button : {minButton, closeButton, updateButton, checkButton, repairButton})
+        MakeKeyboardButton(button);
+    minButton->setAccessibleName(QStringLiteral("最小化"));
+    minButton->setAccessibleDescription(QStringLiteral("最小化窗口"));
+    closeButton->setAccessibleName(QStringLiteral("关闭"));
+    closeButton->setAccessibleDescription(QStringLiteral("关闭检测工具"));
+    UpdateAccessibleTexts();
+}
+
+QList<QWidget*> TopBar::FocusChain() const {
+    return {minButton, closeButton, updateButton, checkButton, repairButton};
+}
+
+void TopBar::UpdateAccessibleTexts() {
+    // The buttons are named by their texts (Qt's default); their description is the message
+    // line, which says how the last check or repair went.
+    const QString state = tipLabel->text();
+    for (QPushButton* button : {checkButton, repairButton})
+        button->setAccessibleDescription(state);
+    updateButton->setAccessibleDescription(updateLabel->text());
+    titleLabel->setAccessibleDescription(updateLabel->isHidden() ? QString() : updateLabel->text());
 }
 
 TopBar::~TopBar() = default;
@@ -142,6 +174,7 @@ void TopBar::OnCheckClicked() {
     updateMandatory = false;
     updateLabel->hide();
     updateButton->hide();
+    UpdateAccessibleTexts();
     emit checkStartSignal(message);
 }
 
@@ -150,6 +183,7 @@ void TopBar::OnRepairClicked() {
     if (updateMandatory) {
         tipLabel->setText(
             QStringLiteral("本工具版本过低，请先更新到 %1 后再修复").arg(updateVersion));
+        UpdateAccessibleTexts();
         return;
     }
     repairButton->setText(QStringLiteral("修复中"));
@@ -157,6 +191,7 @@ void TopBar::OnRepairClicked() {
     checkButton->setEnabled(false);
     checkButton->hide();
     tipLabel->setText(QStringLiteral("修复中,请稍后..."));
+    UpdateAccessibleTexts();
     emit repairStartSignal(message);
 }
 
@@ -167,6 +202,7 @@ void TopBar::ShowUpdateOffer(const QString& version, const QString& notes, bool 
     updateLabel->setText(QStringLiteral("发现新版本 %1").arg(version));
     updateLabel->show();
     updateButton->show();
+    UpdateAccessibleTexts();
 }
 
 void TopBar::OnUpdateClicked() {
@@ -186,6 +222,7 @@ void TopBar::OnUpdateClicked() {
         checkButton->setEnabled(false);
         repairButton->setEnabled(false);
         tipLabel->setText(QStringLiteral("正在更新到 %1,请稍后...").arg(updateVersion));
+        UpdateAccessibleTexts();
         emit updateStartSignal();
     });
     box->open();
@@ -196,6 +233,7 @@ void TopBar::FinishUpdate(int /*result*/, const QString& text) {
     updateButton->setEnabled(true);
     checkButton->setEnabled(true);
     repairButton->setEnabled(true);
+    UpdateAccessibleTexts();
 }
 
 void TopBar::FinishCheckSlot(int needProcess, int needDown) {
@@ -214,6 +252,7 @@ void TopBar::FinishCheckSlot(int needProcess, int needDown) {
     }
     checkButton->setText(QStringLiteral("重新检测"));
     checkButton->setEnabled(true);
+    UpdateAccessibleTexts();
 }
 
 void TopBar::FinishRepaire(int /*successNum*/, int /*failedNum*/) {
@@ -223,6 +262,7 @@ void TopBar::FinishRepaire(int /*successNum*/, int /*failedNum*/) {
     checkButton->setText(QStringLiteral("重新检测"));
     checkButton->show();
     checkButton->setEnabled(true);
+    UpdateAccessibleTexts();
 }
 
 void TopBar::mousePressEvent(QMouseEvent* event) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QPoint>
 #include <QString>
 #include <QWidget>
@@ -20,6 +21,9 @@ class TopBar : public QWidget {
     ~TopBar() override;
 
     void GetButtons(QPushButton*& checkButton, QPushButton*& repairButton);
+    // The bar's buttons that Tab reaches, in the order they are seen: minimise, close, then
+    // the lower row from left to right (new release's notes, check, repair).
+    QList<QWidget*> FocusChain() const;
 
   signals:
     void checkStartSignal(bool& message);
@@ -46,6 +50,8 @@ class TopBar : public QWidget {
     void OnCheckClicked();
     void OnRepairClicked();
     void OnUpdateClicked();
+    // The buttons' accessible descriptions from the message line and the release notice.
+    void UpdateAccessibleTexts();
 
     QPushButton* checkButton = nullptr;
     QPushButton* repairButton = nullptr;

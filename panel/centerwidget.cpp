@@ -2,10 +2,13 @@
 
 #include "alert_protocol.h"
 #include "common/log/program_log.h"
+#include "dpi_scale.h"
 #include "engine/checkthread.h"
 #include "engine/region_table.h"
 #include "engine/trust/document_check.h"
+#include "keyboard_access.h"
 #include "panel_styles.h"
+#include "sharp_pixmap.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -40,19 +43,18 @@ QFrame* NewSeparator(QWidget* parent, const char* objectName) {
     return line;
 }
 
-// A group icon is shown at 24 x 24 and its label takes exactly the pixmap's size (0 x 0
-// when the file is missing).
+// A group icon is shown at 24 x 24 and its label takes exactly the pixmap's size in points
+// (0 x 0 when the file is missing).
 void SetGroupIcon(QLabel* label, const char* file) {
-    QPixmap pixmap(file);
-    if (!pixmap.isNull())
-        pixmap = pixmap.scaled(24, 24, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    const QPixmap pixmap = SharpPixmap(QString::fromUtf8(file), Scaled(QSize(24, 24)));
     label->setPixmap(pixmap);
-    label->setFixedSize(pixmap.width(), pixmap.height());
+    label->setFixedSize(PointSize(pixmap));
 }
 
 } // namespace
 
 centerWidget::centerWidget(QWidget* parent) : QWidget(parent) {
+    statusIconSize = Scaled(QSize(13, 13));
     BuildWidgets();
     PlaceWidgets();
 
@@ -60,6 +62,12 @@ centerWidget::centerWidget(QWidget* parent) : QWidget(parent) {
     connect(toolButton, &QPushButton::clicked, this, &centerWidget::DownloadToolCfg);
     connect(caButton, &QPushButton::clicked, this, &centerWidget::DownloadCaCfg);
     connect(netFraButton, &QPushButton::clicked, this, &centerWidget::DownloadCsharpCfg);
+    for (QPushButton* button : {netFraButton, ieButton, toolButton, caButton})
+        MakeKeyboardButton(button);
+    regionCombo->setAccessibleName("选择区域");
+    regionLabel->setBuddy(regionCombo); // where the name of a combo box is its text (AT-SPI)
+    UpdateAccessibleTexts();
+    connect(regionCombo, &QComboBox::currentTextChanged, this, [this] { UpdateAccessibleTexts(); });
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this, &centerWidget::ShowReportMenu);
 
@@ -75,17 +83,12 @@ void centerWidget::BuildWidgets() {
     downloadBytesLabel = new QLabel(this);
     downloadBytesLabel->setObjectName("downloadBytesLabel");
     downloadBytesLabel->hide();
-    leftSpacer = new QPushButton(this);
-    rightSpacer = new QPushButton(this);
-    leftSpacer->setFixedSize(5, 10);
-    rightSpacer->setFixedSize(5, 10);
-    // They only keep the margins: flat, so that no button frame shows at the window's edges,
-    // and out of the tab order, so that no focus frame does (Windows draws one on the first
-    // button that takes focus).
-    for (QPushButton* spacer : {leftSpacer, rightSpacer}) {
-        spacer->setFlat(true);
-        spacer->setFocusPolicy(Qt::NoFocus);
-    }
+    // They only keep the margins: empty widgets, which neither draw, take the focus nor show
+    // to a screen reader as buttons.
+    leftSpacer = new QWidget(this);
+    rightSpacer = new QWidget(this);
+    leftSpacer->setFixedSize(Scaled(QSize(5, 10)));
+    rightSpacer->setFixedSize(Scaled(QSize(5, 10)));
 
     baseIconLabel = NewLabel(this, "baseIconLabel");
     baseTitleLabel = NewLabel(this, "baseTitleLabel", "基础环境检测");
@@ -123,24 +126,24 @@ void centerWidget::BuildWidgets() {
         regionCombo->addItem(region.label);
     regionCombo->setCurrentIndex(0);
     regionLabel = NewLabel(this, "regionLabel", "选择区域: ");
-    regionLabel->setStyleSheet(panelstyle::kRegion);
-    regionCombo->setStyleSheet(panelstyle::kRegion);
+    regionLabel->setStyleSheet(ScaledStyle(panelstyle::kRegion));
+    regionCombo->setStyleSheet(ScaledStyle(panelstyle::kRegion));
 
     for (QPushButton* button : {netFraButton, ieButton, toolButton, caButton}) {
         button->hide();
-        button->setFixedSize(80, 25);
-        button->setStyleSheet(panelstyle::kRowButton);
+        button->setFixedSize(Scaled(QSize(80, 25)));
+        button->setStyleSheet(ScaledStyle(panelstyle::kRowButton));
     }
     for (QPushButton* button : {netFraButton, toolButton, caButton})
         button->setText("下载安装");
 
     progressBar->setTextVisible(false);
     progressBar->hide();
-    progressBar->setFixedHeight(3);
+    progressBar->setFixedHeight(Scaled(3));
     progressBar->setRange(0, 100);
 
     for (QLabel* title : {baseTitleLabel, toolGroupTitleLabel, caGroupTitleLabel})
-        title->setStyleSheet(panelstyle::kGroupTitle);
+        title->setStyleSheet(ScaledStyle(panelstyle::kGroupTitle));
 
     workDir = QDir::currentPath().toStdWString();
 
@@ -198,11 +201,11 @@ void centerWidget::PlaceWidgets() {
     gridLayout->addWidget(leftSpacer, 10, 0, Qt::AlignLeft);
     gridLayout->addWidget(rightSpacer, 11, 5);
 
-    gridLayout->setRowMinimumHeight(0, 15);
-    gridLayout->setRowMinimumHeight(2, 3);
-    gridLayout->setColumnMinimumWidth(0, 20);
-    gridLayout->setColumnMinimumWidth(1, 30);
-    gridLayout->setColumnMinimumWidth(5, 20);
+    gridLayout->setRowMinimumHeight(0, Scaled(15));
+    gridLayout->setRowMinimumHeight(2, Scaled(3));
+    gridLayout->setColumnMinimumWidth(0, Scaled(20));
+    gridLayout->setColumnMinimumWidth(1, Scaled(30));
+    gridLayout->setColumnMinimumWidth(5, Scaled(20));
     const int stretches[] = {2, 5, 3, 5, 5, 5, 5, 3, 5, 5, 3, 5, 5};
     for (int row = 0; row < 13; ++row)
         gridLayout->setRowStretch(row, stretches[row]);

@@ -3,6 +3,7 @@
 #include "common/mainconfig.h"
 #include "engine/report/check_report.h"
 
+#include <QList>
 #include <QPointer>
 #include <QSize>
 #include <QString>
@@ -39,6 +40,9 @@ class centerWidget : public QWidget {
     const CheckReport& LastReport() const { return lastReport; }
     // Writes the report to a file: JSON when the name ends in ".json", text otherwise.
     bool SaveReport(const QString& path) const;
+    // The panel's controls that Tab reaches, in the order they are seen: the region, then
+    // each row's button from top to bottom.
+    QList<QWidget*> FocusChain() const;
 
   signals:
     void FinishCheckSig(int needProcess, int needDown);
@@ -121,6 +125,9 @@ class centerWidget : public QWidget {
     void NoteInstall(QLabel* statusLabel, int res);
     void NoteInstallText(int row, const std::string& outcome);
     void UpdateRowTooltips();
+    // Each row's and row button's accessible name and description from what the row shows;
+    // after every change of a row.
+    void UpdateAccessibleTexts();
     // Whether the menu offers the upload: a check has run and its document named a URL.
     bool CanUploadReport() const;
     void StartReportUpload();
@@ -131,8 +138,8 @@ class centerWidget : public QWidget {
     QPushButton* repairButton = nullptr;
     QProgressBar* progressBar = nullptr;
     QLabel* downloadBytesLabel = nullptr;
-    QPushButton* leftSpacer = nullptr;
-    QPushButton* rightSpacer = nullptr;
+    QWidget* leftSpacer = nullptr;
+    QWidget* rightSpacer = nullptr;
 
     QLabel* baseIconLabel = nullptr;
     QLabel* baseTitleLabel = nullptr;

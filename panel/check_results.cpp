@@ -58,6 +58,7 @@ void centerWidget::CheckStartSlot(int res) {
     netStatusLabel->setText("检测中...");
     for (QLabel* status : {netFraStatusLabel, ieStatusLabel, toolStatusLabel, caStatusLabel})
         status->setText("等待检测...");
+    UpdateAccessibleTexts();
 }
 
 void centerWidget::ShowResult(QLabel* statusLabel, QLabel* iconLabel, const QString& text,
@@ -70,6 +71,7 @@ void centerWidget::ShowResult(QLabel* statusLabel, QLabel* iconLabel, const QStr
         SetIconFixed(iconLabel, icon);
     else
         iconLabel->setPixmap(icon);
+    UpdateAccessibleTexts();
 }
 
 void centerWidget::CheckNetSlot(int res) {
@@ -80,6 +82,7 @@ void centerWidget::CheckNetSlot(int res) {
     ShowResult(netStatusLabel, netIconLabel, RowText(kNetworkRow, res), false, false);
     for (QLabel* status : {netFraStatusLabel, ieStatusLabel, toolStatusLabel, caStatusLabel})
         status->setText(QString());
+    UpdateAccessibleTexts();
     checkRunEnded = true;
     emit FinishCheckSig(-1, 1);
 }
@@ -88,32 +91,35 @@ void centerWidget::CheckIESlot(int res) {
     const bool good = res >= 0;
     ShowResult(ieStatusLabel, ieIconLabel, RowText(kIERow, res), good, false);
     ieButton->setVisible(!good);
-    if (good)
-        return;
-    ieButton->setText("修复");
-    ++needProcess;
+    if (!good) {
+        ieButton->setText("修复");
+        ++needProcess;
+    }
+    UpdateAccessibleTexts();
 }
 
 void centerWidget::CheckNetFraSlot(int res) {
     const bool good = res >= 0;
     ShowResult(netFraStatusLabel, netFraIconLabel, RowText(kDotNetRow, res), good, false);
     netFraButton->setVisible(!good);
-    if (good)
-        return;
-    netFraButton->setText("下载安装");
-    ++needProcess;
-    ++needDown;
+    if (!good) {
+        netFraButton->setText("下载安装");
+        ++needProcess;
+        ++needDown;
+    }
+    UpdateAccessibleTexts();
 }
 
 void centerWidget::CheckToolVerSlot(int res) {
     const bool good = res >= 0;
     ShowResult(toolStatusLabel, toolIconLabel, RowText(kToolRow, res), good, false);
     toolButton->setVisible(!good);
-    if (good)
-        return;
-    toolButton->setText("下载安装");
-    ++needProcess;
-    ++needDown;
+    if (!good) {
+        toolButton->setText("下载安装");
+        ++needProcess;
+        ++needDown;
+    }
+    UpdateAccessibleTexts();
 }
 
 void centerWidget::CheckCAVerSlot(int res) {
@@ -127,6 +133,7 @@ void centerWidget::CheckCAVerSlot(int res) {
     }
     ShowResult(caStatusLabel, caIconLabel, RowText(kCaRow, res), good, false);
     caButton->setVisible(!good);
+    UpdateAccessibleTexts();
     checkRunEnded = true;
     emit FinishCheckSig(needProcess, needDown);
 }

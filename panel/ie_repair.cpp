@@ -16,6 +16,7 @@ void centerWidget::RepaireIECfg() {
         ieStatusLabel->setStyleSheet(panelstyle::kFault);
         ieStatusLabel->setText(QString::fromStdString(done.status));
         NoteInstallText(kIERow, done.record);
+        UpdateAccessibleTexts();
         return;
     }
     if (done.repaired) {
@@ -26,6 +27,7 @@ void centerWidget::RepaireIECfg() {
         ieStatusLabel->setText(QString::fromStdString(done.status));
     }
     NoteInstallText(kIERow, done.record);
+    UpdateAccessibleTexts();
     // Edge reads its policies when it starts.
     if (done.policiesChanged)
         ShowIEModeNotice(kIEModeOpened);

@@ -3,6 +3,7 @@
 // button, and the one restart notice of a job.
 #include "centerwidget.h"
 
+#include "dpi_scale.h"
 #include "engine/checkthread.h"
 #include "engine/install_outcome.h"
 #include "panel_styles.h"
@@ -61,15 +62,16 @@ void centerWidget::InstallWaitSlot(int row, int waiting) {
         status->setText(kWaitingText);
         button->setText(kCancelWait);
         button->setEnabled(true);
-        button->setStyleSheet(panelstyle::kReadyButton);
+        button->setStyleSheet(ScaledStyle(panelstyle::kReadyButton));
         button->show();
     } else if (waitingRow == row) {
         waitingRow = -1;
         status->setText(waitingSavedText);
         button->setText("下载中");
         button->setEnabled(false);
-        button->setStyleSheet(panelstyle::kBusyButton);
+        button->setStyleSheet(ScaledStyle(panelstyle::kBusyButton));
     }
+    UpdateAccessibleTexts();
 }
 
 bool centerWidget::CancelInstallWait(int row) {

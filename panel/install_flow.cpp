@@ -2,6 +2,7 @@
 // the row updates and button states when a job ends.
 #include "centerwidget.h"
 
+#include "dpi_scale.h"
 #include "engine/checkthread.h"
 #include "engine/install_outcome.h"
 #include "engine/job_contract.h"
@@ -86,11 +87,12 @@ void centerWidget::StartRepair(bool /*repairFlag*/) {
     connect(thread, &CheckThread::JobEndSig, thread, &QObject::deleteLater);
     thread->start(QThread::InheritPriority);
 
-    SetJobButtonsStyle(panelstyle::kBusyButton);
+    SetJobButtonsStyle(ScaledStyle(panelstyle::kBusyButton));
     if (checkButton)
         checkButton->hide();
     if (repairButton)
-        repairButton->setStyleSheet(panelstyle::kBusyButton);
+        repairButton->setStyleSheet(ScaledStyle(panelstyle::kBusyButton));
+    UpdateAccessibleTexts();
 }
 
 void centerWidget::StartInstallThread(int mode, void (CheckThread::*resultSig)(int),
@@ -121,11 +123,12 @@ void centerWidget::StartSingleInstall(int mode, QPushButton* rowButton,
         checkButton->setEnabled(false);
     if (repairButton)
         repairButton->setEnabled(false);
-    SetJobButtonsStyle(panelstyle::kBusyButton);
+    SetJobButtonsStyle(ScaledStyle(panelstyle::kBusyButton));
     if (checkButton)
         checkButton->hide();
     if (repairButton)
-        repairButton->setStyleSheet(panelstyle::kBusyButton);
+        repairButton->setStyleSheet(ScaledStyle(panelstyle::kBusyButton));
+    UpdateAccessibleTexts();
 }
 
 void centerWidget::DownloadCsharpCfg() {
@@ -194,6 +197,7 @@ void centerWidget::ShowInstallResult(int row, QLabel* statusLabel, QLabel* iconL
     button->setVisible(!good);
     if (!good)
         button->setText("下载安装");
+    UpdateAccessibleTexts();
 }
 
 void centerWidget::EndSingleInstall() {
@@ -207,12 +211,13 @@ void centerWidget::EndSingleInstall() {
         repairButton->setEnabled(true);
 
     for (QPushButton* button : {toolButton, caButton, netFraButton})
-        button->setStyleSheet(panelstyle::kReadyButton);
+        button->setStyleSheet(ScaledStyle(panelstyle::kReadyButton));
     if (checkButton)
         checkButton->show();
     if (repairButton)
-        repairButton->setStyleSheet(panelstyle::kReadyButton);
-    ieButton->setStyleSheet(panelstyle::kReadyButton);
+        repairButton->setStyleSheet(ScaledStyle(panelstyle::kReadyButton));
+    ieButton->setStyleSheet(ScaledStyle(panelstyle::kReadyButton));
+    UpdateAccessibleTexts();
 
     NoticeRestart();
     if (checkButton)
@@ -261,13 +266,14 @@ void centerWidget::RepairFinishSlot(int flag, int csharp, int tool, int ca) {
     downloadBytesLabel->hide();
     for (QPushButton* button : {caButton, toolButton, netFraButton})
         button->setEnabled(true);
+    UpdateAccessibleTexts();
     NoticeRestart();
     if (checkButton)
         checkButton->click();
 
-    SetJobButtonsStyle(panelstyle::kReadyButton);
+    SetJobButtonsStyle(ScaledStyle(panelstyle::kReadyButton));
     if (checkButton)
         checkButton->show();
     if (repairButton)
-        repairButton->setStyleSheet(panelstyle::kReadyButton);
+        repairButton->setStyleSheet(ScaledStyle(panelstyle::kReadyButton));
 }

@@ -1,15 +1,14 @@
 #include "status_icon.h"
 
+#include "sharp_pixmap.h"
+
 #include <QLabel>
 
 QPixmap LoadStatusIcon(const char* file, QSize size) {
-    QPixmap pixmap(file);
-    if (pixmap.isNull())
-        return pixmap;
-    return pixmap.scaled(size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return SharpPixmap(QString::fromUtf8(file), size);
 }
 
 void SetIconFixed(QLabel* label, const QPixmap& pixmap) {
     label->setPixmap(pixmap);
-    label->setFixedSize(pixmap.width(), pixmap.height());
+    label->setFixedSize(PointSize(pixmap));
 }

@@ -9,6 +9,8 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTest>
 #include <QTimer>
@@ -44,15 +46,21 @@ TEST_F(MainWindowTest, BuildsFromConfigJson) {
     MainWindow* window = BuildWindow();
 
     EXPECT_EQ(window->Config().ipPort, "127.0.0.1:1");
-    EXPECT_EQ(window->minimumSize(), QSize(800, 600));
-    EXPECT_EQ(window->maximumSize(), QSize(800, 600));
+    // In points: the offscreen screen of 800 x 600 pixels at 100 DPI has 768 x 576 of them.
+    const QSize fitted =
+        QSize(800, 600).boundedTo(QGuiApplication::primaryScreen()->availableGeometry().size());
+    EXPECT_EQ(window->minimumSize(), fitted);
+    EXPECT_EQ(window->maximumSize(), fitted);
     EXPECT_TRUE(window->windowFlags().testFlag(Qt::FramelessWindowHint));
     EXPECT_FALSE(window->windowFlags().testFlag(Qt::WindowTitleHint));
 
     auto* bar = qobject_cast<TopBar*>(window->menuWidget());
     ASSERT_NE(bar, nullptr);
     EXPECT_EQ(bar->findChild<QLabel*>("titleLabel")->text(), QStringLiteral("测试标题"));
-    ASSERT_NE(qobject_cast<centerWidget*>(window->centralWidget()), nullptr);
+    // The panel sits in the window's scroll area.
+    auto* scroll = qobject_cast<QScrollArea*>(window->centralWidget());
+    ASSERT_NE(scroll, nullptr);
+    ASSERT_NE(qobject_cast<centerWidget*>(scroll->widget()), nullptr);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(window->findChild<QWidget*>("centralwidget"), nullptr) << "placeholder replaced";
 
@@ -78,7 +86,7 @@ TEST_F(MainWindowTest, DefaultsWithoutConfigJson) {
 
 TEST_F(MainWindowTest, PanelResultsReachTheTitleBar) {
     MainWindow* window = BuildWindow();
-    auto* center = qobject_cast<centerWidget*>(window->centralWidget());
+    auto* center = window->findChild<centerWidget*>();
     ASSERT_NE(center, nullptr);
 
     emit center->FinishCheckSig(3, 2);
@@ -121,6 +129,71 @@ TEST_F(MainWindowTest, CheckClickRunsACheckThatReportsBack) {
     EXPECT_EQ(check->text(), QStringLiteral("重新检测"));
     EXPECT_FALSE(repair->isVisible());
     window->hide();
+}
+
+// The focusable widgets that Tab reaches from the window, once round.
+QList<QWidget*> TabWalk(MainWindow* window) {
+    QList<QWidget*> walked;
+    for (QWidget* w = window->nextInFocusChain(); w != window; w = w->nextInFocusChain())
+        if ((w->focusPolicy() & Qt::TabFocus) && !w->isHidden())
+            walked << w;
+    return walked;
+}
+
+TEST_F(MainWindowTest, TabWalksTheControlsInTheOrderTheyAreSeen) {
+    MainWindow* window = BuildWindow();
+    window->show();
+    QList<QString> names;
+    for (QWidget* w : TabWalk(window))
+        names << w->objectName();
+    EXPECT_EQ(names, (QList<QString>{"minButton", "closeButton", "checkButton", "regionCombo"}));
+
+    // After a check with faults: the repair button and the rows' buttons join, as seen.
+    auto* center = window->findChild<centerWidget*>();
+    center->CheckStartSlot(1);
+    center->CheckNetSlot(1);
+    center->CheckNetFraSlot(-1);
+    center->CheckIESlot(-1);
+    center->CheckToolVerSlot(1);
+    center->CheckCAVerSlot(-4);
+    names.clear();
+    for (QWidget* w : TabWalk(window))
+        names << w->objectName();
+    EXPECT_EQ(names, (QList<QString>{"minButton", "closeButton", "checkButton", "repairButton",
+                                     "regionCombo", "netFraButton", "ieButton", "caButton"}));
+    // The window holds the focus itself at first: no button shows a focus frame.
+    EXPECT_EQ(window->focusWidget(), window);
+    auto* min = window->findChild<QPushButton*>("minButton");
+    EXPECT_EQ(min->accessibleName(), QStringLiteral("最小化"));
+    window->hide();
+}
+
+TEST_F(MainWindowTest, APanelTallerThanTheWindowScrollsInsteadOfBeingCut) {
+    WriteConfig(work.dir(), R"({"topTitle": "", "ipPort": "127.0.0.1:1", "url": "/c",)"
+                            R"( "width": 960, "high": 300})");
+    MainWindow* window = BuildWindow();
+    window->show();
+    QCoreApplication::processEvents();
+    auto* scroll = qobject_cast<QScrollArea*>(window->centralWidget());
+    ASSERT_NE(scroll, nullptr);
+    auto* center = window->findChild<centerWidget*>();
+    EXPECT_GE(center->height(), center->minimumSizeHint().height()) << "not squeezed";
+    EXPECT_GT(center->height(), scroll->viewport()->height());
+    EXPECT_TRUE(scroll->verticalScrollBar()->isVisible());
+    EXPECT_GT(scroll->verticalScrollBar()->maximum(), 0);
+    window->hide();
+
+    // Where the panel fits, no scroll bar and the panel fills the area.
+    WriteConfig(work.dir(), R"({"topTitle": "", "ipPort": "127.0.0.1:1", "url": "/c",)"
+                            R"( "width": 960, "high": 720})");
+    MainWindow* roomy = BuildWindow();
+    roomy->setFixedSize(960, 720);
+    roomy->show();
+    QCoreApplication::processEvents();
+    auto* roomyScroll = qobject_cast<QScrollArea*>(roomy->centralWidget());
+    EXPECT_FALSE(roomyScroll->verticalScrollBar()->isVisible());
+    EXPECT_EQ(roomy->findChild<centerWidget*>()->size(), roomyScroll->viewport()->size());
+    roomy->hide();
 }
 
 TEST(SupportLine, NamesTheSupportAndEndsInOneBlank) {

@@ -1,3 +1,5 @@
+#include "panel/dpi_scale.h"
+
 #include <QApplication>
 #include <cstdio>
 #include <cstdlib>
@@ -5,6 +7,7 @@
 
 int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    EnableHighDpiScaling(); // as the program does: sizes in points at any screen's DPI
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     // Death tests re-run this program instead of forking a process that has Qt threads.

@@ -256,3 +256,32 @@ TEST_F(TopBarTest, AnOfferedReleaseIsShownWithItsNotesAndAMandatoryOneStopsTheRe
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(TopBarTest, ScreenReadersHearTheButtonsAndTheMessageLine) {
+    auto* min = bar->findChild<QPushButton*>("minButton");
+    auto* close = bar->findChild<QPushButton*>("closeButton");
+    EXPECT_EQ(min->accessibleName(), QStringLiteral("最小化"));
+    EXPECT_EQ(close->accessibleName(), QStringLiteral("关闭"));
+    EXPECT_EQ(check->accessibleDescription(), kReadyTip);
+    ClickCheck();
+    EXPECT_EQ(check->accessibleDescription(), kCheckingTip);
+    bar->FinishCheckSlot(2, 1);
+    EXPECT_EQ(repair->accessibleDescription(), tip->text());
+    EXPECT_EQ(repair->text(), QStringLiteral("一键修复")); // the name a reader says
+    bar->ShowUpdateOffer("9.9", "", false);
+    auto* update = bar->findChild<QPushButton*>("updateButton");
+    EXPECT_EQ(update->accessibleDescription(), QStringLiteral("发现新版本 9.9"));
+
+    // Tab order and keys: the five buttons, each pressed by Enter, none focused by the mouse.
+    const QList<QWidget*> chain = bar->FocusChain();
+    EXPECT_EQ(chain, (QList<QWidget*>{min, close, update, check, repair}));
+    QSignalSpy repairs(bar, &TopBar::repairStartSignal);
+    QTest::keyClick(repair, Qt::Key_Return);
+    EXPECT_EQ(repairs.count(), 1);
+    for (QWidget* button : chain)
+        EXPECT_EQ(button->focusPolicy(), Qt::TabFocus) << button->objectName().toStdString();
+}
+
+} // namespace

@@ -50,6 +50,23 @@ bool InstalledByMsi(const fs::path& programDir) {
     return comparable(fs::u8path(ToNativePath(GbkToUtf8(folder)))) == comparable(programDir);
 }
 
+// When every unpacked file lies in one folder and the program is not at the top but in that
+// folder, the folder becomes the top: `unpacked` names it and `files` are relative to it.
+void WithinSingleFolder(fs::path& unpacked, std::vector<fs::path>& files, const fs::path& program) {
+    std::error_code ec;
+    if (files.empty() || fs::is_regular_file(unpacked / program, ec))
+        return;
+    const fs::path top = *files.front().begin();
+    for (const fs::path& file : files)
+        if (*file.begin() != top || file == top)
+            return;
+    if (!fs::is_regular_file(unpacked / top / program, ec))
+        return;
+    for (fs::path& file : files)
+        file = file.lexically_relative(top);
+    unpacked /= top;
+}
+
 } // namespace
 
 void CheckThread::InstallUpdate() {
@@ -116,13 +133,16 @@ void CheckThread::InstallUpdate() {
     }
     held.Close();
 
-    const fs::path unpacked = run / "unpacked";
+    fs::path unpacked = run / "unpacked";
     std::vector<fs::path> files;
     std::string why;
     std::error_code ec;
     fs::create_directory(unpacked, ec);
     if (ec || !ExtractZip(one.target, unpacked, files, why))
         return refuse("更新包无法解开（" + (ec ? ec.message() : why) + "）");
+    // The zip handed out to bidders holds the program's folder itself: its files are taken
+    // from inside it.
+    WithinSingleFolder(unpacked, files, programFile_);
     // The user's own settings stay as they are: a release's sample config.json is not theirs.
     files.erase(std::remove(files.begin(), files.end(), fs::path("config.json")), files.end());
     if (!fs::is_regular_file(unpacked / programFile_, ec))

@@ -536,15 +536,18 @@ class PortableUpdate : public SignedDocument {
         before = Snapshot();
     }
     // A release zip with the program at `version`, served at /files/<name>; its sha256.
-    std::string ServeRelease(const std::string& name, const std::string& version) {
-        const fs::path stage = machine.dir() / ("stage-" + name);
+    // With a `folder`, the files are inside it, as in the zip handed out to bidders.
+    std::string ServeRelease(const std::string& name, const std::string& version,
+                             const std::string& folder = "") {
+        const fs::path root = machine.dir() / ("stage-" + name);
+        const fs::path stage = folder.empty() ? root : root / folder;
         fs::create_directories(stage / "image");
         WritePe(stage / "quelda-envcheck.exe", version);
         std::ofstream(stage / "Qt5Core.dll") << "new core";
         std::ofstream(stage / "image" / "logo.png") << "logo";
         std::ofstream(stage / "config.json") << "{\"mainCfg\": \"a sample\"}";
         const fs::path zip = machine.dir() / name;
-        const std::string command = "cd '" + stage.string() +
+        const std::string command = "cd '" + root.string() +
                                     "' && python3 -c \"import sys, zipfile, os; z = "
                                     "zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED); "
                                     "[z.write(os.path.join(d, f), os.path.relpath(os.path.join(d, "
@@ -582,6 +585,17 @@ class PortableUpdate : public SignedDocument {
     fs::path program;
     std::map<std::string, std::string> before;
 };
+
+TEST_F(PortableUpdate, AZipThatHoldsTheProgramsFolderIsTakenFromInsideIt) {
+    const std::string sha = ServeRelease("folder.zip", "1.1.0.0", "Quelda运行环境检测工具");
+    const std::uint64_t size = fs::file_size(machine.dir() / "folder.zip");
+    ServeOffer({{"version", "1.1"}, {"zip", Zip("folder.zip", sha, size)}});
+    EXPECT_EQ(Update(), "1|已更新到 1.1.0.0，正在重新启动");
+    const auto after = Snapshot();
+    EXPECT_EQ(after.at("image/logo.png"), "logo");
+    EXPECT_EQ(after.at("config.json"), before.at("config.json"));
+    EXPECT_EQ(after.count("Quelda运行环境检测工具/Qt5Core.dll"), 0u) << "not a folder inside";
+}
 
 TEST_F(PortableUpdate, TheOfferedReleaseReplacesTheProgramAndKeepsTheUsersSettings) {
     const std::string sha = ServeRelease("release.zip", "1.1.0.0");

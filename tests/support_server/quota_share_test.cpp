@@ -1,6 +1,7 @@
 // The database's quota shared by address groups, and the -wal file counted and kept small.
 #include "raw_client.h"
 #include "report_samples.h"
+#include "server_fixture.h"
 #include "support_server.h"
 
 #include "engine/report/report_shape.h"
@@ -30,40 +31,13 @@ json LargeReport() {
     return report;
 }
 
-class QuotaShareTest : public ::testing::Test {
+class QuotaShareTest : public SupportServerFixture {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("quota-test-" + std::to_string(getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-        file_ = (dir_ / "s.sqlite").string();
-        std::string error;
-        ASSERT_TRUE(store_.Open(file_, error)) << error;
-        log_ = std::tmpfile();
-    }
-    void TearDown() override {
-        if (thread_.joinable()) {
-            server_->Stop();
-            thread_.join();
-        }
-        server_.reset();
-        writer_.reset();
-        if (log_)
-            std::fclose(log_);
-        fs::remove_all(dir_);
-    }
     void Start(std::int64_t quota) {
-        writer_ = std::make_unique<UploadWriter>(store_, 0, log_, quota);
         SupportServer::Settings settings;
         settings.proxies = {"127.0.0.1"}; // X-Real-IP says which group an upload is from
         settings.uploadsPerMinute = 1 << 20;
-        settings.log = log_;
-        server_ = std::make_unique<SupportServer>(settings, store_, *writer_);
-        port_ = server_->Bind("127.0.0.1", 0);
-        ASSERT_GT(port_, 0);
-        thread_ = std::thread([this] { server_->Listen(); });
+        StartWith(settings, 0, true, quota);
     }
     // Uploads from addresses of `network` ("203.0.113.") until one is refused; how many were
     // stored before.
@@ -78,25 +52,6 @@ class QuotaShareTest : public ::testing::Test {
         ADD_FAILURE() << network << " was never refused";
         return 1000;
     }
-    std::string Log() {
-        std::fflush(log_);
-        std::rewind(log_);
-        std::string text;
-        char buf[4096];
-        size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, log_)) > 0)
-            text.append(buf, n);
-        return text;
-    }
-
-    fs::path dir_;
-    std::string file_;
-    ReportStore store_;
-    std::FILE* log_ = nullptr;
-    std::unique_ptr<UploadWriter> writer_;
-    std::unique_ptr<SupportServer> server_;
-    std::thread thread_;
-    int port_ = 0;
 };
 
 TEST_F(QuotaShareTest, GroupsThatFillTheirShareLeaveRoomForOthers) {

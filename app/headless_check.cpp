@@ -58,7 +58,7 @@ int RunUpdate(const CheckOptions& options, const MainConfig& config,
         },
         Qt::DirectConnection);
     thread.start();
-    thread.wait();
+    thread.AwaitEnd();
     if (thread.Report().rows[kNetworkRow].code != kResultGood) {
         SayError("the server document could not be fetched or used");
         return 2;
@@ -99,7 +99,7 @@ int RunHeadlessCheck(const std::vector<std::string>& args) {
                        logger);
     UseDocumentKeys(thread, config, logger);
     thread.start();
-    thread.wait();
+    thread.AwaitEnd();
     const CheckReport& report = thread.Report();
     if (const int failed = DeliverReport(report, options, logger))
         return failed;

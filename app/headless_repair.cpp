@@ -24,7 +24,7 @@ CheckReport Check(const CheckOptions& options, const MainConfig& config,
                        logger);
     UseDocumentKeys(thread, config, logger);
     thread.start();
-    thread.wait();
+    thread.AwaitEnd();
     return thread.Report();
 }
 
@@ -105,7 +105,7 @@ int RunHeadlessRepair(const CheckOptions& options, const MainConfig& config,
             },
             Qt::DirectConnection);
         thread.start();
-        thread.wait();
+        thread.AwaitEnd();
     }
 
     say("正在重新检测");

@@ -57,8 +57,14 @@ class CheckThread : public QThread {
     // screen); otherwise with no arguments, as the window starts them. Set before start().
     void SetSilentInstallers(bool silent) { silentInstallers_ = silent; }
 
-    // What the last check run (mode 0) found; read it once the thread has finished.
+    // What the last check run (mode 0) found; read it once AwaitEnd has returned.
     const CheckReport& Report() const { return report_; }
+
+    // Returns once the thread has ended (at once if it never started), with everything the
+    // worker wrote visible to the caller (QThread::wait alone does not show ThreadSanitizer
+    // that order). A derived class calls it first in its own destructor, so that no part of
+    // the object is destroyed while the thread may still use it.
+    void AwaitEnd();
 
   signals:
     void CheckStartSig(int res);
@@ -105,10 +111,6 @@ class CheckThread : public QThread {
     void run() final;
     // The job of the thread's mode.
     virtual void Dispatch();
-    // Returns once the thread has ended (at once if it never started). A derived class
-    // calls it first in its own destructor, so that no part of the object is destroyed
-    // while the thread may still use it.
-    void AwaitEnd();
 
   private:
     // Fetches the server configuration document into serverCfg; emits CheckNetSig and

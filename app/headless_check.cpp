@@ -95,12 +95,7 @@ int RunHeadlessCheck(const std::vector<std::string>& args) {
         return RunUpdate(options, config, logger);
     if (options.repair)
         return RunHeadlessRepair(options, config, logger);
-    CheckThread thread(kCheckJob, options.regionIndex, config.ipPort, config.url, std::string(), 0,
-                       logger);
-    UseDocumentKeys(thread, config, logger);
-    thread.start();
-    thread.AwaitEnd();
-    const CheckReport& report = thread.Report();
+    const CheckReport report = RunCheckJob(options, config, logger);
     if (const int failed = DeliverReport(report, options, logger))
         return failed;
     return ReportExitCode(report);

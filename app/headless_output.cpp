@@ -3,6 +3,7 @@
 #include "app/console_text.h"
 #include "app/report_file.h"
 #include "engine/checkthread.h"
+#include "engine/job_contract.h"
 #include "engine/report/report_json.h"
 #include "engine/report/report_text.h"
 #include "engine/trust/document_check.h"
@@ -40,6 +41,16 @@ bool Upload(const CheckReport& report, const std::shared_ptr<spdlog::logger>& lo
 
 void SayError(const std::string& text) {
     WriteStreamText(stderr, "quelda-envcheck: " + text + "\n");
+}
+
+CheckReport RunCheckJob(const CheckOptions& options, const MainConfig& config,
+                        const std::shared_ptr<spdlog::logger>& logger) {
+    CheckThread thread(kCheckJob, options.regionIndex, config.ipPort, config.url, std::string(), 0,
+                       logger);
+    UseDocumentKeys(thread, config, logger);
+    thread.start();
+    thread.AwaitEnd();
+    return thread.Report();
 }
 
 void UseDocumentKeys(CheckThread& thread, const MainConfig& config,

@@ -10,11 +10,16 @@
 
 class CheckThread;
 
-// What the commands without a window share: their messages, the document keys of a job, and
+// What the commands without a window share: their messages, the check job, the document keys
+// of a job, and
 // the report's way out (a file or standard output, and the upload).
 
 // A message on standard error; it may name a file with Chinese characters.
 void SayError(const std::string& text);
+
+// One check job on the document of `config`, run to its end; its report.
+CheckReport RunCheckJob(const CheckOptions& options, const MainConfig& config,
+                        const std::shared_ptr<spdlog::logger>& logger);
 
 // The keys in force (built in, else config.json's) for a job's document, said in the log.
 void UseDocumentKeys(CheckThread& thread, const MainConfig& config,

@@ -17,17 +17,6 @@ namespace {
 
 constexpr unsigned long kInstallerBusy = 1618; // ERROR_INSTALL_ALREADY_RUNNING
 
-// One check run; its report.
-CheckReport Check(const CheckOptions& options, const MainConfig& config,
-                  const std::shared_ptr<spdlog::logger>& logger) {
-    CheckThread thread(kCheckJob, options.regionIndex, config.ipPort, config.url, std::string(), 0,
-                       logger);
-    UseDocumentKeys(thread, config, logger);
-    thread.start();
-    thread.AwaitEnd();
-    return thread.Report();
-}
-
 int FaultyCount(const CheckReport& report) {
     int faulty = 0;
     for (const CheckRow& row : report.rows)
@@ -52,7 +41,7 @@ int RunHeadlessRepair(const CheckOptions& options, const MainConfig& config,
     auto say = [steps](const std::string& line) { WriteStreamText(steps, line + "\n"); };
 
     say("正在检测");
-    const CheckReport before = Check(options, config, logger);
+    const CheckReport before = RunCheckJob(options, config, logger);
     if (ReportExitCode(before) == 2) {
         say("检测完成：" + before.rows[kNetworkRow].text);
         if (const int failed = DeliverReport(before, options, logger))
@@ -109,7 +98,7 @@ int RunHeadlessRepair(const CheckOptions& options, const MainConfig& config,
     }
 
     say("正在重新检测");
-    CheckReport after = Check(options, config, logger);
+    CheckReport after = RunCheckJob(options, config, logger);
     for (int row = 0; row < kRowCount; ++row) {
         const std::string& record = done.outcome[row].empty() ? records[row] : done.outcome[row];
         if (!record.empty())

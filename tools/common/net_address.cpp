@@ -56,15 +56,7 @@ std::string ConnectionNetwork(const std::string& canonicalAddress) {
 }
 
 std::string AddressGroup(const std::string& canonicalAddress) {
-    boost::system::error_code ec;
-    ip::address address = ip::make_address(canonicalAddress, ec);
-    if (ec)
-        return "(unknown)";
-    if (address.is_v6())
-        return ConnectionGroup(canonicalAddress);
-    ip::address_v4::bytes_type bytes = address.to_v4().to_bytes();
-    bytes[3] = 0;
-    return ip::address_v4(bytes).to_string() + "/24";
+    return Prefix(canonicalAddress, 24, 64);
 }
 
 bool IsLoopbackAddress(const std::string& canonicalAddress) {

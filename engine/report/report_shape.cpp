@@ -75,15 +75,20 @@ const Member kUpdateMembers[] = {{rs::kAvailable, Kind::Boolean},
                                  {rs::kMandatory, Kind::Boolean}};
 const Member kOptionalRowMembers[] = {{rs::kInstallExitCode, Kind::IntegerOrNull}};
 
-// The members of `from` that `members` name, no others.
-template <size_t N> json Kept(const json& from, const Member (&members)[N]) {
-    json kept = json::object();
-    for (const Member& m : members) {
-        auto it = from.find(m.name);
-        if (it != from.end())
-            kept[m.name] = *it;
-    }
-    return kept;
+template <size_t N> bool Names(const Member (&members)[N], const std::string& key) {
+    for (const Member& m : members)
+        if (key == m.name)
+            return true;
+    return false;
+}
+
+// Erases the members of `object` that `known` does not name; in place, so that no value is
+// copied.
+template <typename Known> void KeepOnly(json& object, Known known) {
+    if (!object.is_object())
+        return;
+    for (auto it = object.begin(); it != object.end();)
+        it = known(it.key()) ? std::next(it) : object.erase(it);
 }
 
 template <size_t N>
@@ -206,24 +211,24 @@ bool ValidReportJson(const json& report, std::string& reason) {
     return true;
 }
 
-json ShapedReport(const json& report) {
-    json shaped = Kept(report, kTopMembers);
-    json rows = json::array();
-    for (const json& row : report[rs::kRows]) {
-        json kept = Kept(row, kRowMembers);
-        kept.update(Kept(row, kOptionalRowMembers));
-        json facts = json::array();
-        for (const json& fact : row[rs::kFacts])
-            facts.push_back(Kept(fact, kFactMembers));
-        kept[rs::kFacts] = facts;
-        rows.push_back(kept);
+json ShapedReport(json report) {
+    KeepOnly(report, [](const std::string& key) {
+        return Names(kTopMembers, key) || key == rs::kSystem || key == rs::kUpdate;
+    });
+    for (json& row : report[rs::kRows]) {
+        KeepOnly(row, [](const std::string& key) {
+            return Names(kRowMembers, key) || Names(kOptionalRowMembers, key);
+        });
+        for (json& fact : row[rs::kFacts])
+            KeepOnly(fact, [](const std::string& key) { return Names(kFactMembers, key); });
     }
-    shaped[rs::kRows] = rows;
-    if (report.contains(rs::kSystem))
-        shaped[rs::kSystem] = Kept(report[rs::kSystem], kSystemMembers);
-    if (report.contains(rs::kUpdate))
-        shaped[rs::kUpdate] = Kept(report[rs::kUpdate], kUpdateMembers);
-    return shaped;
+    auto system = report.find(rs::kSystem);
+    if (system != report.end())
+        KeepOnly(*system, [](const std::string& key) { return Names(kSystemMembers, key); });
+    auto update = report.find(rs::kUpdate);
+    if (update != report.end())
+        KeepOnly(*update, [](const std::string& key) { return Names(kUpdateMembers, key); });
+    return report;
 }
 
 bool ParseReportJson(const std::string& body, json& report, std::string& reason) {

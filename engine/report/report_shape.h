@@ -79,8 +79,9 @@ bool ValidReportJson(const nlohmann::json& report, std::string& reason);
 bool ParseReportJson(const std::string& body, nlohmann::json& report, std::string& reason);
 
 // A valid report (ValidReportJson) with only the members its shape defines: what a server
-// stores, so that padding of unknown members takes no one's storage.
-nlohmann::json ShapedReport(const nlohmann::json& report);
+// stores, so that padding of unknown members takes no one's storage. Pass the report moved
+// when it is not needed afterwards: the members are erased in place.
+nlohmann::json ShapedReport(nlohmann::json report);
 
 // Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
 bool IsUtf8(const std::string& text);

@@ -75,15 +75,17 @@ std::vector<Entry> Merge(const Names& stored, const Names& added) {
 
 class BucketWriter {
   public:
-    explicit BucketWriter(const SqliteDb& db)
-        : db_(db), names_(db, "SELECT a, b, n FROM overview_counts WHERE span = ? AND start = ? "
-                              "AND region = ? AND kind = ? AND (? IS NULL OR a = ?)"),
-          dropComponent_(db, "DELETE FROM overview_counts WHERE span = ? AND start = ? AND "
-                             "region = ? AND kind IN (?, ?, ?) AND a = ?"),
-          dropVersion_(db, "DELETE FROM overview_counts WHERE span = ? AND start = ? AND "
-                           "region = ? AND kind = ? AND a = ? AND b = ?"),
-          add_(db, "INSERT INTO overview_counts VALUES(?,?,?,?,?,?,?) ON CONFLICT(span, start, "
-                   "region, kind, a, b) DO UPDATE SET n = n + excluded.n") {}
+    explicit BucketWriter(SqliteDb& db)
+        : db_(db),
+          names_(db.Cached("SELECT a, b, n FROM overview_counts WHERE span = ? AND start = ? "
+                           "AND region = ? AND kind = ? AND (? IS NULL OR a = ?)")),
+          dropComponent_(db.Cached("DELETE FROM overview_counts WHERE span = ? AND start = ? AND "
+                                   "region = ? AND kind IN (?, ?, ?) AND a = ?")),
+          dropVersion_(db.Cached("DELETE FROM overview_counts WHERE span = ? AND start = ? AND "
+                                 "region = ? AND kind = ? AND a = ? AND b = ?")),
+          add_(db.Cached(
+              "INSERT INTO overview_counts VALUES(?,?,?,?,?,?,?) ON CONFLICT(span, start, "
+              "region, kind, a, b) DO UPDATE SET n = n + excluded.n")) {}
 
     bool ok() const { return names_.ok() && dropComponent_.ok() && dropVersion_.ok() && add_.ok(); }
 
@@ -198,7 +200,7 @@ class BucketWriter {
     }
 
     const SqliteDb& db_;
-    Statement names_, dropComponent_, dropVersion_, add_;
+    Statement &names_, &dropComponent_, &dropVersion_, &add_;
 };
 
 } // namespace
@@ -239,7 +241,7 @@ void OverviewTally::Add(const CountKey& key, std::int64_t received, std::int64_t
     }
 }
 
-bool OverviewTally::Write(const SqliteDb& db, std::string& error) {
+bool OverviewTally::Write(SqliteDb& db, std::string& error) {
     BucketWriter writer(db);
     if (!writer.ok())
         return Failed(db, error);

@@ -34,7 +34,7 @@ class OverviewTally {
     void Add(const ReportDigest& digest, std::int64_t received);
     void Add(const CountKey& key, std::int64_t received, std::int64_t n);
     // Writes what was added, and forgets it; false with `error` when SQLite fails.
-    bool Write(const SqliteDb& db, std::string& error);
+    bool Write(SqliteDb& db, std::string& error);
 
     // One bucket's counters: of one span, one start, one region.
     struct BucketKey {

@@ -226,13 +226,15 @@ bool ReportStore::Insert(std::vector<NewReport*>& batch, const std::vector<Acces
                          std::string& error) {
     if (!writer_.Exec("BEGIN IMMEDIATE", error))
         return false;
-    Statement report(writer_, "INSERT INTO reports(code, received, address, region, tool_version, "
-                              "exit_code, code_network, code_dotnet, code_ie, code_tool, code_ca, "
-                              "failed, windows, bits, body) "
-                              "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
-    Statement charge(writer_, "INSERT INTO group_bytes VALUES(?,?) "
-                              "ON CONFLICT(grp) DO UPDATE SET bytes = bytes + excluded.bytes");
-    Statement access(writer_, "INSERT INTO access_log(code, staff, at) VALUES(?,?,?)");
+    Statement& report =
+        writer_.Cached("INSERT INTO reports(code, received, address, region, tool_version, "
+                       "exit_code, code_network, code_dotnet, code_ie, code_tool, code_ca, "
+                       "failed, windows, bits, body) "
+                       "VALUES(?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+    Statement& charge =
+        writer_.Cached("INSERT INTO group_bytes VALUES(?,?) "
+                       "ON CONFLICT(grp) DO UPDATE SET bytes = bytes + excluded.bytes");
+    Statement& access = writer_.Cached("INSERT INTO access_log(code, staff, at) VALUES(?,?,?)");
     bool ok = report.ok() && charge.ok() && access.ok();
     OverviewTally tally;
     std::map<std::string, std::int64_t> charges;

@@ -5,6 +5,7 @@ SqliteDb::~SqliteDb() {
 }
 
 void SqliteDb::Close() {
+    cached_.clear(); // finalized before the connection closes
     if (db_)
         sqlite3_close_v2(db_);
     db_ = nullptr;
@@ -32,6 +33,15 @@ bool SqliteDb::Exec(const char* sql, std::string& error) {
     error = message ? message : Error();
     sqlite3_free(message);
     return false;
+}
+
+Statement& SqliteDb::Cached(const char* sql) {
+    std::unique_ptr<Statement>& kept = cached_[sql];
+    if (kept && kept->ok())
+        kept->Reset();
+    else
+        kept = std::make_unique<Statement>(*this, sql);
+    return *kept;
 }
 
 Statement::Statement(const SqliteDb& db, const char* sql) {

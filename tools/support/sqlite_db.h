@@ -3,7 +3,11 @@
 #include <sqlite3.h>
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
+
+class Statement;
 
 // One SQLite connection, closed with the object.
 class SqliteDb {
@@ -17,11 +21,16 @@ class SqliteDb {
     void Close();
     // Runs statements that return no rows.
     bool Exec(const char* sql, std::string& error);
+    // The statement for `sql`, prepared at its first use on this connection and kept until it
+    // closes (what runs for every batch need not be parsed again); reset and unbound. Check
+    // ok() as for a Statement of one's own.
+    Statement& Cached(const char* sql);
     sqlite3* handle() const { return db_; }
     std::string Error() const { return db_ ? sqlite3_errmsg(db_) : "no database"; }
 
   private:
     sqlite3* db_ = nullptr;
+    std::map<std::string, std::unique_ptr<Statement>> cached_;
 };
 
 // A prepared statement, finalized with the object. Columns and parameters count from 0 and 1

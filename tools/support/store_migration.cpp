@@ -40,7 +40,7 @@ bool Failed(const SqliteDb& db, std::string& error) {
 // Counts `sql`'s rows (id first, then received) in chunks of kChunk, each written before the
 // next is read, so that memory stays bounded whatever the database holds.
 template <typename AddRow>
-bool CountRows(const SqliteDb& db, const char* sql, std::int64_t since, AddRow addRow,
+bool CountRows(SqliteDb& db, const char* sql, std::int64_t since, AddRow addRow,
                std::string& error) {
     Statement rows(db, sql);
     if (!rows.ok())
@@ -65,7 +65,7 @@ bool CountRows(const SqliteDb& db, const char* sql, std::int64_t since, AddRow a
     }
 }
 
-bool CountReports(const SqliteDb& db, std::int64_t since, std::string& error) {
+bool CountReports(SqliteDb& db, std::int64_t since, std::string& error) {
     auto add = [](const Statement& row, OverviewTally& tally) {
         ReportDigest d;
         d.region = row.Text(2);
@@ -80,7 +80,7 @@ bool CountReports(const SqliteDb& db, std::int64_t since, std::string& error) {
                      since, add, error);
 }
 
-bool CountVersions(const SqliteDb& db, std::int64_t since, std::string& error) {
+bool CountVersions(SqliteDb& db, std::int64_t since, std::string& error) {
     auto add = [](const Statement& row, OverviewTally& tally) {
         const std::string region = row.Text(2), component = row.Text(3);
         tally.Add({region, CountKind::Component, component, ""}, row.Int(1), 1);

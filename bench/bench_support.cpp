@@ -263,7 +263,8 @@ int main() {
     UploadWriter writer(store, 0, nullptr);
     SupportServer::Settings settings;
     settings.token = kToken;
-    settings.uploadsPerMinute = 1 << 30; // the clients all come from 127.0.0.1
+    // The clients all come from 127.0.0.1.
+    settings.uploadsPerMinute = settings.uploadsPerNetworkPerMinute = 1 << 30;
     settings.log = nullptr;
     // 16 honest clients share 127.0.0.1 here, and a client that connects anew for each
     // upload has a closing connection or two besides: 32 per address (the attacker at

@@ -36,7 +36,7 @@ class QuotaShareTest : public SupportServerFixture {
     void Start(std::int64_t quota) {
         SupportServer::Settings settings;
         settings.proxies = {"127.0.0.1"}; // X-Real-IP says which group an upload is from
-        settings.uploadsPerMinute = 1 << 20;
+        settings.uploadsPerMinute = settings.uploadsPerNetworkPerMinute = 1 << 20;
         StartWith(settings, 0, true, quota);
     }
     // Uploads from addresses of `network` ("203.0.113.") until one is refused; how many were

@@ -263,7 +263,7 @@ TEST_F(StoreServerTest, UploadsPastTheQuotaAre507AndThePagesStillWork) {
 
 TEST_F(StoreServerTest, EveryStringOfAReportIsLimited) {
     SupportServer::Settings settings;
-    settings.uploadsPerMinute = 1000;
+    settings.uploadsPerMinute = settings.uploadsPerNetworkPerMinute = 1000;
     Start(settings);
     const json good = SampleReport();
     auto with = [&good](const std::function<void(json&)>& change) {

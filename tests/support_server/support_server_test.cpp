@@ -191,12 +191,14 @@ TEST_F(SupportServerTest, HostileBodiesAreRefusedWithAOneLineReason) {
 }
 
 // One IPv6 machine holds a whole /64: its addresses share one upload limit, as they share
-// the connection limit; another /64 has its own.
-TEST_F(SupportServerTest, UploadsFromOneIpv6NetworkShareTheirLimit) {
+// the connection limit; another /64 has its own. An IPv4 /24 shares a wider budget: its
+// addresses each have their own limit until the network's is spent.
+TEST_F(SupportServerTest, UploadsAreLimitedPerClientAndPerNetwork) {
     SupportServer::Settings settings;
     settings.token = kToken;
     settings.log = nullptr;
     settings.uploadsPerMinute = 3;
+    settings.uploadsPerNetworkPerMinute = 5;
     settings.proxies = {"127.0.0.1"};
     StartWith(settings, 90);
     const std::string body = SampleReport().dump();
@@ -204,6 +206,14 @@ TEST_F(SupportServerTest, UploadsFromOneIpv6NetworkShareTheirLimit) {
         ASSERT_EQ(Upload(port_, body, "2001:db8:1:2::" + std::to_string(i + 1)).status, 201) << i;
     EXPECT_EQ(Upload(port_, body, "2001:db8:1:2:ffff::9").status, 429);
     EXPECT_EQ(Upload(port_, body, "2001:db8:1:3::1").status, 201);
+
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(Upload(port_, body, "203.0.113.1").status, 201) << i;
+    EXPECT_EQ(Upload(port_, body, "203.0.113.1").status, 429);
+    EXPECT_EQ(Upload(port_, body, "203.0.113.2").status, 201);
+    EXPECT_EQ(Upload(port_, body, "203.0.113.3").status, 201);
+    EXPECT_EQ(Upload(port_, body, "203.0.113.4").status, 429); // the /24's five are spent
+    EXPECT_EQ(Upload(port_, body, "203.0.114.1").status, 201);
 }
 
 // A page that shows reports is sent only once its access lines are committed: the list for
@@ -291,6 +301,18 @@ TEST_F(SupportServerTest, UploadsAndWrongTokensAreLimitedPerAddress) {
     EXPECT_EQ(retry, 21);
     EXPECT_TRUE(limiter.Allow("b", retry, t0 + std::chrono::seconds(40)));
     EXPECT_TRUE(limiter.Allow("a", retry, t0 + std::chrono::seconds(61)));
+
+    // A refusal by the network counts for neither; the wait is the longer of the two.
+    RateLimiter shared(2, 3);
+    EXPECT_TRUE(shared.Allow("a", "n", retry, t0));
+    EXPECT_TRUE(shared.Allow("b", "n", retry, t0 + std::chrono::seconds(10)));
+    EXPECT_TRUE(shared.Allow("b", "n", retry, t0 + std::chrono::seconds(20)));
+    EXPECT_FALSE(shared.Allow("c", "n", retry, t0 + std::chrono::seconds(30)));
+    EXPECT_EQ(retry, 31);
+    EXPECT_FALSE(shared.Allow("b", "n", retry, t0 + std::chrono::seconds(30)));
+    EXPECT_EQ(retry, 41);
+    EXPECT_TRUE(shared.Allow("c", "n", retry, t0 + std::chrono::seconds(61)));
+    EXPECT_TRUE(shared.Allow("a", "m", retry, t0 + std::chrono::seconds(61)));
 }
 
 TEST_F(SupportServerTest, PagesNeedTheSessionCookieOrTheBearerToken) {

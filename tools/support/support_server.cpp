@@ -118,7 +118,8 @@ std::vector<std::string> Canonical(std::vector<std::string> addresses) {
 
 SupportServer::SupportServer(Settings settings, ReportStore& store, UploadWriter& writer)
     : settings_(std::move(settings)), store_(store), writer_(writer),
-      uploads_(settings_.uploadsPerMinute), wrongTokens_(settings_.wrongTokensPerMinute),
+      uploads_(settings_.uploadsPerMinute, settings_.uploadsPerNetworkPerMinute),
+      wrongTokens_(settings_.wrongTokensPerMinute, settings_.wrongTokensPerNetworkPerMinute),
       log_(settings_.log ? std::make_unique<LogWriter>(settings_.log) : nullptr),
       listener_(
           WithSettings(settings_.limits, settings_),
@@ -176,8 +177,8 @@ std::string SupportServer::ClientAddress(const HttpRequest& req) const {
 void SupportServer::Upload(const HttpRequest& req, HttpResponse& res) {
     const std::string address = ClientAddress(req);
     int retryAfter = 0;
-    // Counted as connections are: one IPv6 machine holds a whole /64.
-    if (!uploads_.Allow(ConnectionGroup(address), retryAfter)) {
+    // Counted as connections are (one IPv6 machine holds a whole /64), and by network.
+    if (!uploads_.Allow(ConnectionGroup(address), AddressGroup(address), retryAfter)) {
         TooMany(res, retryAfter, "too many uploads from this address; try again later");
         return;
     }
@@ -196,7 +197,7 @@ void SupportServer::Upload(const HttpRequest& req, HttpResponse& res) {
     report.received = std::time(nullptr);
     report.address = address;
     // Only what a report is: members of no meaning would take the storage others need.
-    report.body = ShapedReport(parsed).dump();
+    report.body = ShapedReport(std::move(parsed)).dump();
     switch (writer_.Store(report)) {
     case UploadWriter::Outcome::Stored:
         res.status = 201;
@@ -225,6 +226,11 @@ bool SupportServer::Identify(const std::string& token, std::string& staff, std::
     return store_.StaffByTokenHash(hash, staff, error);
 }
 
+bool SupportServer::AllowWrongToken(const HttpRequest& req, int& retryAfter) {
+    const std::string address = ClientAddress(req);
+    return wrongTokens_.Allow(ConnectionGroup(address), AddressGroup(address), retryAfter);
+}
+
 bool SupportServer::Authorized(const HttpRequest& req, HttpResponse& res, std::string& staff) {
     std::string error;
     const std::string session = CookieValue(req, kCookie);
@@ -251,7 +257,7 @@ bool SupportServer::Authorized(const HttpRequest& req, HttpResponse& res, std::s
     if (!staff.empty())
         return true; // the right token, whatever wrong tries came before
     int retryAfter = 0;
-    if (!wrongTokens_.Allow(ConnectionGroup(ClientAddress(req)), retryAfter)) {
+    if (!AllowWrongToken(req, retryAfter)) {
         TooMany(res, retryAfter, "too many wrong tokens; try again later");
         return false;
     }
@@ -268,7 +274,7 @@ void SupportServer::Login(const HttpRequest& req, HttpResponse& res) {
     }
     if (staff.empty()) {
         int retryAfter = 0;
-        if (!wrongTokens_.Allow(ConnectionGroup(ClientAddress(req)), retryAfter)) {
+        if (!AllowWrongToken(req, retryAfter)) {
             res.status = 429;
             res.SetHeader("Retry-After", std::to_string(retryAfter));
             res.SetContent(

@@ -17,9 +17,13 @@
 class SupportServer {
   public:
     struct Settings {
-        std::string token;             // the token of the account "admin" (the token file)
-        int uploadsPerMinute = 30;     // per client address
-        int wrongTokensPerMinute = 10; // per client address
+        std::string token; // the token of the account "admin" (the token file)
+        // Per client address (IPv6: its /64) and per network (IPv4: its /24): one office or
+        // provider network shares its budget, larger than one address's.
+        int uploadsPerMinute = 30;
+        int uploadsPerNetworkPerMinute = 240;
+        int wrongTokensPerMinute = 10;
+        int wrongTokensPerNetworkPerMinute = 40;
         size_t maxBody = 256 * 1024;
         // The proxies in front: X-Real-IP is believed from these peers only, and they are not
         // held to the connections-per-address limit. Empty: no proxy.
@@ -57,6 +61,8 @@ class SupportServer {
     // True when the request carries a valid session or token; `staff` is then who it is.
     // Otherwise the response is already set (to the login page, 401, 429 or 500).
     bool Authorized(const HttpRequest& req, HttpResponse& res, std::string& staff);
+    // Counts a wrong token of the request's client; false when it is over its limit.
+    bool AllowWrongToken(const HttpRequest& req, int& retryAfter);
     // The account a token belongs to; empty when none. False when the store fails.
     bool Identify(const std::string& token, std::string& staff, std::string& error);
     // A store failure: 500, and a line in the log.

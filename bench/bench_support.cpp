@@ -4,7 +4,8 @@
 // uploads of made-up names from 400 addresses; and the hostile run: 16 honest clients from
 // 127.0.0.1 uploading and looking up, without and then with an attack from 127.0.0.2 (slow
 // clients, chunked floods, oversized headers), and during a flood of made-up names from 400
-// addresses behind a proxy at 127.0.0.3. Every phase ends by itself.
+// addresses behind a proxy at 127.0.0.3, and during 480 slow readers from 60 networks. Every
+// phase ends by itself.
 #include "pages.h"
 #include "peak_rss.h"
 #include "raw_client.h"
@@ -16,12 +17,14 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <random>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -77,6 +80,7 @@ struct HonestFigures {
     double requestsPerSecond = 0;
     double p99 = 0;
     int failures = 0;
+    std::string firstFailure; // what the first failed request got
 };
 
 // 16 clients from 127.0.0.1 for `duration`: each uploads a report and opens its page.
@@ -86,6 +90,14 @@ HonestFigures Honest(int port, std::chrono::seconds duration) {
     std::mutex mutex;
     std::vector<double> latencies;
     std::atomic<int> failures{0};
+    std::string firstFailure;
+    auto failed = [&](const httplib::Result& res, const char* what) {
+        if (failures++ != 0)
+            return;
+        std::lock_guard<std::mutex> lock(mutex);
+        firstFailure = std::string(what) + " " +
+                       (res ? std::to_string(res->status) : httplib::to_string(res.error()));
+    };
     std::atomic<bool> stop{false};
     std::vector<std::thread> clients;
     const auto start = Clock::now();
@@ -102,7 +114,7 @@ HonestFigures Honest(int port, std::chrono::seconds duration) {
                 auto up = client.Post("/reports", body, "application/json; charset=utf-8");
                 mine.push_back(Ms(Clock::now() - t));
                 if (!up || up->status != 201) {
-                    ++failures;
+                    failed(up, "upload");
                     continue;
                 }
                 const std::string code = nlohmann::json::parse(up->body)["code"];
@@ -110,7 +122,7 @@ HonestFigures Honest(int port, std::chrono::seconds duration) {
                 auto page = client.Get(("/support/r/" + code).c_str(), bearer);
                 mine.push_back(Ms(Clock::now() - t));
                 if (!page || page->status != 200)
-                    ++failures;
+                    failed(page, "lookup");
             }
             std::lock_guard<std::mutex> lock(mutex);
             latencies.insert(latencies.end(), mine.begin(), mine.end());
@@ -121,7 +133,7 @@ HonestFigures Honest(int port, std::chrono::seconds duration) {
         t.join();
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return {latencies.size() / seconds, latencies.empty() ? 0 : Percentile(latencies, 0.99),
-            failures.load()};
+            failures.load(), firstFailure};
 }
 
 // The attack from 127.0.0.2 until `stop`: 64 slow clients (a header byte every half
@@ -171,6 +183,40 @@ std::vector<std::thread> Attack(int port, std::atomic<bool>& stop, std::atomic<l
             }
         });
     return attackers;
+}
+
+// Slow readers until `stop`: 8 connections from each of 60 networks (127.1.<n>.1), through
+// a 4 KiB receive buffer, each with 100 requests for the login page (a connection's most)
+// sent at once and then 1 KiB taken every half second. A connection found ended is opened
+// again at once.
+std::thread SlowReaders(int port, std::atomic<bool>& stop, std::atomic<long>& ended) {
+    return std::thread([port, &stop, &ended] {
+        std::string requests;
+        for (int i = 0; i < 100; ++i)
+            requests += "GET /support/login HTTP/1.1\r\nHost: x\r\n\r\n";
+        std::vector<std::pair<std::string, std::unique_ptr<RawClient>>> readers;
+        for (int n = 0; n < 60; ++n)
+            for (int c = 0; c < 8; ++c)
+                readers.emplace_back("127.1." + std::to_string(n) + ".1", nullptr);
+        auto open = [&](std::pair<std::string, std::unique_ptr<RawClient>>& reader) {
+            reader.second = std::make_unique<RawClient>();
+            if (reader.second->Connect(port, reader.first, 4096))
+                reader.second->Send(requests);
+        };
+        for (auto& reader : readers)
+            open(reader);
+        while (!stop) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            for (auto& reader : readers) {
+                char buffer[1024];
+                const ssize_t n = ::recv(reader.second->fd(), buffer, sizeof buffer, MSG_DONTWAIT);
+                if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK)) {
+                    ++ended;
+                    open(reader);
+                }
+            }
+        }
+    });
 }
 
 // A report at every limit: 16 versions of 64 characters in 64-character file names, padded
@@ -383,6 +429,15 @@ int main() {
     const HonestFigures named = Honest(port, std::chrono::seconds(5));
     stopFlood = true;
     flood.join();
+    std::atomic<bool> stopReaders{false};
+    std::atomic<long> readersEnded{0};
+    std::thread readers = SlowReaders(port, stopReaders, readersEnded);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const int held = server.OpenConnections();
+    const HonestFigures slow = Honest(port, std::chrono::seconds(5));
+    const int heldAfter = server.OpenConnections();
+    stopReaders = true;
+    readers.join();
     std::printf("honest clients (16 from 127.0.0.1, upload then lookup), without attack: "
                 "%.0f requests/s, p99 %.1f ms, %d failed\n",
                 quiet.requestsPerSecond, quiet.p99, quiet.failures);
@@ -397,6 +452,14 @@ int main() {
         floodSent, flooded.load(), named.requestsPerSecond,
         quiet.requestsPerSecond > 0 ? 100 * named.requestsPerSecond / quiet.requestsPerSecond : 0.0,
         named.p99, named.failures);
+    std::printf(
+        "honest clients during 480 slow readers from 60 networks (connections open: %d when "
+        "it began, %d when it ended; %ld readers' connections ended): %.0f requests/s (%.0f%% "
+        "of quiet), p99 %.1f ms, %d failed%s%s\n",
+        held, heldAfter, readersEnded.load(), slow.requestsPerSecond,
+        quiet.requestsPerSecond > 0 ? 100 * slow.requestsPerSecond / quiet.requestsPerSecond : 0.0,
+        slow.p99, slow.failures,
+        slow.firstFailure.empty() ? "" : "; first: ", slow.firstFailure.c_str());
     server.Stop();
     listener.join();
 

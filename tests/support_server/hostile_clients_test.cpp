@@ -198,6 +198,27 @@ TEST_F(HostileClientsTest, IdleKeptAliveConnectionsAreClosedWhenOthersWait) {
     EXPECT_TRUE(lone->ClosedWithin(2s));
 }
 
+// Past half the connections an answer says "Connection: close" and the connection closes
+// after it: a client told to keep it would send its next request into a closed connection.
+TEST_F(HostileClientsTest, PastHalfTheConnectionsAnswersSayTheyClose) {
+    HttpLimits limits = SupportServer::DefaultLimits();
+    limits.maxConnections = 8;
+    Start(limits);
+    std::vector<std::unique_ptr<RawClient>> pending;
+    for (int i = 0; i < 4; ++i) { // requests begun, not finished: held, not idle
+        pending.push_back(std::make_unique<RawClient>());
+        ASSERT_TRUE(pending.back()->Connect(port_, "127.0.0." + std::to_string(10 + i)));
+        pending.back()->Send("GET /support/login HTTP/1.1\r\n");
+    }
+    RawClient fifth;
+    ASSERT_TRUE(fifth.Connect(port_, "127.0.0.20"));
+    fifth.Send("GET /support/login HTTP/1.1\r\nHost: x\r\n\r\n");
+    const std::string answer = fifth.ReadUntilClose(2s);
+    EXPECT_EQ(StatusOf(answer), 200);
+    EXPECT_NE(answer.find("Connection: close\r\n"), std::string::npos);
+    EXPECT_TRUE(fifth.closedByPeer());
+}
+
 // Resident memory of a process from /proc: the current and the peak, in KiB.
 long ProcessKiB(pid_t pid, const char* field) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");

@@ -269,7 +269,10 @@ void HttpSession::Send() {
     if (!socket_.is_open())
         return;
     ++served_;
-    keepAlive_ = keepAlive_ && !closeAfter_ && served_ < owner_.limits.maxRequestsPerConnection;
+    // Past half the connections none is kept open between requests; said in this answer, so
+    // that the client does not send its next request into a connection about to close.
+    keepAlive_ = keepAlive_ && !closeAfter_ && served_ < owner_.limits.maxRequestsPerConnection &&
+                 !owner_.Busy();
     if (!response_.file.empty()) {
         fileFd_ = ::open(response_.file.c_str(), O_RDONLY | O_CLOEXEC);
         if (fileFd_ < 0) {

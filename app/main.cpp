@@ -13,6 +13,8 @@
 #include <QIcon>
 #include <QRect>
 #include <QScreen>
+#include <QTimer>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -47,8 +49,17 @@ int main(int argc, char* argv[]) {
     for (std::size_t i = 0; i + 1 < args.size(); ++i)
         if (args[i] == "--region")
             window.SelectRegion(QString::fromStdString(args[i + 1]));
-    // What an earlier update renamed aside (the program that was running then).
-    RemoveOldProgramFiles(QCoreApplication::applicationDirPath().toStdWString());
+    // What an earlier update renamed aside. Started by an update, the program before this one
+    // may still be ending, its file in use: tried again each second for half a minute.
+    const std::filesystem::path dir = QCoreApplication::applicationDirPath().toStdWString();
+    if (RemoveOldProgramFiles(dir) > 0) {
+        auto* retry = new QTimer(&app);
+        QObject::connect(retry, &QTimer::timeout, retry, [retry, dir, tries = 0]() mutable {
+            if (RemoveOldProgramFiles(dir) == 0 || ++tries >= 30)
+                retry->stop();
+        });
+        retry->start(1000);
+    }
 
     // Centred in the screen's free area (without the taskbar), in device-independent points.
     const QScreen* screen = QGuiApplication::primaryScreen();

@@ -100,7 +100,8 @@ bool PutProgramFileBack(const fs::path& aside, const fs::path& program) {
     return false;
 }
 
-void RemoveOldProgramFiles(const fs::path& programDir) {
+int RemoveOldProgramFiles(const fs::path& programDir) {
+    int left = 0;
     std::error_code ec;
     for (fs::recursive_directory_iterator it(programDir, ec), end; !ec && it != end;
          it.increment(ec)) {
@@ -110,7 +111,8 @@ void RemoveOldProgramFiles(const fs::path& programDir) {
         if (mark != std::string::npos && mark > 0 &&
             name.find_first_not_of("0123456789", mark + sizeof kOldFileMark - 1) ==
                 std::string::npos &&
-            it->is_regular_file(ignored))
-            fs::remove(it->path(), ignored);
+            it->is_regular_file(ignored) && !fs::remove(it->path(), ignored))
+            ++left;
     }
+    return left;
 }

@@ -24,5 +24,6 @@ std::filesystem::path MoveProgramFileAside(const std::filesystem::path& program)
 // aside back (the old program stays in place) and is false.
 bool PutProgramFileBack(const std::filesystem::path& aside, const std::filesystem::path& program);
 
-// Removes what an earlier update renamed aside (a file still in use stays for a later start).
-void RemoveOldProgramFiles(const std::filesystem::path& programDir);
+// Removes what an earlier update renamed aside; the number of such files left (a file still in
+// use stays for a later try).
+int RemoveOldProgramFiles(const std::filesystem::path& programDir);

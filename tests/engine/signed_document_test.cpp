@@ -613,7 +613,7 @@ TEST_F(PortableUpdate, TheOfferedReleaseReplacesTheProgramAndKeepsTheUsersSettin
     // The running program's file was renamed aside, as Windows allows; the next start
     // removes it.
     EXPECT_EQ(after.at("quelda-envcheck.exe.old-1"), before.at("quelda-envcheck.exe"));
-    RemoveOldProgramFiles(program);
+    EXPECT_EQ(RemoveOldProgramFiles(program), 0);
     EXPECT_EQ(Snapshot().count("quelda-envcheck.exe.old-1"), 0u);
     EXPECT_TRUE(DownloadedFiles("update").empty());
 }
